@@ -1,7 +1,12 @@
-# mub_library(NAME DIR DEPS...): a static library from every .cpp in DIR.
-# New files are picked up at the next build without editing this list.
+# mub_library(NAME DEPS...): a static library from every .cpp in the current
+# folder. New files are picked up at the next build without editing a list.
 function(mub_library name)
   file(GLOB sources CONFIGURE_DEPENDS ${CMAKE_CURRENT_SOURCE_DIR}/*.cpp)
-  add_library(${name} STATIC ${sources})
-  target_link_libraries(${name} PUBLIC ${ARGN})
+  if(sources)
+    add_library(${name} STATIC ${sources})
+    target_link_libraries(${name} PUBLIC ${ARGN})
+  else()
+    add_library(${name} INTERFACE)
+    target_link_libraries(${name} INTERFACE ${ARGN})
+  endif()
 endfunction()

@@ -31,8 +31,12 @@ std::string convert(const char* to, const char* from, std::string_view input,
                 // UTF-8 input: skip one whole UTF-8 sequence.
                 auto lead = static_cast<unsigned char>(*in);
                 step = lead < 0x80 ? 1 : lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-            } else if (static_cast<unsigned char>(*in) < 0x80) {
-                step = 1;
+            } else {
+                // GBK input: a lead byte with a valid trail byte is one
+                // (unmapped) character; anything else is a single bad byte.
+                auto lead = static_cast<unsigned char>(in[0]);
+                auto trail = inLeft > 1 ? static_cast<unsigned char>(in[1]) : 0;
+                step = (lead >= 0x81 && lead <= 0xFE && trail >= 0x40 && trail <= 0xFE && trail != 0x7F) ? 2 : 1;
             }
             if (step > inLeft) step = inLeft;
             in += step;
