@@ -1,12 +1,44 @@
 #pragma once
 
+#include <cstdint>
+#include <functional>
+
 namespace mub {
 class MachineLink;
 struct UpgradeFile;
+
+// Why an upgrade run ended. The run itself only answers true or false; a
+// caller that must tell the endings apart (the command-line tool's exit
+// code) reads this instead of judging the messages.
+enum class UpgradeOutcome {
+    Completed,            // whole image acknowledged, completion report written
+    EmptyImage,           // refused: the file carries no image bytes
+    HardwareMismatch,     // refused
+    ModelMismatch,        // refused
+    SameVersionDeclined,  // the operator answered No
+    OlderVersionDeclined, // the operator answered No
+    LinkLost,             // a send failed
+    ImageTooLarge,        // the machine answered 0x18
+    ChecksumFailed,       // the machine answered 0x04
+    TooManyFailures,      // the consecutive or total failure limit was passed
+    Stopped,              // Stop cleared the running flag
+};
+
+// What a caller may learn about a run while it goes and after it ended.
+struct UpgradeReport {
+    UpgradeOutcome outcome = UpgradeOutcome::Stopped;
+    std::uint32_t blocksDone = 0;    // blocks the machine acknowledged
+    std::uint32_t totalFailures = 0; // rejections and time-outs
+    std::uint32_t elapsedMs = 0;     // set on completion
+    // Optional: called after every acknowledged block with the number of
+    // image bytes acknowledged so far (at most the image length).
+    std::function<void(std::uint64_t bytesAcknowledged)> onBlockAccepted;
+};
 
 // One upgrade run after connectMachine succeeded: identity checks, begin and
 // identity exchange, the block transfer, the completion report and counter.
 // True only when the whole image was acknowledged and the report written.
 bool runUpgrade(MachineLink& link, const UpgradeFile& file);
+bool runUpgrade(MachineLink& link, const UpgradeFile& file, UpgradeReport* report);
 
 } // namespace mub

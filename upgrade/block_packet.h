@@ -1,0 +1,21 @@
+// The 133-byte packet that carries one 128-byte block of the image.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace mub {
+
+using Bytes = std::vector<std::uint8_t>;
+
+inline constexpr std::size_t BlockDataSize = 128;
+inline constexpr std::size_t BlockPacketSize = BlockDataSize + 5;
+
+// 0x01, blockNumber, its complement, the 128 image bytes from offset
+// 128 * blockIndex, and the 16-bit sum of those 128 bytes (high, low). Past
+// the end of the image the block is filled with 0xFF, the value of erased
+// flash, never with bytes from beyond the image.
+Bytes buildBlockPacket(const Bytes& image, std::uint32_t blockIndex, std::uint8_t blockNumber);
+
+} // namespace mub
