@@ -64,9 +64,17 @@ private:
     const bool usbMode_;
     BridgeParams bridgeParams_;
 
-    mutable std::mutex lock_; // guards receiveBuffer_ and linkStatus_
+    Bytes readUsb(std::int32_t count, bool raw);
+    Bytes readCom(std::int32_t count, bool raw);
+
+    mutable std::mutex lock_; // guards receiveBuffer_, linkStatus_ and arrivals_
     Bytes receiveBuffer_;
     std::uint32_t linkStatus_ = StatusOk;
+    // Number of non-empty deliveries so far, and its value when the read loop
+    // last came back from a wait: a delivery after that may have left a wake
+    // pending, so the next wait can end early and must not count as idle.
+    std::uint64_t arrivals_ = 0;
+    std::uint64_t arrivalsAtWaitEnd_ = 0;
 };
 
 } // namespace mub
