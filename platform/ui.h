@@ -78,6 +78,11 @@ public:
     virtual void errorBox(const std::string& text) = 0;
     virtual bool askYesNo(const std::string& text) = 0;
 
+    // The open-file dialog: title "打开文件", filter "升级文件(*.mub)" (*.mub),
+    // single selection, starting in the folder the window set up once at
+    // start-up. True with the chosen full path (GBK); false when cancelled.
+    virtual bool chooseOpenFile(std::string& /*path*/) { return false; }
+
     // A tone of `hertz` for `milliseconds`; blocks for its duration.
     virtual void tone(int hertz, int milliseconds) = 0;
 

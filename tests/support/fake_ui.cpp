@@ -88,6 +88,14 @@ bool FakeUi::askYesNo(const std::string& text) {
     return answer;
 }
 
+bool FakeUi::chooseOpenFile(std::string& path) {
+    ++openDialogsShown;
+    if (openFileChoices.empty()) return false;
+    path = openFileChoices.front();
+    openFileChoices.pop_front();
+    return true;
+}
+
 void FakeUi::tone(int hertz, int milliseconds) {
     tones.emplace_back(hertz, milliseconds);
     if (clock_ == Clock::Virtual) virtualMicros_ += std::int64_t{milliseconds} * 1000;

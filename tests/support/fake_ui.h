@@ -48,6 +48,7 @@ public:
     std::string title() const override { return windowTitle; }
     void errorBox(const std::string& text) override;
     bool askYesNo(const std::string& text) override;
+    bool chooseOpenFile(std::string& path) override;
     void tone(int hertz, int milliseconds) override;
     std::uint32_t tickCount() const override;
     void pumpDelay(std::int32_t microseconds) override;
@@ -69,6 +70,8 @@ public:
     std::deque<bool> answers;            // answers to askYesNo, front first
     std::vector<std::string> errorBoxes; // texts of the error boxes
     std::vector<std::string> questions;  // texts of the questions asked
+    std::deque<std::string> openFileChoices; // paths the open dialog returns, front first; empty: cancel
+    int openDialogsShown = 0;
     std::vector<std::pair<int, int>> tones;
     std::vector<int> progressHistory;
     int progressPosition = 0;
