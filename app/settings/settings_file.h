@@ -1,0 +1,83 @@
+// The settings file cfg.ini beside the program: four values kept between
+// runs, read once at start-up and written back at exit when they changed.
+//
+//   [Port]          Port=COM1         "USB" selects the bridge library, any
+//                                     other text is the COM port the search
+//                                     begins with
+//                   BaudRate=57600    text of one baud-rate list item
+//   [History]       FilePath=         last upgrade file that opened cleanly
+//   [ImportHistory] Count=0           the upgrade counter
+//   [Ports]         COM<n>=<device>   optional, never written: overrides the
+//                                     default COM port table (port_overrides.h)
+//
+// Texts are GBK. Nothing here touches a window: loading returns what the
+// window shows, saving takes what it shows.
+#pragma once
+
+#include <array>
+#include <string>
+#include <string_view>
+
+namespace mub {
+
+// The items of the baud-rate list, top to bottom.
+inline constexpr std::array<std::string_view, 8> baudRateTexts = {"4800",  "9600",  "19200",  "38400",
+                                                                  "51200", "57600", "102400", "115200"};
+// The item whose text a new or incomplete file gets ("57600").
+inline constexpr int defaultBaudIndex = 5;
+
+// Folder of the running program file (of /proc/self/exe), without a
+// trailing "/"; "." when it cannot be found.
+std::string programDirectory();
+
+// `programDir` + "/cfg.ini".
+std::string settingsPathIn(const std::string& programDir);
+
+// A file is complete when it exists and both [Port] BaudRate and
+// [ImportHistory] Count hold a non-empty value.
+bool settingsComplete(const std::string& settingsPath);
+
+// What start-up takes from the settings file.
+struct LoadedSettings {
+    std::string settingsPath;
+    bool usbMode = false;         // Port is exactly "USB"
+    std::string portName;         // Port as stored
+    int baudIndex = -1;           // selected item of the baud-rate list, -1 for none
+    std::string countText;        // what the counter field shows
+    std::string openDialogFolder; // initial folder of the open dialog; empty: the dialog's own default
+};
+
+// Start-up: completes the file when it is incomplete (writing only the
+// values that are missing or empty, so a stored port, baud rate and file
+// path survive a lost Count), then reads the values. Write failures are
+// silent; the values are then read from whatever the file holds.
+LoadedSettings loadSettings(const std::string& programDir);
+
+// The first list item, from the top, that begins with `stored` (ASCII case
+// ignored); -1 when none does.
+int baudIndexForPrefix(std::string_view stored);
+
+// The counter text shown for a stored Count: "0" when the text read as a
+// decimal number is greater than 9999999999, else the stored text itself.
+std::string countTextFor(std::string_view stored);
+
+// Initial folder of the open dialog for a stored FilePath: the program
+// folder when nothing is stored, else the text before the last "/" (a "\"
+// of a path written on Windows counts too); empty when there is no
+// separator; "/" for a file in the root folder.
+std::string openDialogFolderFor(std::string_view storedPath, const std::string& programDir);
+
+// What the window holds at exit.
+struct SettingsToSave {
+    std::string baudText;  // selected baud-rate item, empty when none
+    std::string filePath;  // text of the file path field
+    std::string countText; // text of the counter field
+    std::string portName;  // the port last known to answer, or "USB"
+};
+
+// Exit: writes BaudRate, FilePath, Count and Port, in this order, each only
+// when it differs from the stored value (FilePath also only when not empty).
+// Returns false when a needed write failed; the window goes on regardless.
+bool saveSettings(const std::string& settingsPath, const SettingsToSave& values);
+
+} // namespace mub

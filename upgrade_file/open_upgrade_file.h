@@ -1,0 +1,59 @@
+// The open command: the operator picks an upgrade file, it is read and
+// decoded, the file fields and the UpgradeFile record are filled, and the
+// upgrade and model-check buttons are unlocked only when every check passed.
+// The path of the last file that opened cleanly is remembered in the
+// settings file ([History] FilePath), so the next start opens the dialog in
+// its folder.
+//
+// Runs on the window's thread and reaches the window only through Ui.
+#pragma once
+
+#include "platform/ui.h"
+#include "upgrade_file/upgrade_file.h"
+
+#include <atomic>
+#include <string>
+
+namespace mub {
+
+// The history rule: writes `shownPath` to [History] FilePath of the settings
+// file when it is not empty and differs from the stored value. Returns false
+// only when a needed write failed (the caller does not report it).
+bool rememberFilePath(const std::string& settingsPath, const std::string& shownPath);
+
+// Reads a whole file for decoding while holding it exclusively: a file that
+// another program holds locked (flock or a POSIX lock), that is missing,
+// unreadable, empty, not a regular file (directory, FIFO, device) or too
+// large for memory gives no bytes. `path` is GBK, as the window gives it.
+Bytes readUpgradeFileBytes(const std::string& path);
+
+class UpgradeFileOpener {
+public:
+    // `running` is the flag of the upgrade run and the model check
+    // (MachineLink::running); all references must outlive the opener.
+    UpgradeFileOpener(Ui& ui, UpgradeFile& file, const std::atomic<bool>& running, std::string settingsPath);
+
+    enum class Outcome {
+        Refused,   // a run, a model check or another open is in progress: nothing done
+        Cancelled, // the operator closed the dialog: nothing changed
+        Failed,    // the file was rejected; no file is loaded any more
+        Loaded,    // the file passed every check and is loaded
+    };
+
+    // The open command (button 打开文件 and menu 文件 > 打开).
+    Outcome openUpgradeFile();
+
+    // True while an open is between the dialog and its end.
+    bool inProgress() const { return inProgress_.load(); }
+
+private:
+    Outcome checkAndLoad(const std::string& path);
+
+    Ui& ui_;
+    UpgradeFile& file_;
+    const std::atomic<bool>& running_;
+    const std::string settingsPath_;
+    std::atomic<bool> inProgress_{false};
+};
+
+} // namespace mub
