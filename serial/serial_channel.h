@@ -11,6 +11,8 @@
 
 namespace mub {
 
+class SerialPortServices;
+
 // Handlers given to open. onData runs on the listener thread after every
 // read (the bytes are valid only during the call); onNotify and onStatus run
 // there too; onError runs on the thread whose operation failed.
@@ -23,6 +25,8 @@ using SerialErrorHandler = std::function<void(const std::string& gbkText)>;
 class SerialChannel {
 public:
     explicit SerialChannel(PortTable ports = PortTable());
+    // With other serial services than the system's (tests make steps fail).
+    SerialChannel(PortTable ports, SerialPortServices& services);
     ~SerialChannel(); // closes the port
     SerialChannel(const SerialChannel&) = delete;
     SerialChannel& operator=(const SerialChannel&) = delete;

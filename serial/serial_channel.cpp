@@ -1,0 +1,526 @@
+#include "serial/serial_channel.h"
+
+#include "platform/gbk_text.h"
+#include "platform/serial_port_services.h"
+#include "serial/serial_codes.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <climits>
+#include <memory>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <utility>
+#include <vector>
+
+namespace mub {
+namespace {
+
+// The rates a port can be given; any other rate gives 9600.
+constexpr std::int32_t supportedRates[] = {110,   150,   300,   600,   1200,  1800,   2400,   4800,   7200,
+                                           9600,  14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
+
+constexpr int passTimeoutMs = 20;       // the longest the listener waits before it looks again
+constexpr std::size_t readChunk = 4096; // smallest read buffer
+constexpr std::int32_t defaultQueueSize = 4096;
+constexpr std::uint32_t defaultTimeouts[5] = {0xFFFFFFFFu, 0, 0, 100, 1000};
+constexpr int noPortCode = EBADF; // the code reported with "未启动串口"
+
+bool isSupportedRate(std::int32_t rate) {
+    return std::find(std::begin(supportedRates), std::end(supportedRates), rate) != std::end(supportedRates);
+}
+
+// One open port and its listener. Everything the listener touches lives
+// here, so a close can hand the whole session away and wait for its thread
+// without holding the channel's lock.
+struct Session {
+    explicit Session(SerialPortServices& services) : sys(services) {}
+
+    SerialPortServices& sys;
+    int handle = -1;
+    int wake = -1;
+    SerialDataHandler onData;
+    SerialNotifyHandler onNotify;
+    SerialStatusHandler onStatus;
+
+    std::atomic<bool> listening{true};
+    std::atomic<bool> stopRequested{false};
+    // Settings the listener reads; configure may change them while it runs.
+    std::atomic<std::int32_t> inputQueueSize{defaultQueueSize};
+    std::atomic<std::int32_t> outputQueueSize{defaultQueueSize};
+    std::atomic<int> eventChar{-1}; // -1: no flag character
+    std::atomic<bool> discardNull{false};
+    std::atomic<bool> ctsFlow{false};
+    std::atomic<bool> outputPending{false}; // bytes were sent; "output empty" not yet reported
+    // Read interval, read per byte, read constant, write per byte, write
+    // constant (ms). Only the owner's thread uses them, under the channel lock.
+    std::uint32_t timeouts[5] = {defaultTimeouts[0], defaultTimeouts[1], defaultTimeouts[2], defaultTimeouts[3],
+                                 defaultTimeouts[4]};
+    // Held from the start of a read until onData returns; purge of the input
+    // takes it, so no byte read before a purge is delivered after it.
+    std::recursive_mutex readLock;
+    std::thread thread;
+
+    void listen();
+
+private:
+    void notify(std::int32_t code) {
+        if (onNotify) onNotify(code);
+    }
+    void status(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
+        if (onStatus) onStatus(a, b, c, d);
+    }
+    void pause() {
+        // A pause that close can cut short.
+        SerialWaitResult ignored;
+        sys.waitReadable(wake, -1, passTimeoutMs, ignored);
+    }
+};
+
+void Session::listen() {
+    sys.raiseThreadPriority();
+    sys.flush(handle, true, true);
+
+    // Modem lines and line-error counts, where the driver has them
+    // (pseudo-terminals have neither).
+    int lines = 0;
+    const bool linesReadable = sys.modemLines(handle, lines) == 0;
+    SerialLineCounts counts;
+    const bool countsReadable = sys.lineCounts(handle, counts) == 0;
+    std::vector<std::uint8_t> buffer(readChunk);
+
+    while (listening.load()) {
+        std::int32_t inputQueued = 0, outputQueued = 0;
+        sys.queueCounts(handle, inputQueued, outputQueued);
+        if (outputQueued > 0) status(outputQueued, 0, 0, 0);
+
+        bool flagChar = false;
+        bool delivered = false;
+        const std::int32_t inputSize = inputQueueSize.load();
+        const bool nearlyFull = inputQueued > 0 && static_cast<std::int64_t>(inputQueued) * 10 >=
+                                                       static_cast<std::int64_t>(inputSize) * 8;
+        if (inputQueued > 0) {
+            status(0, inputQueued, 0, 0);
+            std::lock_guard<std::recursive_mutex> guard(readLock);
+            // Everything that waits, in one read and one onData call.
+            if (buffer.size() < static_cast<std::size_t>(inputQueued)) buffer.resize(static_cast<std::size_t>(inputQueued));
+            std::size_t got = 0;
+            if (sys.read(handle, buffer.data(), buffer.size(), got) != 0) got = 0;
+            const int flag = eventChar.load();
+            if (flag >= 0) flagChar = std::find(buffer.begin(), buffer.begin() + static_cast<long>(got), flag) !=
+                                      buffer.begin() + static_cast<long>(got);
+            if (discardNull.load())
+                got = static_cast<std::size_t>(std::remove(buffer.begin(), buffer.begin() + static_cast<long>(got), 0) -
+                                               buffer.begin());
+            if (onData) onData(buffer.data(), static_cast<std::int32_t>(got));
+            delivered = got > 0;
+        }
+
+        if (!delivered) {
+            if (stopRequested.load()) continue;
+            SerialWaitResult wait;
+            const int code = sys.waitReadable(handle, wake, passTimeoutMs, wait);
+            if (stopRequested.load()) break;
+            // A failed wait, or a device that hung up (the other side of a
+            // pseudo-terminal closed), would wake at once: pause instead of spinning.
+            if (code != 0 || (wait.hangup && !wait.readable)) pause();
+            if (stopRequested.load()) break;
+        }
+
+        // Line events since the last pass, raised in a fixed order.
+        std::int32_t errorBits = 0;
+        bool ctsChanged = false, dsrChanged = false, rlsdChanged = false, breakSeen = false, ringSeen = false;
+        SerialLineCounts now;
+        if (countsReadable && sys.lineCounts(handle, now) == 0) {
+            if (now.bufferOverrun != counts.bufferOverrun) errorBits |= ErrorInputOverflow;
+            if (now.overrun != counts.overrun) errorBits |= ErrorOverrun;
+            if (now.parity != counts.parity) errorBits |= ErrorParity;
+            if (now.frame != counts.frame) errorBits |= ErrorFraming;
+            if (now.breaks != counts.breaks) {
+                errorBits |= ErrorBreak;
+                breakSeen = true;
+            }
+            ctsChanged = now.cts != counts.cts;
+            dsrChanged = now.dsr != counts.dsr;
+            rlsdChanged = now.rlsd != counts.rlsd;
+            ringSeen = now.ring != counts.ring;
+            counts = now;
+        }
+        int nowLines = 0;
+        const bool linesNow = linesReadable && sys.modemLines(handle, nowLines) == 0;
+        if (linesNow) {
+            const int changed = nowLines ^ lines;
+            ctsChanged = ctsChanged || (changed & ModemCts);
+            dsrChanged = dsrChanged || (changed & ModemDsr);
+            rlsdChanged = rlsdChanged || (changed & ModemRlsd);
+            ringSeen = ringSeen || ((changed & ModemRing) && (nowLines & ModemRing));
+            lines = nowLines;
+        }
+        // Without readable lines a change is reported as the line going off.
+        auto lineOn = [&](int bit) { return linesNow && (nowLines & bit) != 0; };
+
+        bool outputEmpty = false;
+        if (outputPending.load()) {
+            std::int32_t in = 0, out = 0;
+            if (sys.queueCounts(handle, in, out) == 0 && out == 0) {
+                outputPending.store(false);
+                outputEmpty = true;
+            } else {
+                outputQueued = out;
+            }
+        }
+
+        if (flagChar) notify(NotifyFlagChar);
+        if (outputEmpty) notify(NotifyOutputEmpty);
+        if (ctsChanged) notify(lineOn(ModemCts) ? NotifyCtsOn : NotifyCtsOff);
+        if (dsrChanged) notify(lineOn(ModemDsr) ? NotifyDsrOn : NotifyDsrOff);
+        if (rlsdChanged) notify(lineOn(ModemRlsd) ? NotifyRlsdOn : NotifyRlsdOff);
+        if (breakSeen) notify(NotifyBreak);
+        if (errorBits & ~ErrorBreak) notify(NotifyLineError);
+        if (ringSeen && lineOn(ModemRing)) notify(NotifyRing);
+        if (nearlyFull) notify(NotifyInputNearlyFull);
+
+        std::int32_t holdBits = 0;
+        if (ctsFlow.load() && outputQueued > 0 && linesNow && !(nowLines & ModemCts)) holdBits |= HoldCts;
+        // Reported also on passes that delivered data: line errors come with
+        // the bytes they spoiled and would otherwise be lost.
+        if (errorBits != 0) status(0, 0, errorBits, 0);
+        if (holdBits != 0) status(0, 0, 0, holdBits);
+    }
+}
+
+} // namespace
+
+struct SerialChannel::Impl {
+    Impl(PortTable table, SerialPortServices& services) : ports(std::move(table)), sys(services) {}
+
+    PortTable ports;
+    SerialPortServices& sys;
+
+    // Serialises the owner's operations. Recursive so an onError handler may
+    // call back into the channel.
+    std::recursive_mutex opLock;
+    std::unique_ptr<Session> session; // set while a port is open
+    SerialErrorHandler onError;       // kept after close: later misuse is still reported
+    // Sessions closed from their own listener thread (a handler called close);
+    // their threads are joined by the next operation on another thread.
+    std::vector<std::unique_ptr<Session>> orphans;
+
+    mutable std::mutex nameLock;
+    std::string portName;
+
+    void setName(std::string name) {
+        std::lock_guard<std::mutex> guard(nameLock);
+        portName = std::move(name);
+    }
+    void raise(const std::string& text) {
+        if (onError) onError(text);
+    }
+    // prefix + " 错误ID：" + code + two spaces + the system's message.
+    void raiseCode(const char* prefixUtf8, int code) {
+        raise(gbk(prefixUtf8) + gbk(" 错误ID：") + std::to_string(code) + "  " + sys.errorMessage(code));
+    }
+
+    // Stops the listener, waits for it and closes the handles. Called without
+    // opLock when a listener runs, so handlers that call the channel cannot
+    // deadlock against it.
+    void release(std::unique_ptr<Session> s) {
+        if (!s) return;
+        s->listening.store(false);
+        s->stopRequested.store(true);
+        if (s->wake >= 0) sys.signalWake(s->wake);
+        if (s->thread.joinable()) {
+            if (s->thread.get_id() == std::this_thread::get_id()) {
+                std::lock_guard<std::recursive_mutex> guard(opLock);
+                orphans.push_back(std::move(s));
+                return;
+            }
+            s->thread.join();
+        }
+        sys.close(s->handle);
+        sys.closeWakeHandle(s->wake);
+    }
+
+    void reapOrphans() {
+        std::vector<std::unique_ptr<Session>> done;
+        {
+            std::lock_guard<std::recursive_mutex> guard(opLock);
+            for (auto it = orphans.begin(); it != orphans.end();) {
+                if ((*it)->thread.get_id() != std::this_thread::get_id()) {
+                    done.push_back(std::move(*it));
+                    it = orphans.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        for (auto& s : done) release(std::move(s));
+    }
+
+    // Closes the port after a failed step (the listener has not started, or
+    // configure failed on a listening channel).
+    void closeAfterFailure() {
+        std::unique_ptr<Session> s = std::move(session);
+        setName({});
+        release(std::move(s));
+    }
+
+    void releaseAfterFailedStart(int code) {
+        closeAfterFailure();
+        raiseCode("集线程句柄创建失败", code);
+    }
+
+    bool configureLocked(const SerialSettings& settings);
+};
+
+bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
+    if (!session) {
+        raiseCode("未启动串口", noPortCode);
+        return false;
+    }
+    Session& port = *session;
+    SerialLineParams line;
+    if (int code = sys.getLine(port.handle, line)) {
+        closeAfterFailure();
+        raiseCode("GetCommState", code);
+        return false;
+    }
+
+    line.baudRate = isSupportedRate(s.baudRate) ? s.baudRate : 9600;
+    line.dataBits = s.dataBits >= 6 && s.dataBits <= 8 ? s.dataBits : 8;
+    // One and a half stop bits do not exist on Linux: two are used instead
+    // (a receiver that expects one and a half accepts two).
+    line.stopBits = s.stopBits == 1 || s.stopBits == 2 ? 2 : 0;
+
+    // Queue sizes and time-outs have no termios form; the channel keeps them
+    // (the write time-outs bound send, the input size sets the "nearly full" mark).
+    port.inputQueueSize.store(s.inputQueueSize > 0 ? s.inputQueueSize : defaultQueueSize);
+    port.outputQueueSize.store(s.outputQueueSize > 0 ? s.outputQueueSize : defaultQueueSize);
+    const std::int32_t* timeoutFields[5] = {&s.readIntervalTimeout, &s.readTotalTimeoutMultiplier,
+                                            &s.readTotalTimeoutConstant, &s.writeTotalTimeoutMultiplier,
+                                            &s.writeTotalTimeoutConstant};
+    for (int i = 0; i < 5; ++i)
+        port.timeouts[i] = *timeoutFields[i] > 0 ? static_cast<std::uint32_t>(*timeoutFields[i]) : defaultTimeouts[i];
+
+    // Flow-control fields count only when useFlowControl is on; each outside
+    // its accepted values counts as 0.
+    const bool flow = s.useFlowControl > 0;
+    auto pick = [flow](std::int32_t v, std::int32_t max) { return flow && v >= 1 && v <= max ? v : 0; };
+    const std::int32_t dtrControl = pick(s.dtrControl, 2);
+    const std::int32_t rtsControl = pick(s.rtsControl, 3);
+    const bool outxCtsFlow = pick(s.outxCtsFlow, 1) != 0;
+    // DSR flow, DSR sensitivity and going on after XOFF have no Linux form.
+    line.ctsFlow = outxCtsFlow || rtsControl == 2;
+    line.xonXoffOutput = pick(s.outX, 1) != 0;
+    line.xonXoffInput = pick(s.inX, 1) != 0;
+    port.discardNull.store(pick(s.discardNull, 1) != 0);
+    port.ctsFlow.store(line.ctsFlow);
+
+    line.parity = s.parity >= 1 && s.parity <= 4 ? s.parity : 0;
+    line.parityCheck = line.parity == 1 || line.parity == 2;
+
+    // The XON/XOFF fill levels are fixed by the kernel on Linux.
+    line.xonChar = static_cast<std::uint8_t>(s.xonChar >= 1 && s.xonChar <= 127 ? s.xonChar : 17);
+    line.xoffChar = static_cast<std::uint8_t>(s.xoffChar >= 1 && s.xoffChar <= 127 ? s.xoffChar : 19);
+    if (s.eventChar >= 1 && s.eventChar <= 128) port.eventChar.store(s.eventChar);
+
+    if (int code = sys.setLine(port.handle, line)) {
+        closeAfterFailure();
+        raiseCode("SetCommState", code);
+        return false;
+    }
+    // DTR and RTS follow their control fields (off unless flow control sets
+    // them). Drivers without modem lines refuse; nothing to do then.
+    sys.setModemLines(port.handle, ModemDtr, dtrControl != 0);
+    if (rtsControl != 2) sys.setModemLines(port.handle, ModemRts, rtsControl != 0);
+    return true;
+}
+
+SerialChannel::SerialChannel(PortTable ports) : SerialChannel(std::move(ports), systemSerialPortServices()) {}
+
+SerialChannel::SerialChannel(PortTable ports, SerialPortServices& services)
+    : impl_(new Impl(std::move(ports), services)) {}
+
+SerialChannel::~SerialChannel() {
+    close();
+    impl_->reapOrphans();
+    delete impl_;
+}
+
+bool SerialChannel::open(std::int32_t port, const SerialSettings& settings, SerialDataHandler onData,
+                         SerialNotifyHandler onNotify, SerialStatusHandler onStatus, SerialErrorHandler onError) {
+    impl_->reapOrphans();
+    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+    auto refuse = [&](const char* text) {
+        if (onError) onError(gbk(text));
+        return false;
+    };
+    if (impl_->session) return refuse("串口已打开");
+    // Only a listener that closed its own channel from a handler is still running here.
+    if (!impl_->orphans.empty()) return refuse("串口已在监听");
+    if (port < 1 || port > 255) return refuse("串口范围为1-255");
+
+    impl_->onError = std::move(onError);
+    auto s = std::make_unique<Session>(impl_->sys);
+    s->onData = std::move(onData);
+    s->onNotify = std::move(onNotify);
+    s->onStatus = std::move(onStatus);
+
+    const std::string path = impl_->ports.devicePath(port);
+    int handle = -1;
+    // A number without a device fails like a missing port.
+    const int code = path.empty() ? ENOENT : impl_->sys.openExclusive(path, handle);
+    if (code != 0) {
+        impl_->raiseCode("串口句柄", code);
+        return false;
+    }
+    s->handle = handle;
+    impl_->sys.requestLowLatency(handle);
+    impl_->session = std::move(s);
+    impl_->setName("COM" + std::to_string(port));
+    // Linux has no event mask and no driver queue sizes to set: the listener
+    // watches the port with poll, and the queue sizes are the channel's own.
+
+    if (!impl_->configureLocked(settings)) return false;
+
+    Session& session = *impl_->session;
+    if (int wakeCode = impl_->sys.createWakeHandle(session.wake)) {
+        session.wake = -1;
+        impl_->raiseCode("无法初始化事件", wakeCode);
+        impl_->releaseAfterFailedStart(wakeCode);
+        return false;
+    }
+    try {
+        session.thread = std::thread([&session] { session.listen(); });
+    } catch (const std::system_error& e) {
+        impl_->releaseAfterFailedStart(e.code().value());
+        return false;
+    }
+    return true;
+}
+
+bool SerialChannel::configure(const SerialSettings& settings) {
+    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+    return impl_->configureLocked(settings);
+}
+
+void SerialChannel::close() {
+    std::unique_ptr<Session> s;
+    {
+        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+        s = std::move(impl_->session);
+        if (!s) return;
+        impl_->setName({});
+    }
+    impl_->release(std::move(s));
+}
+
+bool SerialChannel::send(const std::uint8_t* bytes, std::int32_t count, std::int32_t* written) {
+    if (written) *written = 0;
+    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+    if (!impl_->session || bytes == nullptr || count <= 0) return false;
+    Session& s = *impl_->session;
+    SerialPortServices& sys = impl_->sys;
+
+    // The write may take (per byte * count + constant) ms in all.
+    using Clock = std::chrono::steady_clock;
+    const auto budget = std::chrono::milliseconds(static_cast<std::int64_t>(s.timeouts[3]) * count + s.timeouts[4]);
+    const auto deadline = Clock::now() + budget;
+    const auto total = static_cast<std::size_t>(count);
+    std::size_t done = 0;
+    bool pending = false;
+    while (done < total) {
+        std::size_t put = 0;
+        if (sys.write(s.handle, bytes + done, total - done, put) != 0) break;
+        done += put;
+        if (done == total) break;
+        // The driver's queue is full: wait for room until the time-out.
+        pending = true;
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) break;
+        bool ready = false;
+        if (sys.waitWritable(s.handle, static_cast<int>(std::min<std::int64_t>(left, INT_MAX)), ready) != 0) break;
+    }
+    if (done > 0) s.outputPending.store(true);
+    if (written) *written = static_cast<std::int32_t>(done);
+    if (done < total && (pending || done > 0))
+        impl_->raise(gbk("发送串口错误，实际发送：") + std::to_string(done) + gbk(" 字节。"));
+    return done > 0;
+}
+
+bool SerialChannel::purge(bool clearOutput, bool clearInput) {
+    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+    if (!impl_->session) {
+        impl_->raiseCode("未启动串口", noPortCode);
+        return false;
+    }
+    if (!clearOutput && !clearInput) return false;
+    Session& s = *impl_->session;
+    if (!clearInput) return impl_->sys.flush(s.handle, true, false) == 0;
+    std::lock_guard<std::recursive_mutex> readGuard(s.readLock);
+    return impl_->sys.flush(s.handle, clearOutput, true) == 0;
+}
+
+std::int32_t SerialChannel::lineState() {
+    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+    if (!impl_->session) return 0;
+    int lines = 0;
+    if (impl_->sys.modemLines(impl_->session->handle, lines) != 0) return 0;
+    return (lines & ModemCts) ? 2 : 1;
+}
+
+bool SerialChannel::lineControl(std::int32_t code) {
+    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+    if (!impl_->session) return false;
+    SerialPortServices& sys = impl_->sys;
+    const int h = impl_->session->handle;
+    switch (code) {
+    case 1: return sys.setModemLines(h, ModemDtr, false) == 0;
+    case 2: return sys.setModemLines(h, ModemRts, false) == 0;
+    case 3: return sys.setModemLines(h, ModemDtr, true) == 0;
+    case 4: return sys.setModemLines(h, ModemRts, true) == 0;
+    case 5: return sys.sendFlowChar(h, false) == 0;
+    case 6: return sys.sendFlowChar(h, true) == 0;
+    case 7: return sys.setBreak(h, true) == 0;
+    case 8: return sys.setBreak(h, false) == 0;
+    default: return false;
+    }
+}
+
+std::string SerialChannel::settingsText() {
+    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+    if (!impl_->session) {
+        impl_->raiseCode("未启动串口", noPortCode);
+        return {};
+    }
+    SerialLineParams line;
+    if (int code = impl_->sys.getLine(impl_->session->handle, line)) {
+        impl_->raiseCode("GetCommState", code);
+        return {};
+    }
+    static const char parityLetters[] = {'N', 'O', 'E', 'M', 'S'};
+    std::string text = openPortName();
+    text += "," + std::to_string(line.baudRate);
+    text += ",";
+    text += parityLetters[line.parity >= 0 && line.parity <= 4 ? line.parity : 0];
+    text += line.stopBits == 2 ? ",2" : line.stopBits == 1 ? ",1.5" : ",1";
+    text += "," + std::to_string(line.dataBits);
+    return text;
+}
+
+bool SerialChannel::isOpen() const {
+    std::lock_guard<std::mutex> guard(impl_->nameLock);
+    return !impl_->portName.empty();
+}
+
+std::string SerialChannel::openPortName() const {
+    std::lock_guard<std::mutex> guard(impl_->nameLock);
+    return impl_->portName;
+}
+
+PortTable& SerialChannel::ports() { return impl_->ports; }
+
+} // namespace mub

@@ -1,0 +1,84 @@
+// Collects what a SerialChannel reports to its four handlers, for tests.
+#pragma once
+
+#include "serial/serial_channel.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace mub::test {
+
+class ChannelRecorder {
+public:
+    SerialDataHandler dataHandler() {
+        return [this](const std::uint8_t* bytes, std::int32_t count) {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (count > 0) {
+                chunks_.emplace_back(bytes, bytes + count);
+                bytes_.insert(bytes_.end(), bytes, bytes + count);
+            }
+            changed_.notify_all();
+        };
+    }
+    SerialNotifyHandler notifyHandler() {
+        return [this](std::int32_t code) {
+            std::lock_guard<std::mutex> guard(lock_);
+            notifications_.push_back(code);
+        };
+    }
+    SerialStatusHandler statusHandler() {
+        return [this](std::int32_t, std::int32_t, std::int32_t errorBits, std::int32_t) {
+            std::lock_guard<std::mutex> guard(lock_);
+            if (errorBits != 0) errorBits_.push_back(errorBits);
+        };
+    }
+    SerialErrorHandler errorHandler() {
+        return [this](const std::string& text) {
+            std::lock_guard<std::mutex> guard(lock_);
+            errors_.push_back(text);
+        };
+    }
+
+    // Waits until at least `count` bytes arrived in all; false on time-out.
+    bool waitForBytes(std::size_t count, int timeoutMs = 2000) {
+        std::unique_lock<std::mutex> guard(lock_);
+        return changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs),
+                                 [&] { return bytes_.size() >= count; });
+    }
+
+    std::vector<std::uint8_t> bytes() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return bytes_;
+    }
+    std::vector<std::vector<std::uint8_t>> chunks() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return chunks_;
+    }
+    std::vector<std::int32_t> notifications() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return notifications_;
+    }
+    std::vector<std::string> errors() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        return errors_;
+    }
+    void clearErrors() {
+        std::lock_guard<std::mutex> guard(lock_);
+        errors_.clear();
+    }
+
+private:
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    std::vector<std::uint8_t> bytes_;
+    std::vector<std::vector<std::uint8_t>> chunks_;
+    std::vector<std::int32_t> notifications_;
+    std::vector<std::int32_t> errorBits_;
+    std::vector<std::string> errors_;
+};
+
+} // namespace mub::test
