@@ -1,0 +1,22 @@
+// File access for the mubtool commands that read and write upgrade files.
+// Paths are taken as the shell gives them (bytes, no conversion).
+#pragma once
+
+#include "upgrade_file/upgrade_file.h"
+
+#include <optional>
+#include <span>
+#include <string>
+
+namespace mub::tool {
+
+// The whole contents of a regular file; empty when it is missing, unreadable
+// or not a regular file (an empty file also gives no bytes).
+std::optional<Bytes> readWholeFile(const std::string& path);
+
+// Writes `bytes` to `path` through a temporary file in the same folder that
+// replaces `path` only when complete. On failure returns a reason (errno
+// text) and leaves any existing `path` untouched.
+std::optional<std::string> writeWholeFile(const std::string& path, std::span<const std::uint8_t> bytes);
+
+} // namespace mub::tool
