@@ -1,0 +1,67 @@
+#include "upgrade/detect_model.h"
+
+#include "tests/upgrade/upgrade_fixture.h"
+
+namespace mub::test {
+namespace {
+
+const Bytes Reject{0x18};
+
+class DetectModel : public UpgradeFixture {
+protected:
+    DetectModel() {
+        link.running = false;
+        for (Field f : {Field::MachineModel, Field::MachineHardware, Field::MachineSoftware}) ui.setFieldText(f, "");
+    }
+};
+
+TEST_F(DetectModel, IdentifiesTheMachineAndTellsItNoUpgradeFollows) {
+    machine.software = gbk("２．０版");
+    EXPECT_TRUE(detectModel(link, file));
+    EXPECT_EQ(ui.fieldText(Field::MachineModel), "AB12");
+    EXPECT_EQ(ui.fieldText(Field::MachineHardware), "HW-A");
+    EXPECT_EQ(ui.fieldText(Field::MachineSoftware), gbk("２．０版"));
+    EXPECT_EQ(machine.writes.back(), Reject);
+    EXPECT_EQ(machine.disconnectCalls, 1);
+    EXPECT_FALSE(link.running);
+    EXPECT_EQ(ui.caption(Control::DetectModelButton), gbk("型号检测"));
+    EXPECT_TRUE(ui.isEnabled(Control::OpenFileButton));
+    EXPECT_TRUE(ui.isEnabled(Control::BaudRateList));
+    EXPECT_TRUE(ui.isEnabled(Control::UpgradeButton));
+    // Nothing of the file is compared or sent.
+    EXPECT_TRUE(ui.errorBoxes.empty());
+    EXPECT_EQ(std::count(machine.writes.begin(), machine.writes.end(), Bytes{0x5E}), 0);
+    EXPECT_TRUE(machine.blockPackets.empty());
+}
+
+TEST_F(DetectModel, WithoutALoadedFileTheUpgradeButtonStaysDisabled) {
+    file.loaded = false;
+    EXPECT_TRUE(detectModel(link, file));
+    EXPECT_FALSE(ui.isEnabled(Control::UpgradeButton));
+    EXPECT_TRUE(ui.isEnabled(Control::OpenFileButton));
+}
+
+TEST_F(DetectModel, StopWhileSearchingEndsTheCheckWithItsMessage) {
+    machine.connectStatus = StatusNoDevice;
+    bool clicked = false;
+    ui.onPump = [&] {
+        // The second click on the button, handled inside a pause of the check.
+        if (!clicked && ui.virtualMicros() > 5'000) {
+            clicked = true;
+            EXPECT_EQ(ui.caption(Control::DetectModelButton), gbk("停止"));
+            EXPECT_FALSE(ui.isEnabled(Control::UpgradeButton));
+            EXPECT_FALSE(detectModel(link, file));
+        }
+    };
+    EXPECT_FALSE(detectModel(link, file));
+    EXPECT_TRUE(clicked);
+    EXPECT_EQ(ui.pane(), gbk("型号检测被停止！"));
+    EXPECT_EQ(ui.fieldText(Field::MachineModel), "");
+    // One Reject from the nested click, one when the outer check returns.
+    EXPECT_EQ(std::count(machine.writes.begin(), machine.writes.end(), Reject), 2);
+    EXPECT_EQ(ui.caption(Control::DetectModelButton), gbk("型号检测"));
+    EXPECT_TRUE(ui.isEnabled(Control::UpgradeButton));
+}
+
+} // namespace
+} // namespace mub::test

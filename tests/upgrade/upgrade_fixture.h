@@ -1,0 +1,59 @@
+// A machine link in USB mode over the scripted machine, a recording window
+// on the virtual clock, and a loaded upgrade file that matches the machine.
+#pragma once
+
+#include "link/machine_link.h"
+#include "platform/gbk_text.h"
+#include "serial/serial_channel.h"
+#include "tests/support/fake_ui.h"
+#include "tests/upgrade/scripted_machine.h"
+#include "upgrade/program_title.h"
+#include "upgrade/run_upgrade.h"
+#include "upgrade_file/upgrade_file.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+namespace mub::test {
+
+inline Bytes patternImage(std::size_t length) {
+    Bytes image(length);
+    for (std::size_t i = 0; i < length; ++i) image[i] = static_cast<std::uint8_t>((i * 7 + i / 256) & 0xFF);
+    return image;
+}
+
+// A title without the production-line mark: every identity check applies.
+inline std::string strictTitle() { return programTitle().substr(0, programTitle().size() - 8); }
+
+class UpgradeFixture : public ::testing::Test {
+protected:
+    UpgradeFixture() {
+        file.modelId = "AB12";
+        file.hardwareVersion = "HW-A";
+        file.softwareVersion = "2.0";
+        file.image = patternImage(1024);
+        file.loaded = true;
+        ui.setFieldText(Field::MachineModel, "AB12");
+        ui.setFieldText(Field::MachineHardware, "HW-A");
+        ui.setFieldText(Field::MachineSoftware, "1.0");
+        link.running = true;
+    }
+
+    bool run() { return runUpgrade(link, file, &report); }
+
+    // Packets written after the begin byte that carry image blocks.
+    std::size_t writesOf(const Bytes& packet) const {
+        return static_cast<std::size_t>(std::count(machine.writes.begin(), machine.writes.end(), packet));
+    }
+
+    FakeUi ui{FakeUi::Clock::Virtual};
+    SerialChannel serial;
+    ScriptedMachine machine;
+    MachineLink link{ui, serial, &machine, true};
+    UpgradeFile file;
+    UpgradeReport report;
+};
+
+} // namespace mub::test
