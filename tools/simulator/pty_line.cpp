@@ -1,0 +1,134 @@
+#include "tools/simulator/pty_line.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <thread>
+
+namespace mub::sim {
+
+namespace {
+constexpr int sliceMs = 50; // longest wait between looks at the stop flag
+}
+
+PtyLine::~PtyLine() { close(); }
+
+bool PtyLine::open(std::uint32_t baud, std::string& error) {
+    master_ = ::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (master_ < 0 || ::grantpt(master_) != 0 || ::unlockpt(master_) != 0) {
+        error = std::string("cannot create a pseudo-terminal: ") + std::strerror(errno);
+        close();
+        return false;
+    }
+    char name[256];
+    if (::ptsname_r(master_, name, sizeof name) != 0) {
+        error = std::string("cannot name the pseudo-terminal: ") + std::strerror(errno);
+        close();
+        return false;
+    }
+    slavePath_ = name;
+    slaveHold_ = ::open(name, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (slaveHold_ < 0) {
+        error = "cannot open " + slavePath_ + ": " + std::strerror(errno);
+        close();
+        return false;
+    }
+    // Raw both ways: no echo, no line editing, no character translation.
+    termios tio{};
+    if (::tcgetattr(slaveHold_, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        tio.c_cflag |= CLOCAL | CREAD;
+        ::tcsetattr(slaveHold_, TCSANOW, &tio);
+    }
+    if (::tcgetattr(master_, &tio) == 0) {
+        ::cfmakeraw(&tio);
+        ::tcsetattr(master_, TCSANOW, &tio);
+    }
+    if (baud > 0) byteTime_ = std::chrono::nanoseconds(10'000'000'000LL / baud);
+    rxFree_ = txNext_ = Clock::now();
+    return true;
+}
+
+void PtyLine::close() {
+    if (slaveHold_ >= 0) ::close(slaveHold_);
+    if (master_ >= 0) ::close(master_);
+    slaveHold_ = master_ = -1;
+}
+
+bool PtyLine::read(std::vector<std::uint8_t>& out, int timeoutMs, const std::atomic<bool>& stop) {
+    if (master_ < 0) return false;
+    const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        if (stop.load()) return false;
+        std::uint8_t buffer[512];
+        ssize_t n = ::read(master_, buffer, sizeof buffer);
+        if (n > 0) {
+            const auto now = Clock::now();
+            rxFree_ = std::max(rxFree_, now) + byteTime_ * n;
+            out.insert(out.end(), buffer, buffer + n);
+            return true;
+        }
+        int wait = sliceMs;
+        if (timeoutMs >= 0) {
+            auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+            if (left <= 0) return false;
+            wait = static_cast<int>(std::min<long long>(left, sliceMs));
+        }
+        if (n < 0 && errno == EIO) {
+            // No terminal open on the other side: wait for the tool to come back.
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait, 10)));
+            continue;
+        }
+        if (n < 0 && errno != EAGAIN && errno != EINTR) return false;
+        pollfd p{master_, POLLIN, 0};
+        if (::poll(&p, 1, wait) > 0 && (p.revents & POLLHUP) && !(p.revents & POLLIN))
+            std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait, 10)));
+    }
+}
+
+void PtyLine::waitReceived() {
+    if (byteTime_.count() == 0) return;
+    std::this_thread::sleep_until(rxFree_);
+}
+
+bool PtyLine::writeOne(const std::uint8_t* bytes, std::size_t count, const std::atomic<bool>& stop) {
+    const auto giveUp = Clock::now() + std::chrono::seconds(2);
+    std::size_t done = 0;
+    while (done < count) {
+        ssize_t n = ::write(master_, bytes + done, count - done);
+        if (n > 0) {
+            done += static_cast<std::size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR) continue;
+        if ((n < 0 && errno != EAGAIN && errno != EIO) || stop.load() || Clock::now() >= giveUp) return false;
+        pollfd p{master_, POLLOUT, 0};
+        ::poll(&p, 1, 10);
+    }
+    return true;
+}
+
+void PtyLine::write(const std::vector<std::uint8_t>& bytes, const std::atomic<bool>& stop) {
+    if (master_ < 0 || bytes.empty()) return;
+    if (byteTime_.count() == 0) {
+        writeOne(bytes.data(), bytes.size(), stop);
+        return;
+    }
+    // Each byte leaves at its own slot on the line; absolute times keep the
+    // rate exact however long each write call takes.
+    txNext_ = std::max(txNext_, Clock::now());
+    // A byte is handed over when its last bit would have reached the tool.
+    for (std::uint8_t b : bytes) {
+        txNext_ += byteTime_;
+        std::this_thread::sleep_until(txNext_);
+        if (!writeOne(&b, 1, stop)) return;
+    }
+}
+
+} // namespace mub::sim

@@ -1,0 +1,279 @@
+#include "tools/simulator/simulated_machine.h"
+
+#include "link/frame.h"
+#include "upgrade_file/key_setup.h"
+
+#include <fstream>
+
+namespace mub::sim {
+
+namespace {
+constexpr std::uint8_t probeByte = 0x7F;
+constexpr std::uint8_t beginByte = 0x5E;
+constexpr std::uint8_t rejectByte = 0x18;
+constexpr std::uint8_t readyByte = 'C';
+constexpr std::uint8_t ackByte = 0x06;
+constexpr std::uint8_t nakByte = 0x15;
+constexpr std::uint8_t tooLargeByte = 0x18;
+constexpr std::uint8_t checksumErrorByte = 0x04;
+constexpr std::size_t packetSize = 133;
+constexpr std::size_t blockSize = 128;
+constexpr int byteTimeoutMs = 1000; // inside one packet or frame
+constexpr int identityTries = 3;
+} // namespace
+
+SimulatedMachine::SimulatedMachine(const SimulatorOptions& options, PtyLine& line, const std::atomic<bool>& stop)
+    : options_(options), line_(line), stop_(stop), corruptLeft_(options.corruptFrames),
+      rejectLeft_(options.rejectBlock), ignoreLeft_(options.ignoreBlock) {}
+
+void SimulatedMachine::run() {
+    std::uint8_t byte = 0;
+    while (!stop_.load() && !hungUp_) {
+        if (nextByte(byte, -1)) handleIdleByte(byte);
+    }
+    if (report_.result == "identifying" || report_.result == "transferring") report_.result = "stopped";
+    saveReport();
+}
+
+bool SimulatedMachine::nextByte(std::uint8_t& byte, int timeoutMs) {
+    if (pending_.empty()) {
+        Bytes incoming;
+        if (!line_.read(incoming, timeoutMs, stop_)) return false;
+        pending_.insert(pending_.end(), incoming.begin(), incoming.end());
+    }
+    byte = pending_.front();
+    pending_.pop_front();
+    return true;
+}
+
+void SimulatedMachine::send(Bytes bytes) {
+    line_.waitReceived();
+    line_.write(bytes, stop_);
+}
+
+void SimulatedMachine::saveReport() { writeReport(report_, options_.reportPath); }
+
+void SimulatedMachine::handleIdleByte(std::uint8_t byte) {
+    const std::string& mark = companyMark();
+    switch (byte) {
+    case probeByte:
+        ++report_.probes;
+        if (!options_.silent) send(toBytes(mark));
+        return;
+    case 'M':
+    case 'P':
+    case 'F':
+        ++report_.identityRequests;
+        if (!options_.silent) replyIdentity(static_cast<char>(byte));
+        return;
+    case beginByte:
+        ++report_.upgrades;
+        if (!options_.silent) receiveUpgrade();
+        return;
+    case rejectByte:
+        ++report_.rejectsReceived;
+        return;
+    default:
+        break;
+    }
+    if (byte != static_cast<std::uint8_t>(mark[0])) return;
+    // The confirmation: the whole mark, echoed.
+    Bytes got{byte};
+    std::uint8_t next = 0;
+    while (got.size() < mark.size() && nextByte(next, byteTimeoutMs)) {
+        got.push_back(next);
+        if (next != static_cast<std::uint8_t>(mark[got.size() - 1])) break;
+    }
+    if (got == toBytes(mark)) {
+        ++report_.confirmations;
+        if (!options_.silent && !options_.noConfirm) send(got);
+        return;
+    }
+    // Not the mark after all: the bytes after its first one are looked at again.
+    for (auto it = got.rbegin(); it + 1 != got.rend(); ++it) pending_.push_front(*it);
+}
+
+void SimulatedMachine::replyIdentity(char request) {
+    const std::string& text = request == 'M' ? options_.model : request == 'P' ? options_.hardware : options_.software;
+    Bytes payload = toBytes(text);
+    payload.insert(payload.end(), static_cast<std::size_t>(options_.padding), 0);
+    Bytes frame = buildFrame(payload);
+    if (corruptLeft_ > 0 && options_.corruptRequests.find(request) != std::string::npos) {
+        --corruptLeft_;
+        frame.back() ^= 0xFF;
+    }
+    send(frame);
+}
+
+bool SimulatedMachine::readFrame(Bytes& frame) {
+    frame.clear();
+    std::uint8_t byte = 0;
+    // Header 01 A5, the length byte, then length + 2 bytes.
+    while (frame.size() < 3) {
+        if (!nextByte(byte, byteTimeoutMs)) return false;
+        if (frame.empty() && byte != 0x01) continue;
+        if (frame.size() == 1 && byte != 0xA5) {
+            frame.clear();
+            if (byte != 0x01) continue;
+        }
+        frame.push_back(byte);
+    }
+    const std::size_t total = std::size_t{frame[2]} + 5;
+    while (frame.size() < total) {
+        if (!nextByte(byte, byteTimeoutMs)) return false;
+        frame.push_back(byte);
+    }
+    return true;
+}
+
+bool SimulatedMachine::askIdentity(char request, std::string& text) {
+    for (int attempt = 0; attempt < identityTries && !stop_.load(); ++attempt) {
+        send(Bytes{static_cast<std::uint8_t>(request)});
+        Bytes frame;
+        if (!readFrame(frame)) continue;
+        if (auto payload = checkFrame(frame)) {
+            text = payloadText(*payload);
+            return true;
+        }
+        ++report_.badIdentityFrames;
+    }
+    return false;
+}
+
+void SimulatedMachine::receiveUpgrade() {
+    // A new transfer: the counters of the previous one start over.
+    SimulationReport fresh;
+    fresh.probes = report_.probes;
+    fresh.confirmations = report_.confirmations;
+    fresh.identityRequests = report_.identityRequests;
+    fresh.rejectsReceived = report_.rejectsReceived;
+    fresh.upgrades = report_.upgrades;
+    report_ = fresh;
+    rejectLeft_ = options_.rejectBlock;
+    ignoreLeft_ = options_.ignoreBlock;
+    attempted_.clear();
+
+    report_.result = "identifying";
+    if (!askIdentity('M', report_.model) || !askIdentity('P', report_.hardware) ||
+        !askIdentity('F', report_.software)) {
+        report_.result = stop_.load() ? "stopped" : "identity-failed";
+        saveReport();
+        return;
+    }
+    report_.identityValid = true;
+    if (!options_.noReady) send(Bytes{readyByte});
+
+    report_.result = "transferring";
+    std::uint8_t expectedNumber = 1;
+    int block = 1;
+    Bytes image;
+    std::uint8_t byte = 0;
+    while (!stop_.load()) {
+        if (!nextByte(byte, -1)) continue;
+        if (byte == 0x01) {
+            if (!receiveBlock(expectedNumber, block, image)) return;
+            continue;
+        }
+        if (byte == 0x04) {
+            Bytes rest;
+            std::uint8_t next = 0;
+            while (rest.size() < 3 && nextByte(next, byteTimeoutMs)) rest.push_back(next);
+            if (rest == Bytes{0, 0, 0}) {
+                finishImage(image);
+                return;
+            }
+            for (auto it = rest.rbegin(); it != rest.rend(); ++it) pending_.push_front(*it);
+            continue;
+        }
+        // Anything else (a probe, a request) means the tool gave up the transfer.
+        pending_.push_front(byte);
+        report_.result = "abandoned";
+        saveReport();
+        return;
+    }
+}
+
+bool SimulatedMachine::receiveBlock(std::uint8_t& expectedNumber, int& block, Bytes& image) {
+    Bytes packet{0x01};
+    std::uint8_t byte = 0;
+    while (packet.size() < packetSize && nextByte(byte, byteTimeoutMs)) packet.push_back(byte);
+    if (stop_.load()) return false;
+    ++report_.packets;
+    if (!attempted_.insert(block).second) ++report_.resends;
+
+    if (packet.size() < packetSize) {
+        ++report_.badPackets;
+        send(Bytes{nakByte});
+        return true;
+    }
+    const std::uint8_t number = packet[1];
+    const bool numberOk = number == expectedNumber && packet[2] == static_cast<std::uint8_t>(0xFF - number);
+    expectedNumber = static_cast<std::uint8_t>(number + 1);
+    const std::uint32_t sum = checksum16(packet.data() + 3, blockSize);
+    const bool sumOk = packet[131] == (sum >> 8) && packet[132] == (sum & 0xFF);
+
+    if (options_.disconnectAt == block) {
+        report_.result = "disconnected";
+        saveReport();
+        line_.close();
+        hungUp_ = true;
+        return false;
+    }
+    if (!numberOk || !sumOk) {
+        ++report_.badPackets;
+        send(Bytes{nakByte});
+        return true;
+    }
+    if (options_.tooLargeAt == block || options_.checksumErrorAt == block) {
+        const bool tooLarge = options_.tooLargeAt == block;
+        send(Bytes{tooLarge ? tooLargeByte : checksumErrorByte});
+        report_.result = tooLarge ? "too-large" : "checksum-error";
+        saveReport();
+        return false;
+    }
+    if (auto it = ignoreLeft_.find(block); it != ignoreLeft_.end() && it->second > 0) {
+        --it->second;
+        ++report_.ignored;
+        return true;
+    }
+    if (auto it = rejectLeft_.find(block); it != rejectLeft_.end() && it->second > 0) {
+        --it->second;
+        ++report_.rejected;
+        send(Bytes{nakByte});
+        return true;
+    }
+    image.insert(image.end(), packet.begin() + 3, packet.begin() + 3 + blockSize);
+    ++block;
+    ++report_.blocks;
+    send(Bytes{ackByte});
+    return true;
+}
+
+void SimulatedMachine::finishImage(Bytes& image) {
+    if (options_.imageLength >= 0) {
+        if (static_cast<std::int64_t>(image.size()) > options_.imageLength)
+            image.resize(static_cast<std::size_t>(options_.imageLength));
+    } else {
+        // The last block is filled up with 0xFF; strip that filler (at most
+        // one block's worth less one byte).
+        std::size_t stripped = 0;
+        while (!image.empty() && image.back() == 0xFF && stripped < blockSize - 1) {
+            image.pop_back();
+            ++stripped;
+        }
+    }
+    report_.result = "completed";
+    if (!options_.saveImagePath.empty()) {
+        std::ofstream out(options_.saveImagePath, std::ios::binary | std::ios::trunc);
+        out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));
+        if (out.flush()) {
+            report_.imageBytes = static_cast<std::int64_t>(image.size());
+            report_.imagePath = options_.saveImagePath;
+        } else {
+            report_.result = "save-failed";
+        }
+    }
+    saveReport();
+}
+
+} // namespace mub::sim

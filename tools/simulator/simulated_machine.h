@@ -1,0 +1,54 @@
+// The machine's side of the conversation: answers the probe, the link
+// confirmation and the identity requests, and receives an upgrade.
+#pragma once
+
+#include "tools/simulator/pty_line.h"
+#include "tools/simulator/simulation_report.h"
+#include "tools/simulator/simulator_options.h"
+
+#include <atomic>
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <set>
+#include <string>
+#include <vector>
+
+namespace mub::sim {
+
+class SimulatedMachine {
+public:
+    SimulatedMachine(const SimulatorOptions& options, PtyLine& line, const std::atomic<bool>& stop);
+
+    // Plays the machine until `stop` is set or a disconnect fault hangs up.
+    // Writes the report on every end of a transfer and before it returns.
+    void run();
+    const SimulationReport& report() const { return report_; }
+
+private:
+    using Bytes = std::vector<std::uint8_t>;
+
+    bool nextByte(std::uint8_t& byte, int timeoutMs);
+    void handleIdleByte(std::uint8_t byte);
+    void replyIdentity(char request);
+    void receiveUpgrade();
+    bool askIdentity(char request, std::string& text);
+    bool readFrame(Bytes& frame);
+    // Handles one block packet after its first byte; false ends the transfer.
+    bool receiveBlock(std::uint8_t& expectedNumber, int& block, Bytes& image);
+    void finishImage(Bytes& image);
+    void send(Bytes bytes);
+    void saveReport();
+
+    const SimulatorOptions& options_;
+    PtyLine& line_;
+    const std::atomic<bool>& stop_;
+    std::deque<std::uint8_t> pending_;
+    SimulationReport report_;
+    int corruptLeft_;
+    std::map<int, int> rejectLeft_, ignoreLeft_;
+    std::set<int> attempted_; // image blocks that came at least once
+    bool hungUp_ = false;
+};
+
+} // namespace mub::sim

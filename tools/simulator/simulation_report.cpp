@@ -1,0 +1,71 @@
+#include "tools/simulator/simulation_report.h"
+
+#include "platform/gbk_text.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace mub::sim {
+
+namespace {
+
+std::string jsonString(const std::string& utf8Text) {
+    std::string out = "\"";
+    for (unsigned char c : utf8Text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
+
+} // namespace
+
+bool writeReport(const SimulationReport& r, const std::string& path) {
+    if (path.empty()) return true;
+    std::ostringstream json;
+    json << "{\n"
+         << "  \"result\": " << jsonString(r.result) << ",\n"
+         << "  \"probes\": " << r.probes << ",\n"
+         << "  \"confirmations\": " << r.confirmations << ",\n"
+         << "  \"identityRequests\": " << r.identityRequests << ",\n"
+         << "  \"rejectsReceived\": " << r.rejectsReceived << ",\n"
+         << "  \"upgrades\": " << r.upgrades << ",\n"
+         << "  \"identityValid\": " << (r.identityValid ? "true" : "false") << ",\n"
+         << "  \"identity\": {\"model\": " << jsonString(utf8(r.model))
+         << ", \"hardware\": " << jsonString(utf8(r.hardware)) << ", \"software\": " << jsonString(utf8(r.software))
+         << "},\n"
+         << "  \"badIdentityFrames\": " << r.badIdentityFrames << ",\n"
+         << "  \"packets\": " << r.packets << ",\n"
+         << "  \"blocks\": " << r.blocks << ",\n"
+         << "  \"resends\": " << r.resends << ",\n"
+         << "  \"rejected\": " << r.rejected << ",\n"
+         << "  \"ignored\": " << r.ignored << ",\n"
+         << "  \"badPackets\": " << r.badPackets << ",\n"
+         << "  \"imageBytes\": " << r.imageBytes << ",\n"
+         << "  \"imagePath\": " << jsonString(r.imagePath) << "\n"
+         << "}\n";
+    const std::string temporary = path + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        if (!out) return false;
+        out << json.str();
+        if (!out.flush()) return false;
+    }
+    return std::rename(temporary.c_str(), path.c_str()) == 0;
+}
+
+} // namespace mub::sim

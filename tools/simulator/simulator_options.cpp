@@ -1,0 +1,149 @@
+#include "tools/simulator/simulator_options.h"
+
+#include "platform/gbk_text.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+namespace mub::sim {
+
+namespace {
+
+bool parseInt(const std::string& text, long long min, long long max, long long& out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < min || value > max) return false;
+    out = value;
+    return true;
+}
+
+// "N" or "N:TIMES", several separated by commas; each adds to the map.
+bool parseBlockList(const std::string& text, std::map<int, int>& out) {
+    std::size_t start = 0;
+    while (start <= text.size()) {
+        std::size_t comma = text.find(',', start);
+        std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        std::size_t colon = item.find(':');
+        long long block = 0, times = 1;
+        if (!parseInt(item.substr(0, colon), 1, INT_MAX, block)) return false;
+        if (colon != std::string::npos && !parseInt(item.substr(colon + 1), 1, INT_MAX, times)) return false;
+        out[static_cast<int>(block)] += static_cast<int>(times);
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+    }
+    return true;
+}
+
+} // namespace
+
+const char* simulatorUsage() {
+    return "usage: mubtool simulate [OPTIONS]\n"
+           "\n"
+           "Plays a machine on a new pseudo-terminal. The first line on stdout is the\n"
+           "terminal's path; point the upgrader at it (as a COM port mapped to that\n"
+           "path, or through the stand-in bridge with BRIDGEMINI_DEVICE=PATH).\n"
+           "Runs until SIGINT or SIGTERM.\n"
+           "\n"
+           "identity:\n"
+           "  --model TEXT            model reply (default QM-3000)\n"
+           "  --hardware TEXT         hardware version reply (default HW-1.0)\n"
+           "  --software TEXT         software version reply (default 1.00)\n"
+           "  --pad N                 append N zero bytes to every identity reply\n"
+           "  --baud N                pace every byte at N baud (10 bits a byte), both ways\n"
+           "faults while identifying:\n"
+           "  --silent                answer nothing at all\n"
+           "  --no-confirm            answer the probe, never echo the confirmation\n"
+           "  --corrupt-frames K      send K identity replies with a wrong checksum\n"
+           "  --corrupt-requests SET  requests the corruption applies to (default MPF)\n"
+           "faults during the transfer (blocks count from 1):\n"
+           "  --reject-block N[:T],...  answer 0x15 to block N (T times, default once)\n"
+           "  --ignore-block N[:T],...  do not answer block N (T times)\n"
+           "  --too-large-at N        answer 0x18 at block N\n"
+           "  --checksum-error-at N   answer 0x04 at block N\n"
+           "  --disconnect-at N       close the line at block N and exit\n"
+           "  --no-ready              never send \"C\"\n"
+           "results:\n"
+           "  --save-image PATH       save the received image when the end packet comes\n"
+           "  --image-length N        save exactly N bytes (default: the received blocks\n"
+           "                          with the trailing 0xFF bytes of the last block removed)\n"
+           "  --report PATH           JSON report, written after each transfer and at exit\n";
+}
+
+bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOptions& options, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&](std::string& out) {
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            out = args[++i];
+            return true;
+        };
+        auto number = [&](long long min, long long max, long long& out) {
+            std::string text;
+            if (!value(text)) return false;
+            if (!parseInt(text, min, max, out)) {
+                error = "bad number for " + arg + ": " + text;
+                return false;
+            }
+            return true;
+        };
+        std::string text;
+        long long n = 0;
+        if (arg == "--model" || arg == "--hardware" || arg == "--software") {
+            if (!value(text)) return false;
+            std::string converted = gbk(text);
+            (arg == "--model" ? options.model : arg == "--hardware" ? options.hardware : options.software) = converted;
+        } else if (arg == "--pad") {
+            if (!number(0, 200, n)) return false;
+            options.padding = static_cast<int>(n);
+        } else if (arg == "--baud") {
+            if (!number(0, 4000000, n)) return false;
+            options.baud = static_cast<std::uint32_t>(n);
+        } else if (arg == "--silent") {
+            options.silent = true;
+        } else if (arg == "--no-confirm") {
+            options.noConfirm = true;
+        } else if (arg == "--corrupt-frames") {
+            if (!number(0, INT_MAX, n)) return false;
+            options.corruptFrames = static_cast<int>(n);
+        } else if (arg == "--corrupt-requests") {
+            if (!value(text)) return false;
+            if (text.empty() || text.find_first_not_of("MPF") != std::string::npos) {
+                error = "--corrupt-requests takes letters of M, P and F";
+                return false;
+            }
+            options.corruptRequests = text;
+        } else if (arg == "--reject-block" || arg == "--ignore-block") {
+            if (!value(text)) return false;
+            if (!parseBlockList(text, arg == "--reject-block" ? options.rejectBlock : options.ignoreBlock)) {
+                error = "bad block list for " + arg + ": " + text;
+                return false;
+            }
+        } else if (arg == "--too-large-at" || arg == "--checksum-error-at" || arg == "--disconnect-at") {
+            if (!number(1, INT_MAX, n)) return false;
+            int block = static_cast<int>(n);
+            (arg == "--too-large-at" ? options.tooLargeAt
+                                     : arg == "--checksum-error-at" ? options.checksumErrorAt : options.disconnectAt) = block;
+        } else if (arg == "--no-ready") {
+            options.noReady = true;
+        } else if (arg == "--save-image") {
+            if (!value(options.saveImagePath)) return false;
+        } else if (arg == "--image-length") {
+            if (!number(0, LLONG_MAX, n)) return false;
+            options.imageLength = n;
+        } else if (arg == "--report") {
+            if (!value(options.reportPath)) return false;
+        } else {
+            error = "unknown option " + arg;
+            return false;
+        }
+    }
+    return true;
+}
+
+} // namespace mub::sim

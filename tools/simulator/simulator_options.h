@@ -1,0 +1,46 @@
+// What the simulated machine says and which faults it plays.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace mub::sim {
+
+struct SimulatorOptions {
+    // Identity texts, GBK (given as UTF-8 on the command line).
+    std::string model = "QM-3000";
+    std::string hardware = "HW-1.0";
+    std::string software = "1.00";
+    int padding = 0; // zero bytes appended to every identity reply
+
+    std::uint32_t baud = 0; // 0: no pacing; else every byte takes 10 bits of line time
+
+    // Faults while identifying.
+    bool silent = false;          // answers nothing at all
+    bool noConfirm = false;       // answers the probe but never echoes the confirmation
+    int corruptFrames = 0;        // this many identity replies carry a wrong checksum
+    std::string corruptRequests = "MPF"; // which requests the corruption applies to
+
+    // Faults during the transfer; block numbers count image blocks from 1.
+    std::map<int, int> rejectBlock; // block -> times answered 0x15
+    std::map<int, int> ignoreBlock; // block -> times not answered at all
+    int tooLargeAt = 0;             // answers 0x18 at this block
+    int checksumErrorAt = 0;        // answers 0x04 at this block
+    int disconnectAt = 0;           // closes the line at this block and exits
+    bool noReady = false;           // never sends "C"
+
+    std::string saveImagePath;
+    std::int64_t imageLength = -1; // exact length to save; -1 trims trailing 0xFF padding
+    std::string reportPath;
+};
+
+// Parses the arguments of `mubtool simulate`. False with a message in
+// `error` for an unknown option or a bad value.
+bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOptions& options, std::string& error);
+
+// The --help text.
+const char* simulatorUsage();
+
+} // namespace mub::sim
