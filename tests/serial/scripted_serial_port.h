@@ -1,0 +1,80 @@
+// Real Linux serial services with single steps made to fail on request, so
+// tests can reach the failure paths a working pseudo-terminal never takes.
+#pragma once
+
+#include "platform/linux_serial_port.h"
+
+#include <atomic>
+#include <mutex>
+
+namespace mub::test {
+
+class ScriptedSerialPort : public LinuxSerialPort {
+public:
+    // Error codes to return instead of doing the step; 0 does the step.
+    std::atomic<int> getLineError{0};
+    std::atomic<int> setLineError{0};
+    std::atomic<int> wakeError{0};
+    // When > 0, each write takes at most this many bytes in all and the
+    // driver never has room again (a stalled line).
+    std::atomic<long> writeCapacity{0};
+    std::atomic<int> opens{0};
+
+    int openExclusive(const std::string& path, int& handle) override {
+        ++opens;
+        return LinuxSerialPort::openExclusive(path, handle);
+    }
+    // A pseudo-terminal always reports 8 data bits and no parity; with this
+    // set the port reports the framing it was last given, as a UART does.
+    std::atomic<bool> keepFraming{false};
+
+    int getLine(int handle, SerialLineParams& params) override {
+        if (int e = getLineError.load()) return e;
+        int e = LinuxSerialPort::getLine(handle, params);
+        std::lock_guard<std::mutex> guard(lock_);
+        if (e == 0 && keepFraming.load() && haveLastSet_) {
+            params.dataBits = lastSet_.dataBits;
+            params.parity = lastSet_.parity;
+            params.parityCheck = lastSet_.parityCheck;
+        }
+        return e;
+    }
+    int setLine(int handle, const SerialLineParams& params) override {
+        if (int e = setLineError.load()) return e;
+        std::lock_guard<std::mutex> guard(lock_);
+        lastSet_ = params;
+        haveLastSet_ = true;
+        return LinuxSerialPort::setLine(handle, params);
+    }
+    SerialLineParams lastSet() {
+        std::lock_guard<std::mutex> guard(lock_);
+        return lastSet_;
+    }
+    int createWakeHandle(int& wakeHandle) override {
+        if (int e = wakeError.load()) return e;
+        return LinuxSerialPort::createWakeHandle(wakeHandle);
+    }
+    int write(int handle, const std::uint8_t* bytes, std::size_t count, std::size_t& put) override {
+        if (writeCapacity.load() <= 0) return LinuxSerialPort::write(handle, bytes, count, put);
+        std::size_t room = static_cast<std::size_t>(writeCapacity.load()) - taken_;
+        std::size_t n = count < room ? count : room;
+        taken_ += n;
+        return LinuxSerialPort::write(handle, bytes, n, put);
+    }
+    int waitWritable(int handle, int timeoutMs, bool& ready) override {
+        if (writeCapacity.load() <= 0) return LinuxSerialPort::waitWritable(handle, timeoutMs, ready);
+        // Stalled: nothing ever gets written again; wait out the time.
+        SerialWaitResult ignored;
+        LinuxSerialPort::waitReadable(-1, -1, timeoutMs, ignored);
+        ready = false;
+        return 0;
+    }
+
+private:
+    std::size_t taken_ = 0;
+    std::mutex lock_;
+    SerialLineParams lastSet_;
+    bool haveLastSet_ = false;
+};
+
+} // namespace mub::test
