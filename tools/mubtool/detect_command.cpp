@@ -1,0 +1,74 @@
+// mubtool detect: the window's model check without the window. Connects,
+// prints the machine's identity, tells the machine no upgrade follows.
+#include "platform/gbk_text.h"
+#include "tools/mubtool/command.h"
+#include "tools/mubtool/machine_session.h"
+#include "upgrade/detect_model.h"
+#include "upgrade_file/upgrade_file.h"
+
+#include <cstdio>
+
+namespace mub::tool {
+namespace {
+
+enum : int { ExitLinkFailure = 6, ExitStopped = 9 };
+
+constexpr const char* kUsage =
+    "usage: mubtool detect --port PORT [--baud N]\n"
+    "\n"
+    "Connects the machine and prints its model, hardware version and software\n"
+    "version (one 'name: value' per line), as the window's model check does.\n"
+    "\n"
+    "options (also as --name=VALUE):\n"
+    "  --port PORT   USB (the bridge library beside mubtool), COMn (1..255, through\n"
+    "                the port table) or a device path such as /dev/ttyUSB0\n"
+    "  --baud N      4800 9600 19200 38400 51200 57600 (default) 102400 115200\n"
+    "\n"
+    "The message-pane texts go to stdout (UTF-8), message boxes to stderr.\n"
+    "Ctrl+C stops the check.\n"
+    "\n"
+    "exit codes:\n"
+    "  0  the machine was identified\n"
+    "  1  usage error\n"
+    "  6  the machine was not reached or not identified, or the bridge library\n"
+    "     cannot be loaded\n"
+    "  9  stopped (Ctrl+C)\n";
+
+int runDetectCommand(const std::vector<std::string>& args) {
+    SessionArgs options;
+    std::string error;
+    if (!parseSessionArgs(args, false, options, error) || (!options.help && !options.positional.empty())) {
+        std::fprintf(stderr, "mubtool detect: %s\n\n%s", error.empty() ? "no file or other argument is taken" : error.c_str(),
+                     kUsage);
+        return ExitUsage;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return ExitOk;
+    }
+
+    MachineSession session(options);
+    if (!session.open(error)) {
+        std::fprintf(stderr, "mubtool detect: %s\n", error.c_str());
+        return ExitLinkFailure;
+    }
+    TerminalUi& ui = session.ui();
+    MachineLink& link = session.link();
+    const UpgradeFile noFile;
+
+    // Ctrl+C is the second click on the button, handled inside a pause.
+    ui.catchStopSignals();
+    ui.onStop = [&] { detectModel(link, noFile); };
+
+    const bool identified = detectModel(link, noFile);
+    if (identified) session.printMachineInfo();
+    ui.finish();
+    if (identified) return ExitOk;
+    return ui.stopRequested() ? ExitStopped : ExitLinkFailure;
+}
+
+MubtoolCommand reg("detect", "connect the machine and print its model and versions (headless model check)",
+                   &runDetectCommand);
+
+} // namespace
+} // namespace mub::tool

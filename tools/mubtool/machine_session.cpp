@@ -1,0 +1,149 @@
+#include "tools/mubtool/machine_session.h"
+
+#include "platform/gbk_text.h"
+#include "upgrade/program_title.h"
+
+#include <array>
+#include <cstdio>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace mub::tool {
+
+namespace {
+
+// The items of the window's baud-rate list; USB mode passes the index.
+const std::array<const char*, 8> baudItems = {"4800", "9600", "19200", "38400", "51200", "57600", "102400", "115200"};
+
+int baudIndexOf(const std::string& baud) {
+    for (std::size_t i = 0; i < baudItems.size(); ++i)
+        if (baud == baudItems[i]) return static_cast<int>(i);
+    return -1;
+}
+
+// "COMn" with n in 1..255 gives n, anything else 0.
+int comNumberOf(const std::string& port) {
+    if (port.size() < 4 || port.compare(0, 3, "COM") != 0) return 0;
+    int n = 0;
+    for (std::size_t i = 3; i < port.size(); ++i) {
+        if (port[i] < '0' || port[i] > '9' || n > 255) return 0;
+        n = n * 10 + (port[i] - '0');
+    }
+    return n >= 1 && n <= 255 ? n : 0;
+}
+
+bool isUsb(const std::string& port) { return port == "USB" || port == "usb"; }
+
+// A device path given instead of a COM name is reached as this COM port.
+constexpr int devicePathPort = 1;
+
+} // namespace
+
+bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions, SessionArgs& out, std::string& error) {
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            const auto eq = arg.find('=');
+            if (eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+            }
+        }
+        auto value = [&](std::string& target) {
+            if (inlineValue) {
+                target = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            target = args[++i];
+            return true;
+        };
+        if (arg == "--help" || arg == "-h") {
+            out.help = true;
+        } else if (arg == "--port") {
+            if (!value(out.port)) return false;
+        } else if (arg == "--baud") {
+            if (!value(out.baud)) return false;
+        } else if (upgradeOptions && (arg == "--yes" || arg == "--no") && !inlineValue) {
+            const bool yes = arg == "--yes";
+            if (out.answer && *out.answer != yes) {
+                error = "--yes and --no exclude each other";
+                return false;
+            }
+            out.answer = yes;
+        } else if (upgradeOptions && arg == "--strict" && !inlineValue) {
+            out.strict = true;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + args[i];
+            return false;
+        } else {
+            out.positional.push_back(arg);
+        }
+    }
+    if (out.help) return true;
+    if (out.port.empty()) {
+        error = "--port is required (USB, COMn or a device path)";
+        return false;
+    }
+    if (!isUsb(out.port) && comNumberOf(out.port) == 0) {
+        struct stat info {};
+        if (out.port.find('/') == std::string::npos || ::stat(out.port.c_str(), &info) != 0) {
+            error = "--port " + out.port + ": not USB, COM1..COM255 or an existing device path";
+            return false;
+        }
+    }
+    if (baudIndexOf(out.baud) < 0) {
+        error = "--baud " + out.baud + ": one of 4800 9600 19200 38400 51200 57600 102400 115200";
+        return false;
+    }
+    return true;
+}
+
+MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.port)) {
+    TerminalUi::Options options;
+    // The production mark at the end of the title relaxes the identity
+    // checks; --strict drops it, as a window with another title would.
+    options.title = programTitle();
+    if (args.strict) options.title = options.title.substr(0, options.title.size() - lastBytes(options.title, 8).size());
+    options.baudText = args.baud;
+    options.baudIndex = baudIndexOf(args.baud);
+    options.answer = args.answer;
+    options.progressBar = ::isatty(STDERR_FILENO) == 1;
+    options.askOnTerminal = ::isatty(STDIN_FILENO) == 1;
+    ui_ = std::make_unique<TerminalUi>(options);
+
+    PortTable ports;
+    std::string portName = "COM1";
+    if (!usbMode_) {
+        if (const int n = comNumberOf(args.port)) {
+            portName = args.port;
+        } else {
+            ports.setOverride(devicePathPort, args.port);
+            portName = "COM" + std::to_string(devicePathPort);
+        }
+    }
+    serial_ = std::make_unique<SerialChannel>(ports);
+    link_ = std::make_unique<MachineLink>(*ui_, *serial_, usbMode_ ? &bridge_ : nullptr, usbMode_);
+    link_->portName = portName;
+}
+
+bool MachineSession::open(std::string& error) {
+    if (!usbMode_) return true;
+    if (bridge_.load()) return true;
+    error = bridge_.error();
+    return false;
+}
+
+void MachineSession::printMachineInfo() {
+    ui_->finish();
+    std::printf("%s: %s\n%s: %s\n%s: %s\n", "机器型号", TerminalUi::terminalText(ui_->fieldText(Field::MachineModel)).c_str(),
+                "硬件版本", TerminalUi::terminalText(ui_->fieldText(Field::MachineHardware)).c_str(), "软件版本",
+                TerminalUi::terminalText(ui_->fieldText(Field::MachineSoftware)).c_str());
+    std::fflush(stdout);
+}
+
+} // namespace mub::tool

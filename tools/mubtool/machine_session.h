@@ -1,0 +1,53 @@
+// What `mubtool upgrade` and `mubtool detect` share: their link options and
+// the link they build from them (terminal window, serial channel with the
+// port table, bridge library in USB mode).
+#pragma once
+
+#include "link/bridge_binding.h"
+#include "link/machine_link.h"
+#include "serial/serial_channel.h"
+#include "tools/mubtool/terminal_ui.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace mub::tool {
+
+struct SessionArgs {
+    std::string port;              // "USB", "COMn" or a device path
+    std::string baud = "57600";    // one of the window's baud-rate items
+    std::optional<bool> answer;    // --yes / --no
+    bool strict = false;           // apply the checks of a title without the production mark
+    std::vector<std::string> positional;
+    bool help = false;
+};
+
+// Parses --port, --baud and (when `upgradeOptions`) --yes, --no, --strict,
+// also as --name=VALUE. False with `error` set on a usage error.
+bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions, SessionArgs& out, std::string& error);
+
+class MachineSession {
+public:
+    explicit MachineSession(const SessionArgs& args);
+
+    // Loads the bridge library in USB mode. False with `error` (UTF-8) when
+    // it cannot be loaded.
+    bool open(std::string& error);
+
+    TerminalUi& ui() { return *ui_; }
+    MachineLink& link() { return *link_; }
+
+    // The identity the machine reported, one line each, to stdout.
+    void printMachineInfo();
+
+private:
+    bool usbMode_ = false;
+    std::unique_ptr<TerminalUi> ui_;
+    std::unique_ptr<SerialChannel> serial_;
+    BridgeBinding bridge_;
+    std::unique_ptr<MachineLink> link_;
+};
+
+} // namespace mub::tool

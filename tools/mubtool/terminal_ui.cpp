@@ -1,0 +1,266 @@
+#include "tools/mubtool/terminal_ui.h"
+
+#include "platform/gbk_text.h"
+
+#include <csignal>
+#include <cstring>
+#include <thread>
+
+namespace mub::tool {
+
+namespace {
+
+volatile std::sig_atomic_t stopSignal = 0;
+
+void handleStopSignal(int) { stopSignal = 1; }
+
+std::string trimmedLine(const char* line) {
+    std::string s(line);
+    while (!s.empty() && (s.back() == '\n' || s.back() == '\r' || s.back() == ' ')) s.pop_back();
+    std::size_t start = 0;
+    while (start < s.size() && s[start] == ' ') ++start;
+    return s.substr(start);
+}
+
+} // namespace
+
+TerminalUi::TerminalUi(Options options, std::FILE* out, std::FILE* err)
+    : options_(std::move(options)), out_(out), err_(err), start_(Clock::now()) {
+    captions_[Control::UpgradeButton] = gbk("升级(F8)");
+    captions_[Control::DetectModelButton] = gbk("型号检测");
+    fields_[Field::Count] = "0";
+}
+
+TerminalUi::~TerminalUi() { finish(); }
+
+void TerminalUi::catchStopSignals() {
+    stopSignal = 0;
+    struct sigaction action {};
+    action.sa_handler = handleStopSignal;
+    sigemptyset(&action.sa_mask);
+    // No SA_RESTART: a question waiting on the terminal returns at once.
+    // SA_RESETHAND: a second Ctrl+C ends the program the usual way.
+    action.sa_flags = SA_RESETHAND;
+    sigaction(SIGINT, &action, nullptr);
+    sigaction(SIGTERM, &action, nullptr);
+}
+
+std::string TerminalUi::terminalText(const std::string& gbkText) {
+    std::string text = utf8(gbkText);
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out += text[i];
+    }
+    return out;
+}
+
+void TerminalUi::print(const std::string& gbkText) {
+    const std::string text = terminalText(gbkText);
+    if (text.empty()) return;
+    eraseBar();
+    std::fputs(text.c_str(), out_);
+    lineOpen_ = text.back() != '\n';
+    std::fflush(out_);
+}
+
+void TerminalUi::setMessage(const std::string& text) {
+    // The pane is replaced: on a terminal the new text starts a new line.
+    if (lineOpen_) {
+        std::fputc('\n', out_);
+        lineOpen_ = false;
+    }
+    print(text);
+}
+
+void TerminalUi::appendMessage(const std::string& text) { print(text); }
+
+std::string TerminalUi::fieldText(Field field) const {
+    auto it = fields_.find(field);
+    return it == fields_.end() ? std::string() : it->second;
+}
+
+void TerminalUi::setFieldText(Field field, const std::string& text) { fields_[field] = text; }
+
+void TerminalUi::setEnabled(Control control, bool enabled) { enabled_[control] = enabled; }
+
+bool TerminalUi::isEnabled(Control control) const {
+    auto it = enabled_.find(control);
+    return it == enabled_.end() || it->second;
+}
+
+std::string TerminalUi::caption(Control control) const {
+    auto it = captions_.find(control);
+    return it == captions_.end() ? std::string() : it->second;
+}
+
+void TerminalUi::setCaption(Control control, const std::string& text) { captions_[control] = text; }
+
+void TerminalUi::setProgress(int position) {
+    progress_ = position;
+    if (!transferStart_) transferStart_ = Clock::now();
+    if (position >= 100) drawBar();
+}
+
+void TerminalUi::showProgress(bool visible) {
+    if (!visible) eraseBar();
+}
+
+void TerminalUi::transferProgress(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
+    bytesDone_ = bytesDone;
+    bytesTotal_ = bytesTotal;
+    if (!transferStart_) transferStart_ = Clock::now();
+    const auto now = Clock::now();
+    if (now - lastDraw_ >= std::chrono::milliseconds(100) || bytesDone >= bytesTotal) {
+        lastDraw_ = now;
+        drawBar();
+    }
+}
+
+void TerminalUi::drawBar() {
+    if (!options_.progressBar || !transferStart_) return;
+    const double seconds = std::chrono::duration<double>(Clock::now() - *transferStart_).count();
+    const double rate = seconds > 0 ? static_cast<double>(bytesDone_) / seconds / 1024.0 : 0.0;
+    const int percent = bytesTotal_ ? static_cast<int>(bytesDone_ * 100 / bytesTotal_) : progress_;
+    constexpr int width = 30;
+    const int filled = percent * width / 100;
+    std::string bar(static_cast<std::size_t>(filled), '#');
+    bar.append(static_cast<std::size_t>(width - filled), '-');
+    if (lineOpen_) {
+        std::fputc('\n', out_);
+        std::fflush(out_);
+        lineOpen_ = false;
+    }
+    std::fprintf(err_, "\r[%s] %3d%%  %llu/%llu bytes  %.1f KiB/s\033[K", bar.c_str(), percent,
+                 static_cast<unsigned long long>(bytesDone_), static_cast<unsigned long long>(bytesTotal_), rate);
+    std::fflush(err_);
+    barShown_ = true;
+}
+
+void TerminalUi::eraseBar() {
+    if (!barShown_) return;
+    std::fputs("\r\033[K", err_);
+    std::fflush(err_);
+    barShown_ = false;
+}
+
+void TerminalUi::armTimeout(int milliseconds) {
+    timeoutInterval_ = std::chrono::milliseconds(milliseconds);
+    timeoutDeadline_ = Clock::now() + timeoutInterval_;
+    timeoutArmed_ = true;
+}
+
+bool TerminalUi::timeoutElapsed() const { return timeoutArmed_ && Clock::now() >= timeoutDeadline_; }
+
+void TerminalUi::clearTimeoutElapsed() {
+    // A ticking timer: once cleared, the flag rises again one interval after
+    // the tick that set it.
+    if (!timeoutArmed_) return;
+    const auto now = Clock::now();
+    if (now < timeoutDeadline_) return;
+    if (timeoutInterval_ <= Clock::duration::zero()) {
+        timeoutDeadline_ = now;
+        return;
+    }
+    while (timeoutDeadline_ <= now) timeoutDeadline_ += timeoutInterval_;
+}
+
+void TerminalUi::errorBox(const std::string& text) {
+    eraseBar();
+    if (lineOpen_) {
+        std::fputc('\n', out_);
+        lineOpen_ = false;
+    }
+    std::fflush(out_);
+    std::fprintf(err_, "mubtool: error box [%s]: %s\n", terminalText(options_.title).c_str(), terminalText(text).c_str());
+    std::fflush(err_);
+}
+
+bool TerminalUi::askYesNo(const std::string& text) {
+    eraseBar();
+    if (lineOpen_) {
+        std::fputc('\n', out_);
+        lineOpen_ = false;
+    }
+    std::fflush(out_);
+    const std::string question = terminalText(text);
+    if (options_.answer) {
+        std::fprintf(err_, "mubtool: question: %s\nmubtool: answered %s (%s)\n", question.c_str(),
+                     *options_.answer ? "yes" : "no", *options_.answer ? "--yes" : "--no");
+        std::fflush(err_);
+        return *options_.answer;
+    }
+    if (!options_.askOnTerminal) {
+        std::fprintf(err_,
+                     "mubtool: question: %s\nmubtool: no answer: stdin is not a terminal and neither --yes nor --no "
+                     "was given; answering no\n",
+                     question.c_str());
+        std::fflush(err_);
+        unanswered_ = true;
+        return false;
+    }
+    for (;;) {
+        std::fprintf(err_, "mubtool: question: %s [y/n] ", question.c_str());
+        std::fflush(err_);
+        char line[256];
+        if (!std::fgets(line, sizeof line, stdin)) {
+            // End of input or Ctrl+C: the answer is No.
+            std::clearerr(stdin);
+            std::fputc('\n', err_);
+            return false;
+        }
+        const std::string answer = trimmedLine(line);
+        if (answer == "y" || answer == "Y" || answer == "yes" || answer == "是") return true;
+        if (answer == "n" || answer == "N" || answer == "no" || answer == "否") return false;
+    }
+}
+
+void TerminalUi::tone(int, int milliseconds) {
+    // No sound on a terminal; the pause keeps the run's timing.
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+}
+
+std::uint32_t TerminalUi::tickCount() const {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
+    return static_cast<std::uint32_t>(ms);
+}
+
+void TerminalUi::deliverStop() {
+    if (stopSignal && !stopDelivered_) {
+        stopDelivered_ = true;
+        if (onStop) onStop();
+    }
+}
+
+void TerminalUi::pumpDelay(std::int32_t microseconds) {
+    deliverStop();
+    // sleep_for resumes after a signal, so the pause is never shorter.
+    std::this_thread::sleep_for(std::chrono::microseconds(microseconds > 0 ? microseconds : 1));
+}
+
+void TerminalUi::pumpWait(std::int32_t microseconds) {
+    deliverStop();
+    std::unique_lock<std::mutex> lock(wakeLock_);
+    wakeCv_.wait_for(lock, std::chrono::microseconds(microseconds > 0 ? microseconds : 1), [this] { return woken_; });
+    woken_ = false;
+}
+
+void TerminalUi::wake() {
+    {
+        std::lock_guard<std::mutex> guard(wakeLock_);
+        woken_ = true;
+    }
+    wakeCv_.notify_all();
+}
+
+void TerminalUi::finish() {
+    eraseBar();
+    if (lineOpen_) {
+        std::fputc('\n', out_);
+        lineOpen_ = false;
+    }
+    std::fflush(out_);
+}
+
+} // namespace mub::tool
