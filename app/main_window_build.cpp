@@ -1,0 +1,215 @@
+// Builds the main window from its template: controls at their dialog-unit
+// positions, the menu bar, the status bar with the progress display over it.
+#include "app/main_window.h"
+
+#include "app/global_hot_key.h"
+#include "app/main_layout.h"
+#include "app/single_instance.h"
+#include "app/window_icon.h"
+#include "link/bridge_binding.h"
+#include "link/machine_link.h"
+#include "serial/serial_channel.h"
+#include "upgrade_file/open_upgrade_file.h"
+#include "platform/gbk_text.h"
+#include "upgrade/program_title.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLayout>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QStatusBar>
+
+namespace mub {
+
+namespace {
+
+QString text(const char* utf8Text) { return QString::fromUtf8(utf8Text); }
+
+} // namespace
+
+MainWindow::MainWindow(QString programDir)
+    : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      programDir_(programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir), font_(windowFont()),
+      units_(font_), hotKey_(std::make_unique<GlobalHotKey>()) {
+    setFont(font_);
+    setWindowIcon(programIcon());
+    buildMenuBar();
+    buildControls();
+
+    clockTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&clockTimer_, &QTimer::timeout, this, [this] { updateClock(); });
+    timeoutTimer_.setTimerType(Qt::PreciseTimer);
+    connect(&timeoutTimer_, &QTimer::timeout, this, [this] { timeoutElapsed_ = true; });
+    connect(hotKey_.get(), &GlobalHotKey::pressed, this, [this] { onUpgradeHotKey(); });
+}
+
+void MainWindow::buildControls() {
+    client_ = new QWidget(this);
+    client_->setObjectName(QStringLiteral("client"));
+    client_->setFixedSize(units_.x(mainWindowWidthDu), units_.y(mainWindowHeightDu));
+    setCentralWidget(client_);
+
+    QWidget* previousTabStop = nullptr;
+    for (const ControlSpec& spec : mainWindowControls()) {
+        QWidget* widget = nullptr;
+        bool tabStop = false;
+        switch (spec.kind) {
+        case ControlKind::GroupBox:
+            widget = new QGroupBox(text(spec.text), client_);
+            break;
+        case ControlKind::PushButton: {
+            auto* button = new QPushButton(text(spec.text), client_);
+            button->setAutoDefault(false);
+            widget = button;
+            tabStop = true;
+            break;
+        }
+        case ControlKind::DropDownList: {
+            auto* list = new QComboBox(client_);
+            list->setEditable(false);
+            widget = list;
+            tabStop = true;
+            break;
+        }
+        case ControlKind::ReadOnlyEdit: {
+            auto* edit = new QLineEdit(text(spec.text), client_);
+            edit->setReadOnly(true);
+            widget = edit;
+            tabStop = spec.id == IdCountField;
+            break;
+        }
+        case ControlKind::Label:
+        case ControlKind::CentredLabel: {
+            auto* label = new QLabel(text(spec.text), client_);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment((spec.kind == ControlKind::CentredLabel ? Qt::AlignHCenter : Qt::AlignLeft) |
+                                Qt::AlignTop);
+            widget = label;
+            break;
+        }
+        case ControlKind::MessagePane: {
+            auto* pane = new QPlainTextEdit(client_);
+            pane->setReadOnly(true);
+            pane->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+            pane->setLineWrapMode(QPlainTextEdit::WidgetWidth);
+            widget = pane;
+            break;
+        }
+        case ControlKind::StatusBar: {
+            auto* bar = new QStatusBar(client_);
+            bar->setSizeGripEnabled(false);
+            // Part 0 ends at pixel 180, part 1 takes the rest.
+            for (int part = 0; part < 2; ++part) {
+                statusParts_[part] = new QLabel(bar);
+                statusParts_[part]->setTextFormat(Qt::PlainText);
+                statusParts_[part]->setObjectName(QStringLiteral("statusPart%1").arg(part));
+            }
+            statusParts_[0]->setFixedWidth(176);
+            bar->addWidget(statusParts_[0]);
+            bar->addWidget(statusParts_[1], 1);
+            int height = bar->sizeHint().height();
+            bar->setGeometry(0, client_->height() - height, client_->width(), height);
+            widget = bar;
+            break;
+        }
+        case ControlKind::ProgressBar: {
+            auto* bar = new QProgressBar(client_);
+            bar->setRange(0, 100);
+            bar->setValue(0);
+            bar->setTextVisible(false);
+            widget = bar;
+            break;
+        }
+        case ControlKind::PercentLabel: {
+            auto* label = new QLabel(text(spec.text), client_);
+            label->setTextFormat(Qt::PlainText);
+            label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
+            label->setAutoFillBackground(false);
+            label->setAttribute(Qt::WA_TranslucentBackground);
+            label->setAttribute(Qt::WA_TransparentForMouseEvents);
+            widget = label;
+            break;
+        }
+        }
+        if (spec.kind != ControlKind::StatusBar) widget->setGeometry(units_.rect(spec.x, spec.y, spec.w, spec.h));
+        widget->setObjectName(QString::fromLatin1(*spec.name ? spec.name : "control") +
+                              (*spec.name ? QString() : QString::number(spec.id)));
+        widget->setProperty("ctrlId", spec.id);
+        widget->setFocusPolicy(tabStop ? Qt::StrongFocus
+                                       : (spec.kind == ControlKind::ReadOnlyEdit || spec.kind == ControlKind::MessagePane
+                                              ? Qt::ClickFocus
+                                              : Qt::NoFocus));
+        if (spec.hidden) widget->hide();
+        if (tabStop) {
+            if (previousTabStop) QWidget::setTabOrder(previousTabStop, widget);
+            previousTabStop = widget;
+        }
+        controls_[spec.id] = widget;
+    }
+
+    upgradeButton_ = static_cast<QPushButton*>(controls_.at(IdUpgradeButton));
+    detectModelButton_ = static_cast<QPushButton*>(controls_.at(IdDetectModelButton));
+    openFileButton_ = static_cast<QPushButton*>(controls_.at(IdOpenFileButton));
+    clearCountButton_ = static_cast<QPushButton*>(controls_.at(IdClearCountButton));
+    baudRateList_ = static_cast<QComboBox*>(controls_.at(IdBaudRateList));
+    messagePane_ = static_cast<QPlainTextEdit*>(controls_.at(IdMessagePane));
+    statusBar_ = static_cast<QStatusBar*>(controls_.at(IdStatusBar));
+    progressBar_ = static_cast<QProgressBar*>(controls_.at(IdProgressBar));
+    percentLabel_ = static_cast<QLabel*>(controls_.at(IdPercentLabel));
+
+    // The progress bar lies over the right end of the status bar, the
+    // percentage over the bar.
+    progressBar_->raise();
+    percentLabel_->raise();
+
+    captions_[Control::UpgradeButton] = gbk(findControlSpec(IdUpgradeButton)->text);
+    captions_[Control::DetectModelButton] = gbk(findControlSpec(IdDetectModelButton)->text);
+    fieldTexts_[Field::Count] = gbk(findControlSpec(IdCountField)->text);
+}
+
+void MainWindow::buildMenuBar() {
+    QMenuBar* bar = menuBar();
+    QMenu* menu = nullptr;
+    for (const MenuSpec& spec : mainMenuBar()) {
+        if (spec.topLevel) {
+            menu = bar->addMenu(text(spec.text));
+            continue;
+        }
+        if (!menu) continue;
+        if (!*spec.text) {
+            menu->addSeparator();
+            continue;
+        }
+        // The text after the tab is printed as a hint; no shortcut is set.
+        QAction* action = menu->addAction(text(spec.text));
+        action->setObjectName(QStringLiteral("menu%1").arg(spec.id));
+        action->setProperty("ctrlId", spec.id);
+        actions_[spec.id] = action;
+    }
+    connect(actions_.at(MenuOpen), &QAction::triggered, this, [this] { openUpgradeFileCommand(); });
+    connect(actions_.at(MenuExit), &QAction::triggered, this, [this] { exitCommand(); });
+    connect(actions_.at(MenuHelp), &QAction::triggered, this, [this] { showHelp(); });
+    connect(actions_.at(MenuDownload), &QAction::triggered, this, [this] { openDownloadPage(); });
+    connect(actions_.at(MenuAbout), &QAction::triggered, this, [this] { showAbout(); });
+    // MenuLanguage has no command.
+}
+
+QWidget* MainWindow::control(int id) const {
+    auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
+}
+
+QAction* MainWindow::menuAction(int id) const {
+    auto it = actions_.find(id);
+    return it == actions_.end() ? nullptr : it->second;
+}
+
+} // namespace mub

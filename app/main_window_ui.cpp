@@ -1,0 +1,279 @@
+// The window side of the logic: fields, buttons, progress, status bar,
+// timers, boxes and the pauses that keep the window alive.
+#include "app/main_window.h"
+
+#include "app/clock_text.h"
+#include "app/main_layout.h"
+#include "platform/gbk_text.h"
+#include "platform/tone_player.h"
+
+#include <QComboBox>
+#include <QCoreApplication>
+#include <QEventLoop>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QStatusBar>
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+
+namespace mub {
+
+namespace {
+
+// The pane and the boxes show line ends as the toolkit expects them.
+QString displayText(const std::string& gbkText) {
+    QString shown = QString::fromStdString(utf8(gbkText));
+    shown.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    return shown;
+}
+
+int fieldId(Field field) {
+    switch (field) {
+    case Field::FileModel: return IdFileModelField;
+    case Field::FileHardware: return IdFileHardwareField;
+    case Field::FileSoftware: return IdFileSoftwareField;
+    case Field::MachineModel: return IdMachineModelField;
+    case Field::MachineHardware: return IdMachineHardwareField;
+    case Field::MachineSoftware: return IdMachineSoftwareField;
+    case Field::FilePath: return IdFilePathField;
+    case Field::Count: return IdCountField;
+    }
+    return 0;
+}
+
+int controlId(Control control) {
+    switch (control) {
+    case Control::UpgradeButton: return IdUpgradeButton;
+    case Control::DetectModelButton: return IdDetectModelButton;
+    case Control::OpenFileButton: return IdOpenFileButton;
+    case Control::ClearCountButton: return IdClearCountButton;
+    case Control::BaudRateList: return IdBaudRateList;
+    }
+    return 0;
+}
+
+} // namespace
+
+QWidget* MainWindow::widgetFor(Control control) const { return controls_.at(controlId(control)); }
+
+QLineEdit* MainWindow::lineFor(Field field) const { return static_cast<QLineEdit*>(controls_.at(fieldId(field))); }
+
+void MainWindow::setMessage(const std::string& text) {
+    paneText_ = text;
+    messagePane_->setPlainText(displayText(text));
+}
+
+void MainWindow::appendMessage(const std::string& text) {
+    paneText_ += text;
+    messagePane_->moveCursor(QTextCursor::End);
+    messagePane_->insertPlainText(displayText(text));
+    messagePane_->moveCursor(QTextCursor::End);
+    messagePane_->verticalScrollBar()->setValue(messagePane_->verticalScrollBar()->maximum());
+}
+
+std::string MainWindow::fieldText(Field field) const {
+    auto it = fieldTexts_.find(field);
+    return it == fieldTexts_.end() ? std::string() : it->second;
+}
+
+void MainWindow::setFieldText(Field field, const std::string& text) {
+    fieldTexts_[field] = text;
+    QLineEdit* line = lineFor(field);
+    line->setText(QString::fromStdString(utf8(text)));
+    line->setCursorPosition(static_cast<int>(line->text().size()));
+}
+
+void MainWindow::setEnabled(Control control, bool enabled) { widgetFor(control)->setEnabled(enabled); }
+
+bool MainWindow::isEnabled(Control control) const { return widgetFor(control)->isEnabled(); }
+
+std::string MainWindow::caption(Control control) const {
+    auto it = captions_.find(control);
+    if (it != captions_.end()) return it->second;
+    if (auto* button = qobject_cast<QPushButton*>(widgetFor(control))) return gbk(button->text().toStdString());
+    return {};
+}
+
+void MainWindow::setCaption(Control control, const std::string& text) {
+    auto* button = qobject_cast<QPushButton*>(widgetFor(control));
+    if (!button) return;
+    captions_[control] = text;
+    button->setText(QString::fromStdString(utf8(text)));
+}
+
+void MainWindow::focus(Control control) { widgetFor(control)->setFocus(Qt::OtherFocusReason); }
+
+std::string MainWindow::selectedBaudText() const {
+    if (baudRateList_->currentIndex() < 0) return {};
+    return gbk(baudRateList_->currentText().toStdString());
+}
+
+int MainWindow::selectedBaudIndex() const { return baudRateList_->currentIndex(); }
+
+void MainWindow::setProgress(int position) { progressBar_->setValue(position); }
+
+int MainWindow::progress() const { return progressBar_->value(); }
+
+void MainWindow::showProgress(bool visible) { progressBar_->setVisible(visible); }
+
+void MainWindow::setPercentText(const std::string& text) { percentLabel_->setText(QString::fromStdString(utf8(text))); }
+
+void MainWindow::showPercent(bool visible) { percentLabel_->setVisible(visible); }
+
+void MainWindow::setStatusText(int part, const std::string& text) {
+    if (part < 0 || part > 1) return;
+    statusTexts_[part] = text;
+    statusParts_[part]->setText(QString::fromStdString(utf8(text)));
+}
+
+std::string MainWindow::statusText(int part) const { return part == 0 || part == 1 ? statusTexts_[part] : std::string(); }
+
+void MainWindow::startClock() {
+    if (clockTimer_.isActive()) return;
+    // The first tick comes at once, the next ones every second.
+    updateClock();
+    clockTimer_.start(1000);
+}
+
+void MainWindow::stopClock() { clockTimer_.stop(); }
+
+void MainWindow::updateClock() {
+    std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    setStatusText(1, clockText(local));
+}
+
+void MainWindow::armTimeout(int milliseconds) {
+    timeoutElapsed_ = false;
+    timeoutTimer_.start(milliseconds < 0 ? 0 : milliseconds);
+}
+
+bool MainWindow::timeoutElapsed() const { return timeoutElapsed_.load(); }
+
+void MainWindow::clearTimeoutElapsed() { timeoutElapsed_ = false; }
+
+std::string MainWindow::title() const { return title_; }
+
+void MainWindow::errorBox(const std::string& text) { messageBox(title_, text, BoxIcon::Error, false); }
+
+bool MainWindow::askYesNo(const std::string& text) { return messageBox(title_, text, BoxIcon::Warning, true); }
+
+bool MainWindow::messageBox(const std::string& gbkTitle, const std::string& gbkText, BoxIcon icon, bool yesNo) {
+    QMessageBox::Icon shownIcon = icon == BoxIcon::Error     ? QMessageBox::Critical
+                                  : icon == BoxIcon::Warning ? QMessageBox::Warning
+                                                             : QMessageBox::NoIcon;
+    // No owner window: the box stands on its own, like the program's others.
+    QMessageBox box(shownIcon, displayText(gbkTitle), displayText(gbkText),
+                    yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, nullptr);
+    box.setFont(font_);
+    int pressed = box.exec();
+    return yesNo ? pressed == QMessageBox::Yes : true;
+}
+
+void MainWindow::tone(int hertz, int milliseconds) { playTone(hertz, milliseconds); }
+
+std::uint32_t MainWindow::tickCount() const {
+    auto now = std::chrono::steady_clock::now().time_since_epoch();
+    return static_cast<std::uint32_t>(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+bool MainWindow::chooseOpenFile(std::string& path) {
+    QString chosen;
+    if (!runFileDialog(chosen) || chosen.isEmpty()) return false;
+    path = gbk(chosen.toStdString());
+    return true;
+}
+
+bool MainWindow::runFileDialog(QString& path) {
+    if (!scriptedOpenPath_.isEmpty()) {
+        path = scriptedOpenPath_;
+        scriptedOpenPath_.clear();
+        return true;
+    }
+    QFileDialog dialog(this, QStringLiteral("打开文件"), openDialogFolder_, QStringLiteral("升级文件(*.mub)"));
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return false;
+    path = dialog.selectedFiles().constFirst();
+    return true;
+}
+
+// Pauses: at least the asked time, handling the window's events meanwhile.
+// From 1 ms on an event loop waits for a precise timer; what remains (and
+// every shorter pause) is handled events plus sleeps up to the deadline, so
+// the pause never ends early and never spins a core.
+void MainWindow::pumpDelay(std::int32_t microseconds) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(microseconds > 0 ? microseconds : 0);
+    ++waitDepth_;
+    if (microseconds >= 1000) {
+        QEventLoop loop;
+        QTimer timer;
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(microseconds / 1000);
+        loop.exec();
+    }
+    for (;;) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        Clock::time_point now = Clock::now();
+        if (now >= deadline) break;
+        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(1)));
+    }
+    --waitDepth_;
+}
+
+void MainWindow::pumpWait(std::int32_t microseconds) {
+    using Clock = std::chrono::steady_clock;
+    if (woken_.exchange(false)) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        return;
+    }
+    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(microseconds > 0 ? microseconds : 0);
+    ++waitDepth_;
+    if (microseconds >= 1000) {
+        QEventLoop loop;
+        QTimer timer;
+        timer.setTimerType(Qt::PreciseTimer);
+        timer.setSingleShot(true);
+        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(microseconds / 1000);
+        waitLoops_.push_back(&loop);
+        // A wake that came between the test above and here has posted its
+        // quit already; it is delivered inside exec.
+        loop.exec();
+        waitLoops_.pop_back();
+    }
+    while (!woken_.load()) {
+        QCoreApplication::processEvents(QEventLoop::AllEvents);
+        Clock::time_point now = Clock::now();
+        if (now >= deadline || woken_.load()) break;
+        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::microseconds(200)));
+    }
+    woken_ = false;
+    --waitDepth_;
+}
+
+void MainWindow::wake() {
+    woken_ = true;
+    // May come from the serial listener thread: the loops are quit on the
+    // GUI thread.
+    QMetaObject::invokeMethod(this, [this] { quitWaits(); }, Qt::QueuedConnection);
+}
+
+void MainWindow::quitWaits() {
+    if (!woken_.load()) return; // a wake already taken by a wait
+    for (QEventLoop* loop : waitLoops_) loop->quit();
+}
+
+} // namespace mub

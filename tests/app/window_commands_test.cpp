@@ -1,0 +1,153 @@
+// Menu commands and secondary windows: help, download page, About window,
+// system information, 清零 and closing.
+#include "tests/app/window_test_support.h"
+
+#include "app/about_window.h"
+#include "app/main_layout.h"
+#include "link/machine_link.h"
+#include "platform/gbk_text.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDialog>
+#include <QLabel>
+#include <QPushButton>
+#include <QSignalSpy>
+#include <QTest>
+#include <QUrl>
+
+#include <memory>
+
+using mub::gbk;
+using namespace mub::test;
+
+class WindowCommandsTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ProgramFolder> folder_;
+    std::unique_ptr<TestWindow> window_;
+
+    TestWindow& startWindow() {
+        window_ = std::make_unique<TestWindow>(folder_->path());
+        if (!window_->start()) qWarning("start-up ended early");
+        window_->show();
+        return *window_;
+    }
+
+private slots:
+    void init() { folder_ = std::make_unique<ProgramFolder>(); }
+    void cleanup() {
+        window_.reset();
+        folder_.reset();
+    }
+
+    void helpShowsTheFourStepsWithoutIcon() {
+        TestWindow& w = startWindow();
+        w.menuAction(mub::MenuHelp)->trigger();
+        QCOMPARE(w.boxes.size(), std::size_t{1});
+        QCOMPARE(w.boxes[0].title, gbk("Tessaline帮助"));
+        QCOMPARE(w.boxes[0].text, gbk("第一步：选择波特率。\r\n\r\n第二步：打开升级文件。\r\n\r\n第三步：用USB连接线将机器"
+                                      "和电脑连接，打开机器电源。\r\n\r\n第四步：机器进入待机状态后，点击升级按钮。"));
+        QVERIFY(!w.boxes[0].error);
+        QVERIFY(!w.boxes[0].question);
+    }
+
+    void downloadOpensThePolicyPage() {
+        TestWindow& w = startWindow();
+        w.menuAction(mub::MenuDownload)->trigger();
+        QCOMPARE(w.openedUrls.size(), std::size_t{1});
+        QUrl url(w.openedUrls[0]);
+        QVERIFY(url.isValid());
+        QCOMPARE(url.path(), QStringLiteral("/policy.asp"));
+        QVERIFY(url.scheme().startsWith(QStringLiteral("http")));
+        QVERIFY(!url.host().isEmpty());
+    }
+
+    void aboutWindowShowsTheTitleOfTheMoment() {
+        TestWindow& w = startWindow();
+        w.setWindowTitle(QStringLiteral("changed title"));
+        QString label;
+        QString caption;
+        bool modal = false;
+        w.onModal = [&](QDialog& dialog) {
+            auto& about = static_cast<mub::AboutWindow&>(dialog);
+            caption = about.windowTitle();
+            modal = about.isModal();
+            label = static_cast<QLabel*>(about.control(1102))->text();
+            for (int id : {1101, 1103, 1104, 1105, 1106, 1107, 1108}) QVERIFY(about.control(id));
+            QCOMPARE(static_cast<QLabel*>(about.control(1103))->text(), QStringLiteral("版本：1.0.0"));
+            QVERIFY(!static_cast<QLabel*>(about.control(1101))->pixmap().isNull());
+            QCOMPARE(about.control(1107)->geometry(), w.units().rect(192, 129, 54, 18));
+            // 系统信息 inside the About window reaches the system-information command.
+            static_cast<QPushButton*>(about.control(1108))->click();
+            // 确定 closes the window.
+            about.show();
+            static_cast<QPushButton*>(about.control(1107))->click();
+            QVERIFY(!about.isVisible());
+        };
+        w.menuAction(mub::MenuAbout)->trigger();
+        QCOMPARE(caption, QStringLiteral("关于"));
+        QVERIFY(modal);
+        // The title of the moment, not the template's text.
+        QCOMPARE(label, QStringLiteral("changed title"));
+        QCOMPARE(w.boxes.size(), std::size_t{2});
+    }
+
+    void systemInfoWithoutProgramShowsBothErrorsInOrder() {
+        TestWindow& w = startWindow();
+        w.showSystemInfo();
+        QCOMPARE(w.boxes.size(), std::size_t{2});
+        QCOMPARE(w.boxes[0].title, gbk("错误"));
+        QCOMPARE(w.boxes[0].text, gbk("错误 - 文件找不到..."));
+        QCOMPARE(w.boxes[1].title, gbk("错误"));
+        QCOMPARE(w.boxes[1].text, gbk("错误 - 注册表项找不到..."));
+        QVERIFY(w.boxes[0].error && w.boxes[1].error);
+        QVERIFY(w.startedPrograms.empty());
+    }
+
+    void systemInfoStartsTheProgramFound() {
+        TestWindow& w = startWindow();
+        w.systemInfoProgram = QStringLiteral("/usr/bin/hardinfo");
+        w.showSystemInfo();
+        QVERIFY(w.boxes.empty());
+        QCOMPARE(w.startedPrograms, std::vector<QString>{QStringLiteral("/usr/bin/hardinfo")});
+    }
+
+    void clearCountSetsZeroAndCloseStoresIt() {
+        folder_->writeSettings("[Port]\r\nPort=COM5\r\nBaudRate=57600\r\n[History]\r\nFilePath=\r\n"
+                               "[ImportHistory]\r\nCount=41\r\n");
+        TestWindow& w = startWindow();
+        QCOMPARE(w.fieldText(mub::Field::Count), std::string("41"));
+        QTest::mouseClick(w.control(mub::IdClearCountButton), Qt::LeftButton);
+        QCOMPARE(w.fieldText(mub::Field::Count), std::string("0"));
+        w.menuAction(mub::MenuExit)->trigger();
+        QCOMPARE(w.endedWith, std::optional<int>(0));
+        std::string cfg = folder_->readSettings();
+        QCOMPARE(iniValue(cfg, "ImportHistory", "Count"), std::optional<std::string>("0"));
+        QCOMPARE(iniValue(cfg, "Port", "Port"), std::optional<std::string>("COM5"));
+    }
+
+    void closingWithoutChangesLeavesTheFileUntouched() {
+        const std::string text = "; operator notes\r\n[Port]\r\nPort=COM2\r\nBaudRate=9600\r\n[History]\r\n"
+                                 "FilePath=\r\n[ImportHistory]\r\nCount=7\r\n";
+        folder_->writeSettings(text);
+        TestWindow& w = startWindow();
+        w.close();
+        QCOMPARE(w.endedWith, std::optional<int>(0));
+        QCOMPARE(folder_->readSettings(), text);
+    }
+
+    void closeStoresChangedBaudRateAndPort() {
+        TestWindow& w = startWindow();
+        static_cast<QComboBox*>(w.control(mub::IdBaudRateList))->setCurrentIndex(7);
+        w.link()->portName = "COM5"; // where the machine last answered
+        w.close();
+        std::string cfg = folder_->readSettings();
+        QCOMPARE(iniValue(cfg, "Port", "BaudRate"), std::optional<std::string>("115200"));
+        QCOMPARE(iniValue(cfg, "Port", "Port"), std::optional<std::string>("COM5"));
+    }
+};
+
+MUB_WINDOW_TEST_MAIN(WindowCommandsTest)
+#include "window_commands_test.moc"

@@ -1,0 +1,308 @@
+// Start-up of the main window: layout, states and texts, the settings it
+// reads, the bridge-library check, the single instance, the clock.
+#include "tests/app/window_test_support.h"
+
+#include "app/clock_text.h"
+#include "app/main_layout.h"
+#include "link/machine_link.h"
+#include "platform/gbk_text.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include <QElapsedTimer>
+#include <QMenuBar>
+#include <QTimer>
+
+#include <chrono>
+#include <ctime>
+#include <thread>
+#include <memory>
+
+using mub::gbk;
+using mub::utf8;
+using namespace mub::test;
+
+class WindowStartupTest : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<ProgramFolder> folder_;
+    std::unique_ptr<TestWindow> window_;
+
+    TestWindow& startWindow() {
+        window_ = std::make_unique<TestWindow>(folder_->path());
+        bool started = window_->start();
+        if (!started) qWarning("start-up ended early");
+        return *window_;
+    }
+
+    QString textOf(int id) const {
+        QWidget* widget = window_->control(id);
+        if (auto* line = qobject_cast<QLineEdit*>(widget)) return line->text();
+        if (auto* button = qobject_cast<QPushButton*>(widget)) return button->text();
+        if (auto* label = qobject_cast<QLabel*>(widget)) return label->text();
+        return {};
+    }
+
+private slots:
+    void init() { folder_ = std::make_unique<ProgramFolder>(); }
+    void cleanup() {
+        window_.reset();
+        folder_.reset();
+    }
+
+    void firstStartWritesDefaultsAndShowsIdleWindow() {
+        TestWindow& w = startWindow();
+        w.show();
+
+        QCOMPARE(w.windowTitle(), QStringLiteral("Korvan升级工具v1.0--生产专用"));
+        QCOMPARE(w.title(), gbk("Korvan升级工具v1.0--生产专用"));
+        QCOMPARE(w.statusText(0), std::string("Marrowind"));
+        QCOMPARE(w.selectedBaudText(), std::string("57600"));
+        QCOMPARE(textOf(mub::IdCountField), QStringLiteral("0"));
+        QVERIFY(!w.link()->usbMode());
+        QCOMPARE(w.link()->portName, std::string("COM1"));
+        QVERIFY(!w.upgradeFile().loaded);
+
+        QVERIFY(!w.isEnabled(mub::Control::UpgradeButton));
+        QVERIFY(w.isEnabled(mub::Control::DetectModelButton));
+        QVERIFY(w.isEnabled(mub::Control::OpenFileButton));
+        QVERIFY(w.isEnabled(mub::Control::BaudRateList));
+        QCOMPARE(textOf(mub::IdUpgradeButton), QStringLiteral("升级(F8)"));
+        QVERIFY(!w.control(mub::IdProgressBar)->isVisible());
+        QVERIFY(!w.control(mub::IdPercentLabel)->isVisible());
+        QCOMPARE(textOf(mub::IdPercentLabel), QStringLiteral("100%"));
+        QVERIFY(w.boxes.empty());
+
+        std::string cfg = folder_->readSettings();
+        QCOMPARE(iniValue(cfg, "Port", "Port"), std::optional<std::string>("COM1"));
+        QCOMPARE(iniValue(cfg, "Port", "BaudRate"), std::optional<std::string>("57600"));
+        QCOMPARE(iniValue(cfg, "History", "FilePath"), std::optional<std::string>(""));
+        QCOMPARE(iniValue(cfg, "ImportHistory", "Count"), std::optional<std::string>("0"));
+        // No file path stored: the open dialog starts in the program folder.
+        QCOMPARE(w.openDialogFolder(), folder_->path());
+    }
+
+    void controlsSitWhereTheTemplatePutsThem() {
+        TestWindow& w = startWindow();
+        w.show();
+        const mub::DialogUnits& du = w.units();
+        QVERIFY(du.baseWidth() > 2 && du.baseHeight() > 8);
+        QWidget* client = w.centralWidget();
+        QCOMPARE(client->size(), QSize(du.x(mub::mainWindowWidthDu), du.y(mub::mainWindowHeightDu)));
+
+        for (const mub::ControlSpec& spec : mub::mainWindowControls()) {
+            QWidget* widget = w.control(spec.id);
+            QVERIFY2(widget, qPrintable(QString::number(spec.id)));
+            QCOMPARE(widget->property("ctrlId").toInt(), spec.id);
+            if (spec.kind == mub::ControlKind::StatusBar) {
+                QCOMPARE(widget->geometry().bottom(), client->height() - 1);
+                QCOMPARE(widget->width(), client->width());
+                continue;
+            }
+            QCOMPARE(widget->geometry(), du.rect(spec.x, spec.y, spec.w, spec.h));
+            bool hiddenByStartup = spec.id == mub::IdProgressBar || spec.id == mub::IdPercentLabel;
+            QCOMPARE(widget->isVisible(), !spec.hidden && !hiddenByStartup);
+        }
+        // The progress display lies over the status bar.
+        QVERIFY(w.control(mub::IdProgressBar)->geometry().intersects(w.control(mub::IdStatusBar)->geometry()));
+        QVERIFY(client->children().indexOf(w.control(mub::IdProgressBar)) >
+                client->children().indexOf(w.control(mub::IdStatusBar)));
+
+        // Fixed size, no maximize box.
+        QCOMPARE(w.minimumSize(), w.maximumSize());
+        QVERIFY(!(w.windowFlags() & Qt::WindowMaximizeButtonHint));
+        QVERIFY(w.windowFlags() & Qt::WindowMinimizeButtonHint);
+    }
+
+    void tabOrderFollowsTheTemplate() {
+        TestWindow& w = startWindow();
+        w.show();
+        const int expected[] = {mub::IdOpenFileButton, mub::IdUpgradeButton,   mub::IdDetectModelButton,
+                                mub::IdClearCountButton, mub::IdBaudRateList, mub::IdCountField};
+        for (std::size_t i = 0; i + 1 < std::size(expected); ++i)
+            QCOMPARE(w.control(expected[i])->nextInFocusChain() == w.control(expected[i + 1]) ||
+                         w.control(expected[i])->nextInFocusChain()->parentWidget() == w.control(expected[i + 1]),
+                     true);
+        QCOMPARE(w.control(mub::IdMessagePane)->focusPolicy(), Qt::ClickFocus);
+    }
+
+    void baudListShowsAllEightRates() {
+        TestWindow& w = startWindow();
+        auto* list = static_cast<QComboBox*>(w.control(mub::IdBaudRateList));
+        QStringList rates;
+        for (int i = 0; i < list->count(); ++i) rates << list->itemText(i);
+        QCOMPARE(rates, QStringList({"4800", "9600", "19200", "38400", "51200", "57600", "102400", "115200"}));
+        QCOMPARE(list->itemData(7).toInt(), 115200);
+        QVERIFY(list->maxVisibleItems() >= 8);
+    }
+
+    void menuBarCarriesItsItemsWithHintsButNoShortcuts() {
+        TestWindow& w = startWindow();
+        w.show();
+        struct Item {
+            int id;
+            const char* text;
+        };
+        const Item items[] = {{mub::MenuOpen, "打开(&O)\tCtrl+O"}, {mub::MenuExit, "退出(&X)\tAlt+X"},
+                              {mub::MenuLanguage, "语言(&L)"},        {mub::MenuHelp, "操作说明(&F1)\tF1"},
+                              {mub::MenuDownload, "下载(&D)"},        {mub::MenuAbout, "关于(&A)"}};
+        for (const Item& item : items) {
+            QAction* action = w.menuAction(item.id);
+            QVERIFY(action);
+            QCOMPARE(action->text(), QString::fromUtf8(item.text));
+            QVERIFY(action->shortcut().isEmpty());
+            QCOMPARE(action->property("ctrlId").toInt(), item.id);
+        }
+        QStringList menus;
+        for (QAction* action : w.menuBar()->actions()) menus << action->text();
+        QCOMPARE(menus, QStringList({"文件(&F)", "选项(&O)", "帮助(&H)"}));
+
+        // The hinted keys do nothing by themselves, and 语言 does nothing.
+        QTest::keyClick(&w, Qt::Key_F1);
+        QTest::keyClick(&w, Qt::Key_O, Qt::ControlModifier);
+        QTest::keyClick(&w, Qt::Key_X, Qt::AltModifier);
+        w.menuAction(mub::MenuLanguage)->trigger();
+        QVERIFY(w.boxes.empty());
+        QVERIFY(!w.endedWith.has_value());
+    }
+
+    void storedSettingsAreShown() {
+        folder_->writeSettings("[Port]\r\nPort=usb\r\nBaudRate=1\r\n[History]\r\nFilePath=/data/fw/new.mub\r\n"
+                               "[ImportHistory]\r\nCount=abc\r\n");
+        TestWindow& w = startWindow();
+        // Lower-case usb is a COM port name: no library check, no box.
+        QVERIFY(!w.link()->usbMode());
+        QCOMPARE(w.link()->portName, std::string("usb"));
+        QVERIFY(w.boxes.empty());
+        QCOMPARE(w.selectedBaudText(), std::string("19200"));
+        QCOMPARE(w.fieldText(mub::Field::Count), std::string("abc"));
+        QCOMPARE(w.openDialogFolder(), QStringLiteral("/data/fw"));
+    }
+
+    void usbModeWithoutBridgeLibraryEndsAfterTheBox() {
+        folder_->writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=3\r\n");
+        window_ = std::make_unique<TestWindow>(folder_->path());
+        QVERIFY(!window_->start());
+        QCOMPARE(window_->exitCode(), 0);
+        QCOMPARE(window_->boxes.size(), std::size_t{1});
+        QCOMPARE(window_->boxes[0].title, gbk("Korvan升级工具v1.0--生产专用"));
+        QCOMPARE(window_->boxes[0].text,
+                 gbk("无法启动此程序，因为该计算机中丢失libBridgeMini.so文件！请重新安装该程序。"));
+        QVERIFY(window_->boxes[0].error);
+        QVERIFY(!window_->isVisible());
+    }
+
+    void usbModeWithBridgeLibraryStarts() {
+        folder_->writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=3\r\n");
+        folder_->writeBytes(QStringLiteral("libBridgeMini.so"), "not a library");
+        TestWindow& w = startWindow();
+        QVERIFY(w.boxes.empty());
+        QVERIFY(w.link()->usbMode());
+        QCOMPARE(w.fieldText(mub::Field::Count), std::string("3"));
+        const mub::BridgeParams& params = w.link()->bridgeParams();
+        QCOMPARE(params.words[0], 0x0E6Au);
+        QCOMPARE(params.words[1], 0x0103u);
+        QCOMPARE(params.words[2], 1000u);
+        QCOMPARE(params.words[3], 1000u);
+    }
+
+    void clockTextIsRightAlignedInTwentyFiveBytes() {
+        std::tm morning{};
+        morning.tm_year = 2013 - 1900;
+        morning.tm_mon = 4;
+        morning.tm_mday = 3;
+        morning.tm_hour = 9;
+        QCOMPARE(mub::clockText(morning), std::string(7, ' ') + gbk("2013年5月3日9时0分"));
+        std::tm lastMinute{};
+        lastMinute.tm_year = 2013 - 1900;
+        lastMinute.tm_mon = 11;
+        lastMinute.tm_mday = 31;
+        lastMinute.tm_hour = 23;
+        lastMinute.tm_min = 59;
+        QCOMPARE(mub::clockText(lastMinute), std::string(3, ' ') + gbk("2013年12月31日23时59分"));
+    }
+
+    void clockTicksAtOnceWhenStartedAndThenEverySecond() {
+        TestWindow& w = startWindow();
+        QVERIFY(w.clockRunning());
+        QCOMPARE(w.statusText(1).size(), std::size_t{25});
+        w.stopClock();
+        w.setStatusText(1, "");
+        QVERIFY(!w.clockRunning());
+        w.startClock();
+        QCOMPARE(w.statusText(1).size(), std::size_t{25}); // the first tick comes at once
+        w.setStatusText(1, "");
+        QVERIFY(waitUntil([&] { return !w.statusText(1).empty(); }, 1600));
+        w.startClock(); // a running clock is left alone
+        QVERIFY(w.clockRunning());
+    }
+
+    void secondCopyEndsAtOnceAndRaisesTheFirst() {
+        TestWindow& w = startWindow();
+        w.show();
+        w.showMinimized();
+        QVERIFY(waitUntil([&] { return w.isMinimized(); }, 2000));
+
+        QProcess second;
+        second.setProgram(qEnvironmentVariable("MUB_BIN_DIR") + QStringLiteral("/upgrader"));
+        second.start();
+        QVERIFY(second.waitForStarted(5000));
+        QVERIFY(waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000));
+        QCOMPARE(second.exitStatus(), QProcess::NormalExit);
+        QCOMPARE(second.exitCode(), 0);
+        QVERIFY(second.readAllStandardOutput().isEmpty());
+        QVERIFY(waitUntil([&] { return !w.isMinimized() && w.isVisible(); }, 5000));
+    }
+
+    void pumpDelayNeverEndsEarlyAndKeepsHandlingEvents() {
+        TestWindow& w = startWindow();
+        for (int micros : {10, 900, 1500, 20000}) {
+            int handled = 0;
+            QTimer ticker;
+            QObject::connect(&ticker, &QTimer::timeout, [&] { ++handled; });
+            ticker.start(0);
+            QElapsedTimer elapsed;
+            elapsed.start();
+            w.pumpDelay(micros);
+            qint64 took = elapsed.nsecsElapsed() / 1000;
+            QVERIFY2(took >= micros, qPrintable(QStringLiteral("%1 us took %2 us").arg(micros).arg(took)));
+            QVERIFY(handled > 0);
+        }
+    }
+
+    void wakeFromAnotherThreadEndsAWait() {
+        TestWindow& w = startWindow();
+        // A wake before the wait is not lost.
+        w.wake();
+        QElapsedTimer elapsed;
+        elapsed.start();
+        w.pumpWait(3'000'000);
+        QVERIFY(elapsed.elapsed() < 2000);
+
+        std::thread waker([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            w.wake();
+        });
+        elapsed.restart();
+        w.pumpWait(3'000'000);
+        waker.join();
+        QVERIFY(elapsed.elapsed() >= 40);
+        QVERIFY(elapsed.elapsed() < 2000);
+
+        // Without a wake the wait lasts its time.
+        elapsed.restart();
+        w.pumpWait(30'000);
+        QVERIFY(elapsed.nsecsElapsed() >= 30'000'000);
+    }
+};
+
+MUB_WINDOW_TEST_MAIN(WindowStartupTest)
+#include "window_startup_test.moc"
