@@ -268,11 +268,6 @@ void LinuxSerialPort::signalWake(int wakeHandle) {
     [[maybe_unused]] ssize_t n = ::write(wakeHandle, &one, sizeof one);
 }
 
-void LinuxSerialPort::clearWake(int wakeHandle) {
-    std::uint64_t value = 0;
-    [[maybe_unused]] ssize_t n = ::read(wakeHandle, &value, sizeof value);
-}
-
 void LinuxSerialPort::closeWakeHandle(int wakeHandle) {
     if (wakeHandle >= 0) ::close(wakeHandle);
 }

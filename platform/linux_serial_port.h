@@ -31,7 +31,6 @@ public:
 
     int createWakeHandle(int& wakeHandle) override;
     void signalWake(int wakeHandle) override;
-    void clearWake(int wakeHandle) override;
     void closeWakeHandle(int wakeHandle) override;
 
     void raiseThreadPriority() override;

@@ -81,7 +81,6 @@ public:
     // A handle that can wake waitReadable from another thread.
     virtual int createWakeHandle(int& wakeHandle) = 0;
     virtual void signalWake(int wakeHandle) = 0;
-    virtual void clearWake(int wakeHandle) = 0;
     virtual void closeWakeHandle(int wakeHandle) = 0;
 
     // Raises the calling thread one step above normal where the system

@@ -82,7 +82,6 @@ private:
 
 void Session::listen() {
     sys.raiseThreadPriority();
-    sys.flush(handle, true, true);
 
     // Modem lines and line-error counts, where the driver has them
     // (pseudo-terminals have neither).
@@ -118,6 +117,8 @@ void Session::listen() {
             if (onData) onData(buffer.data(), static_cast<std::int32_t>(got));
             delivered = got > 0;
         }
+        // A handler may have closed the channel: nothing more is raised then.
+        if (stopRequested.load()) break;
 
         if (!delivered) {
             if (stopRequested.load()) continue;
@@ -203,11 +204,14 @@ struct SerialChannel::Impl {
     // Serialises the owner's operations. Recursive so an onError handler may
     // call back into the channel.
     std::recursive_mutex opLock;
-    std::unique_ptr<Session> session; // set while a port is open
+    std::shared_ptr<Session> session; // set while a port is open
     SerialErrorHandler onError;       // kept after close: later misuse is still reported
     // Sessions closed from their own listener thread (a handler called close);
     // their threads are joined by the next operation on another thread.
-    std::vector<std::unique_ptr<Session>> orphans;
+    std::vector<std::shared_ptr<Session>> orphans;
+    // A session closed by a failed step while opLock is held; released by the
+    // operation once it has let go of the lock.
+    std::shared_ptr<Session> pendingRelease;
 
     mutable std::mutex nameLock;
     std::string portName;
@@ -227,7 +231,7 @@ struct SerialChannel::Impl {
     // Stops the listener, waits for it and closes the handles. Called without
     // opLock when a listener runs, so handlers that call the channel cannot
     // deadlock against it.
-    void release(std::unique_ptr<Session> s) {
+    void release(std::shared_ptr<Session> s) {
         if (!s) return;
         s->listening.store(false);
         s->stopRequested.store(true);
@@ -240,12 +244,26 @@ struct SerialChannel::Impl {
             }
             s->thread.join();
         }
+        // Under the read lock: a purge that took the session before the
+        // close finishes with the handle before it goes.
+        std::lock_guard<std::recursive_mutex> guard(s->readLock);
         sys.close(s->handle);
+        s->handle = -1;
         sys.closeWakeHandle(s->wake);
+        s->wake = -1;
+    }
+
+    void releasePending() {
+        std::shared_ptr<Session> s;
+        {
+            std::lock_guard<std::recursive_mutex> guard(opLock);
+            s = std::move(pendingRelease);
+        }
+        release(std::move(s));
     }
 
     void reapOrphans() {
-        std::vector<std::unique_ptr<Session>> done;
+        std::vector<std::shared_ptr<Session>> done;
         {
             std::lock_guard<std::recursive_mutex> guard(opLock);
             for (auto it = orphans.begin(); it != orphans.end();) {
@@ -261,11 +279,15 @@ struct SerialChannel::Impl {
     }
 
     // Closes the port after a failed step (the listener has not started, or
-    // configure failed on a listening channel).
+    // configure failed on a listening channel). The listener is stopped at
+    // once; waiting for it happens in releasePending, outside opLock.
     void closeAfterFailure() {
-        std::unique_ptr<Session> s = std::move(session);
+        if (!session) return;
+        session->listening.store(false);
+        session->stopRequested.store(true);
+        if (session->wake >= 0) sys.signalWake(session->wake);
+        pendingRelease = std::move(session);
         setName({});
-        release(std::move(s));
     }
 
     void releaseAfterFailedStart(int code) {
@@ -274,6 +296,8 @@ struct SerialChannel::Impl {
     }
 
     bool configureLocked(const SerialSettings& settings);
+    bool openLocked(std::int32_t port, const SerialSettings& settings, SerialDataHandler onData,
+                    SerialNotifyHandler onNotify, SerialStatusHandler onStatus, SerialErrorHandler onError);
 };
 
 bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
@@ -350,65 +374,85 @@ SerialChannel::~SerialChannel() {
     delete impl_;
 }
 
-bool SerialChannel::open(std::int32_t port, const SerialSettings& settings, SerialDataHandler onData,
-                         SerialNotifyHandler onNotify, SerialStatusHandler onStatus, SerialErrorHandler onError) {
-    impl_->reapOrphans();
-    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+bool SerialChannel::Impl::openLocked(std::int32_t port, const SerialSettings& settings, SerialDataHandler dataHandler,
+                                     SerialNotifyHandler notifyHandler, SerialStatusHandler statusHandler,
+                                     SerialErrorHandler errorHandler) {
     auto refuse = [&](const char* text) {
-        if (onError) onError(gbk(text));
+        if (errorHandler) errorHandler(gbk(text));
         return false;
     };
-    if (impl_->session) return refuse("串口已打开");
+    if (session) return refuse("串口已打开");
     // Only a listener that closed its own channel from a handler is still running here.
-    if (!impl_->orphans.empty()) return refuse("串口已在监听");
+    if (!orphans.empty()) return refuse("串口已在监听");
     if (port < 1 || port > 255) return refuse("串口范围为1-255");
 
-    impl_->onError = std::move(onError);
-    auto s = std::make_unique<Session>(impl_->sys);
-    s->onData = std::move(onData);
-    s->onNotify = std::move(onNotify);
-    s->onStatus = std::move(onStatus);
+    onError = std::move(errorHandler);
+    auto s = std::make_shared<Session>(sys);
+    s->onData = std::move(dataHandler);
+    s->onNotify = std::move(notifyHandler);
+    s->onStatus = std::move(statusHandler);
 
-    const std::string path = impl_->ports.devicePath(port);
+    const std::string path = ports.devicePath(port);
     int handle = -1;
     // A number without a device fails like a missing port.
-    const int code = path.empty() ? ENOENT : impl_->sys.openExclusive(path, handle);
+    const int code = path.empty() ? ENOENT : sys.openExclusive(path, handle);
     if (code != 0) {
-        impl_->raiseCode("串口句柄", code);
+        raiseCode("串口句柄", code);
         return false;
     }
     s->handle = handle;
-    impl_->sys.requestLowLatency(handle);
-    impl_->session = std::move(s);
-    impl_->setName("COM" + std::to_string(port));
+    sys.requestLowLatency(handle);
+    session = std::move(s);
+    setName("COM" + std::to_string(port));
     // Linux has no event mask and no driver queue sizes to set: the listener
     // watches the port with poll, and the queue sizes are the channel's own.
 
-    if (!impl_->configureLocked(settings)) return false;
+    if (!configureLocked(settings)) return false;
 
-    Session& session = *impl_->session;
-    if (int wakeCode = impl_->sys.createWakeHandle(session.wake)) {
-        session.wake = -1;
-        impl_->raiseCode("无法初始化事件", wakeCode);
-        impl_->releaseAfterFailedStart(wakeCode);
+    Session& started = *session;
+    if (int wakeCode = sys.createWakeHandle(started.wake)) {
+        started.wake = -1;
+        raiseCode("无法初始化事件", wakeCode);
+        releaseAfterFailedStart(wakeCode);
         return false;
     }
+    // Both queues are discarded before the listener starts, not by the
+    // listener itself: bytes that arrive once open has returned are kept.
+    sys.flush(started.handle, true, true);
     try {
-        session.thread = std::thread([&session] { session.listen(); });
+        started.thread = std::thread([&started] { started.listen(); });
     } catch (const std::system_error& e) {
-        impl_->releaseAfterFailedStart(e.code().value());
+        releaseAfterFailedStart(e.code().value());
         return false;
     }
     return true;
 }
 
+bool SerialChannel::open(std::int32_t port, const SerialSettings& settings, SerialDataHandler onData,
+                         SerialNotifyHandler onNotify, SerialStatusHandler onStatus, SerialErrorHandler onError) {
+    impl_->reapOrphans();
+    bool ok;
+    {
+        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+        ok = impl_->openLocked(port, settings, std::move(onData), std::move(onNotify), std::move(onStatus),
+                               std::move(onError));
+    }
+    impl_->releasePending();
+    return ok;
+}
+
 bool SerialChannel::configure(const SerialSettings& settings) {
-    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-    return impl_->configureLocked(settings);
+    bool ok;
+    {
+        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+        ok = impl_->configureLocked(settings);
+    }
+    impl_->releasePending();
+    return ok;
 }
 
 void SerialChannel::close() {
-    std::unique_ptr<Session> s;
+    std::shared_ptr<Session> s;
     {
         std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
         s = std::move(impl_->session);
@@ -452,16 +496,21 @@ bool SerialChannel::send(const std::uint8_t* bytes, std::int32_t count, std::int
 }
 
 bool SerialChannel::purge(bool clearOutput, bool clearInput) {
-    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-    if (!impl_->session) {
-        impl_->raiseCode("未启动串口", noPortCode);
-        return false;
+    std::shared_ptr<Session> s;
+    {
+        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+        if (!impl_->session) {
+            impl_->raiseCode("未启动串口", noPortCode);
+            return false;
+        }
+        if (!clearOutput && !clearInput) return false;
+        s = impl_->session;
     }
-    if (!clearOutput && !clearInput) return false;
-    Session& s = *impl_->session;
-    if (!clearInput) return impl_->sys.flush(s.handle, true, false) == 0;
-    std::lock_guard<std::recursive_mutex> readGuard(s.readLock);
-    return impl_->sys.flush(s.handle, clearOutput, true) == 0;
+    // The read lock is taken without opLock held: the listener holds it while
+    // a handler runs, and a handler may call into the channel.
+    std::lock_guard<std::recursive_mutex> readGuard(s->readLock);
+    if (s->handle < 0) return false; // closed meanwhile
+    return impl_->sys.flush(s->handle, clearOutput, clearInput) == 0;
 }
 
 std::int32_t SerialChannel::lineState() {
