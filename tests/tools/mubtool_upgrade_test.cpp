@@ -1,0 +1,350 @@
+// mubtool upgrade and mubtool detect run as the real program against the
+// simulated machine on a pseudo-terminal, through a device path (COM mode)
+// and through the stand-in bridge library (USB mode).
+#include "platform/gbk_text.h"
+#include "tests/support/simulator_process.h"
+#include "tests/support/temp_folder.h"
+#include "upgrade_file/encode_upgrade_file.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <csignal>
+#include <fcntl.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <thread>
+#include <unistd.h>
+
+extern char** environ;
+
+namespace mub::test {
+namespace {
+
+using namespace std::chrono_literals;
+
+struct RunResult {
+    int exitCode = -1;
+    std::string out; // UTF-8
+    std::string err;
+    double seconds = 0;
+};
+
+std::size_t count(const std::string& text, const std::string& part) {
+    std::size_t n = 0;
+    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+    return n;
+}
+
+Bytes patternImage(std::size_t length) {
+    Bytes image(length);
+    for (std::size_t i = 0; i < length; ++i) image[i] = static_cast<std::uint8_t>((i * 13 + i / 251) & 0xFF);
+    return image;
+}
+
+class MubtoolUpgrade : public ::testing::Test {
+protected:
+    // Packs an upgrade file for the simulated machine's default identity
+    // (QM-3000, HW-1.0, 1.00) with a newer software version.
+    std::string pack(const Bytes& image, const std::string& model = "QM-3000", const std::string& hardware = "HW-1.0",
+                     const std::string& software = "1.01") {
+        const auto bytes = encodeUpgradeFile(UpgradeTexts{gbk(model), gbk(hardware), gbk(software)}, image);
+        EXPECT_TRUE(bytes.has_value());
+        const std::string name = "file" + std::to_string(++files_) + ".mub";
+        folder.write(name, bytes ? std::string(bytes->begin(), bytes->end()) : std::string());
+        return folder.path(name);
+    }
+
+    // Starts the simulated machine saving what it receives.
+    std::unique_ptr<SimulatorProcess> simulate(std::vector<std::string> args = {}) {
+        args.insert(args.end(), {"--save-image", folder.path("saved.bin"), "--report", folder.path("report.json")});
+        auto sim = std::make_unique<SimulatorProcess>(args);
+        EXPECT_TRUE(sim->started());
+        return sim;
+    }
+
+    // Runs mubtool with stdin from /dev/null and the outputs in files. When
+    // `interruptOn` appears on stdout, sends SIGINT (Ctrl+C). A run still
+    // going after `limit` is killed and fails the test.
+    RunResult mubtool(std::vector<std::string> args, const std::string& interruptOn = {},
+                      const std::vector<std::string>& env = {}, std::chrono::seconds limit = 60s) {
+        const std::string program = SimulatorProcess::binDir() + "/mubtool";
+        args.insert(args.begin(), program);
+        std::vector<char*> argv;
+        for (auto& a : args) argv.push_back(a.data());
+        argv.push_back(nullptr);
+        std::vector<std::string> envText;
+        for (char** e = environ; *e; ++e) envText.emplace_back(*e);
+        envText.insert(envText.end(), env.begin(), env.end());
+        std::vector<char*> envp;
+        for (auto& e : envText) envp.push_back(e.data());
+        envp.push_back(nullptr);
+
+        const std::string outPath = folder.path("stdout"), errPath = folder.path("stderr");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        pid_t pid = -1;
+        RunResult result;
+        const auto start = std::chrono::steady_clock::now();
+        const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        posix_spawn_file_actions_destroy(&actions);
+        EXPECT_EQ(rc, 0);
+        if (rc != 0) return result;
+
+        bool interrupted = false;
+        int status = 0;
+        for (;;) {
+            const pid_t done = ::waitpid(pid, &status, WNOHANG);
+            if (done == pid) break;
+            if (!interruptOn.empty() && !interrupted && folder.read("stdout").find(interruptOn) != std::string::npos) {
+                ::kill(pid, SIGINT);
+                interrupted = true;
+            }
+            if (std::chrono::steady_clock::now() - start > limit) {
+                ADD_FAILURE() << "mubtool still running after " << limit.count() << " s; killed";
+                ::kill(pid, SIGKILL);
+                ::waitpid(pid, &status, 0);
+                break;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        if (!interruptOn.empty()) {
+            EXPECT_TRUE(interrupted) << "never saw " << interruptOn;
+        }
+        result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        result.out = folder.read("stdout");
+        result.err = folder.read("stderr");
+        return result;
+    }
+
+    RunResult upgrade(const SimulatorProcess& sim, const std::string& file, std::vector<std::string> extra = {},
+                      const std::string& interruptOn = {}) {
+        std::vector<std::string> args{"upgrade", "--port", sim.path()};
+        args.insert(args.end(), extra.begin(), extra.end());
+        args.push_back(file);
+        return mubtool(args, interruptOn);
+    }
+
+    // The simulator's report after it ended.
+    std::string report(SimulatorProcess& sim) {
+        sim.stop();
+        return folder.read("report.json");
+    }
+
+    Bytes saved() const {
+        const std::string bytes = folder.read("saved.bin");
+        return Bytes(bytes.begin(), bytes.end());
+    }
+
+    TempFolder folder;
+    int files_ = 0;
+};
+
+TEST_F(MubtoolUpgrade, FullUpgradeThroughADevicePathSavesTheFilesImage) {
+    for (std::size_t length : {std::size_t{4096}, std::size_t{5000}}) { // a multiple of 128, and not
+        const Bytes image = patternImage(length);
+        const std::string file = pack(image);
+        auto sim = simulate();
+        const RunResult r = upgrade(*sim, file);
+        EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+        EXPECT_NE(r.out.find("机器型号: QM-3000\n"), std::string::npos) << r.out;
+        EXPECT_NE(r.out.find("开始更新...\n更新中！请稍等...\n升级完成！\n耗时:"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find('\r'), std::string::npos);
+        EXPECT_EQ(r.err, "");
+        const std::string rep = report(*sim);
+        EXPECT_EQ(saved(), image) << rep;
+        EXPECT_NE(rep.find("\"result\": \"completed\""), std::string::npos) << rep;
+    }
+}
+
+TEST_F(MubtoolUpgrade, FullUpgradeThroughTheStandInBridge) {
+    const Bytes image = patternImage(3000);
+    const std::string file = pack(image);
+    auto sim = simulate();
+    const RunResult r = mubtool({"upgrade", "--port", "USB", "--baud", "115200", file}, {}, {"BRIDGEMINI_DEVICE=" + sim->path()});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("升级完成！"), std::string::npos) << r.out;
+    report(*sim);
+    EXPECT_EQ(saved(), image);
+}
+
+TEST_F(MubtoolUpgrade, BlockNumbersWrapPast255) {
+    const Bytes image = patternImage(300 * 128);
+    const std::string file = pack(image);
+    auto sim = simulate();
+    const RunResult r = upgrade(*sim, file);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const std::string rep = report(*sim);
+    EXPECT_NE(rep.find("\"blocks\": 300,"), std::string::npos) << rep;
+    EXPECT_NE(rep.find("\"badPackets\": 0,"), std::string::npos) << rep;
+    EXPECT_EQ(saved(), image);
+}
+
+TEST_F(MubtoolUpgrade, IdentityRefusalsAndQuestions) {
+    const Bytes image = patternImage(1000);
+    const struct {
+        const char* what;
+        std::string file;
+        std::vector<std::string> options;
+        int exitCode;
+        std::string outText;
+        std::string errText;
+    } cases[] = {
+        {"hardware differs", pack(image, "QM-3000", "hw-1.0"), {}, 5, "硬件版本不匹配！请选择正确的文件。",
+         "error box [Korvan升级工具v1.0--生产专用]: 硬件版本不匹配！请选择正确的文件。"},
+        {"model differs, strict", pack(image, "QM-3001"), {"--strict"}, 5, "型号不匹配！请选择正确的文件。",
+         "型号不匹配！请选择正确的文件。"},
+        {"model differs, production title", pack(image, "QM-3001"), {}, 0, "升级完成！", ""},
+        {"same version, no", pack(image, "QM-3000", "HW-1.0", "1.00"), {"--strict", "--no"}, 5,
+         "软件版本相同！您取消了本次更新。", "answered no (--no)"},
+        {"same version, yes", pack(image, "QM-3000", "HW-1.0", "1.00"), {"--strict", "--yes"}, 0, "升级完成！",
+         "软件版本相同,是否继续更新！“是”继续，“否”不更新。"},
+        {"same version, nobody to ask", pack(image, "QM-3000", "HW-1.0", "1.00"), {"--strict"}, 5,
+         "软件版本相同！您取消了本次更新。", "no answer"},
+        {"older file, no", pack(image, "QM-3000", "HW-1.0", "0.9"), {"--strict", "--no"}, 5,
+         "升级文件是旧版本！您取消了本次更新。", "升级文件是旧版本，是否继续更新！“是”继续，“否”不更新"},
+        {"older file, yes", pack(image, "QM-3000", "HW-1.0", "0.9"), {"--strict", "--yes"}, 0, "升级完成！", "answered yes"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        auto sim = simulate();
+        const RunResult r = upgrade(*sim, c.file, c.options);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.outText), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.errText), std::string::npos) << r.err;
+        const std::string rep = report(*sim);
+        if (c.exitCode == 0) {
+            EXPECT_EQ(saved(), image);
+        } else {
+            // Refused before the begin command, with the one-byte Reject.
+            EXPECT_NE(rep.find("\"rejectsReceived\": 1,"), std::string::npos) << rep;
+            EXPECT_NE(rep.find("\"upgrades\": 0,"), std::string::npos) << rep;
+        }
+        std::remove(folder.path("saved.bin").c_str());
+    }
+}
+
+TEST_F(MubtoolUpgrade, MachineFailuresEndWithTheirTextsAndExitCodes) {
+    const std::string file = pack(patternImage(2000));
+    const struct {
+        std::vector<std::string> simulator;
+        int exitCode;
+        std::string outText;
+        std::string errText;
+    } cases[] = {
+        {{"--too-large-at", "3"}, 7, "升级失败！！！文件长度超过芯片容量。", "升级失败！！！校验错误或文件长度超过芯片容量。"},
+        {{"--checksum-error-at", "2"}, 7, "升级失败！！！校验错误。", "升级失败！！！校验错误或文件长度超过芯片容量。"},
+        {{"--reject-block", "2:4"}, 8, "升级失败！！！通讯超时。", "error box [Korvan升级工具v1.0--生产专用]: 升级失败！！！通讯超时。"},
+        {{"--ignore-block", "3:4"}, 8, "通讯超时！重发数据！\n通讯超时！重发数据！\n通讯超时！重发数据！\n通讯超时！重发数据！\n升级失败！！！通讯超时。",
+         "升级失败！！！通讯超时。"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.simulator[0]);
+        auto sim = simulate(c.simulator);
+        const RunResult r = upgrade(*sim, file);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        EXPECT_NE(r.out.find(c.outText), std::string::npos) << r.out;
+        EXPECT_NE(r.err.find(c.errText), std::string::npos) << r.err;
+        EXPECT_EQ(r.out.find("升级完成！"), std::string::npos);
+    }
+}
+
+TEST_F(MubtoolUpgrade, FailureCountingRules) {
+    const Bytes image = patternImage(8 * 128);
+    const std::string file = pack(image);
+    const struct {
+        const char* rejects;
+        int exitCode;
+    } cases[] = {
+        {"2:3,3:3", 0},         // three in a row, an acceptance, three more
+        {"1:3,2:3,3:3,4:1", 0}, // ten in the run
+        {"1:3,2:3,3:3,4:2", 8}, // the eleventh
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.rejects);
+        auto sim = simulate({"--reject-block", c.rejects});
+        const RunResult r = upgrade(*sim, file);
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
+        report(*sim);
+        if (c.exitCode == 0) {
+            EXPECT_EQ(saved(), image);
+        }
+        std::remove(folder.path("saved.bin").c_str());
+    }
+}
+
+TEST_F(MubtoolUpgrade, ATimeOutIsAnnouncedAndTheBlockSentAgain) {
+    const Bytes image = patternImage(1500);
+    const std::string file = pack(image);
+    auto sim = simulate({"--ignore-block", "2:1"});
+    const RunResult r = upgrade(*sim, file);
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(count(r.out, "通讯超时！重发数据！\n"), 1u) << r.out;
+    report(*sim);
+    EXPECT_EQ(saved(), image);
+}
+
+TEST_F(MubtoolUpgrade, MachineDisconnectingMidTransferEndsWithAClearMessage) {
+    const std::string file = pack(patternImage(40 * 128));
+    auto sim = simulate({"--disconnect-at", "5"});
+    const RunResult r = upgrade(*sim, file);
+    EXPECT_NE(r.exitCode, 0);
+    EXPECT_TRUE(r.exitCode == 6 || r.exitCode == 8) << r.exitCode << r.out << r.err;
+    EXPECT_EQ(r.out.find("升级完成！"), std::string::npos);
+    EXPECT_NE(r.err.find("error box"), std::string::npos) << r.err;
+    EXPECT_LT(r.seconds, 15.0);
+}
+
+TEST_F(MubtoolUpgrade, CtrlCDuringTheTransferStopsAndReleasesTheLink) {
+    // Paced at 9600 baud, 200 blocks take about 28 s: plenty of time to stop.
+    const std::string file = pack(patternImage(200 * 128));
+    auto sim = simulate({"--baud", "9600"});
+    const RunResult r = upgrade(*sim, file, {"--baud", "9600"}, "更新中");
+    EXPECT_EQ(r.exitCode, 9) << r.out << r.err;
+    EXPECT_NE(r.out.find("升级被停止！"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("升级完成！"), std::string::npos);
+    EXPECT_LT(r.seconds, 20.0);
+    const std::string rep = report(*sim);
+    EXPECT_EQ(rep.find("\"result\": \"completed\""), std::string::npos) << rep;
+}
+
+TEST_F(MubtoolUpgrade, DetectPrintsTheIdentityAndEndsWithReject) {
+    auto sim = simulate({"--model", "型号Ｘ", "--software", "２．０"});
+    const RunResult r = mubtool({"detect", "--port", sim->path()});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("机器型号: 型号Ｘ\n硬件版本: HW-1.0\n软件版本: ２．０\n"), std::string::npos) << r.out;
+    const std::string rep = report(*sim);
+    EXPECT_NE(rep.find("\"rejectsReceived\": 1,"), std::string::npos) << rep;
+}
+
+TEST_F(MubtoolUpgrade, CtrlCStopsADetectThatFindsNothing) {
+    auto sim = simulate({"--silent"});
+    const RunResult r = mubtool({"detect", "--port", sim->path()}, "联机中");
+    EXPECT_EQ(r.exitCode, 9) << r.out << r.err;
+    EXPECT_NE(r.out.find("型号检测被停止！"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find("机器型号:"), std::string::npos);
+}
+
+TEST_F(MubtoolUpgrade, BadInputIsRefusedClearly) {
+    RunResult r = mubtool({"upgrade", "x.mub"});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_NE(r.err.find("--port is required"), std::string::npos) << r.err;
+    r = mubtool({"upgrade", "--port", "COM1", "--baud", "1234", "x.mub"});
+    EXPECT_EQ(r.exitCode, 1);
+    r = mubtool({"upgrade", "--port", "COM1", "--yes", "--no", "x.mub"});
+    EXPECT_EQ(r.exitCode, 1);
+    folder.write("broken.mub", "not an upgrade file");
+    r = mubtool({"upgrade", "--port", "COM1", folder.path("broken.mub")});
+    EXPECT_EQ(r.exitCode, 4);
+    EXPECT_NE(r.err.find("error box"), std::string::npos) << r.err;
+    r = mubtool({"upgrade", "--help"});
+    EXPECT_EQ(r.exitCode, 0);
+    EXPECT_NE(r.out.find("exit codes:"), std::string::npos);
+}
+
+} // namespace
+} // namespace mub::test
