@@ -68,15 +68,6 @@ TEST_F(IdentityChecks, SameVersionAsksAndNoDeclinesWithReject) {
     EXPECT_EQ(machine.writes, std::vector<Bytes>{Reject});
 }
 
-TEST_F(IdentityChecks, SameVersionYesGoesOn) {
-    ui.windowTitle = strictTitle();
-    ui.setFieldText(Field::MachineSoftware, "2.0");
-    ui.answers = {true};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(ui.questions.size(), 1u);
-    EXPECT_EQ(machine.writes.front(), Begin);
-}
-
 TEST_F(IdentityChecks, OlderFileAsksAndNoDeclines) {
     ui.windowTitle = strictTitle();
     ui.setFieldText(Field::MachineSoftware, "1.9");
@@ -88,14 +79,6 @@ TEST_F(IdentityChecks, OlderFileAsksAndNoDeclines) {
     EXPECT_EQ(ui.questions[0], gbk("升级文件是旧版本，是否继续更新！“是”继续，“否”不更新"));
     EXPECT_EQ(ui.pane(), gbk("升级文件是旧版本！您取消了本次更新。"));
     EXPECT_EQ(machine.writes, std::vector<Bytes>{Reject});
-}
-
-TEST_F(IdentityChecks, OlderFileYesGoesOn) {
-    ui.windowTitle = strictTitle();
-    ui.setFieldText(Field::MachineSoftware, gbk("３．０")); // full-width 3.0
-    ui.answers = {true};
-    EXPECT_TRUE(run());
-    EXPECT_EQ(ui.questions.size(), 1u);
 }
 
 TEST_F(IdentityChecks, NumbersDecideNotDottedVersions) {

@@ -134,13 +134,6 @@ TEST_F(Transfer, FourRejectionsInARowFail) {
     EXPECT_EQ(writesOf(EndOfImage), 0u);
 }
 
-TEST_F(Transfer, ThreeRejectionsAnAcceptanceAndThreeMoreGoThrough) {
-    machine.blockReply = replies({0x15, 0x15, 0x15, 0x06, 0x15, 0x15, 0x15});
-    EXPECT_TRUE(run());
-    EXPECT_EQ(machine.stored, file.image);
-    EXPECT_EQ(report.totalFailures, 6u);
-}
-
 TEST_F(Transfer, TheEleventhFailureOfARunEndsIt) {
     // Ten failures spread so that no four come in a row: the run completes.
     const std::optional<std::uint8_t> R = 0x15, A = 0x06;
@@ -177,27 +170,6 @@ TEST_F(Transfer, TimeOutIsAnnouncedAndTheBlockSentAgain) {
     EXPECT_EQ(count(ui.pane(), gbk("通讯超时！重发数据！\r\n")), 2u);
     EXPECT_EQ(machine.blockPackets.size(), 10u);
     EXPECT_EQ(machine.stored, file.image);
-}
-
-TEST_F(Transfer, MachineGivingUpEndsTheRunAtOnce) {
-    const struct {
-        std::uint8_t reply;
-        const char* pane;
-        UpgradeOutcome outcome;
-    } cases[] = {{0x18, "升级失败！！！文件长度超过芯片容量。", UpgradeOutcome::ImageTooLarge},
-                 {0x04, "升级失败！！！校验错误。", UpgradeOutcome::ChecksumFailed}};
-    for (const auto& c : cases) {
-        machine = ScriptedMachine();
-        machine.blockReply = replies({0x06, 0x06, c.reply});
-        ui.errorBoxes.clear();
-        link.running = true;
-        EXPECT_FALSE(run());
-        EXPECT_EQ(report.outcome, c.outcome);
-        EXPECT_EQ(ui.pane(), gbk(c.pane));
-        EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{gbk("升级失败！！！校验错误或文件长度超过芯片容量。")});
-        EXPECT_EQ(machine.blockPackets.size(), 3u);
-        EXPECT_EQ(writesOf(EndOfImage), 0u);
-    }
 }
 
 TEST_F(Transfer, FailedSendReportsLinkLoss) {
