@@ -23,7 +23,8 @@ namespace {
 constexpr std::int32_t supportedRates[] = {110,   150,   300,   600,   1200,  1800,   2400,   4800,   7200,
                                            9600,  14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
-constexpr int passTimeoutMs = 20;       // the longest the listener waits before it looks again
+constexpr int passTimeoutMs = 20;       // the listener looks at the line at least this often
+constexpr int idleTimeoutMs = 1000;     // ... unless there is nothing to look at but input
 constexpr std::size_t readChunk = 4096; // smallest read buffer
 constexpr std::int32_t defaultQueueSize = 4096;
 constexpr std::uint32_t defaultTimeouts[5] = {0xFFFFFFFFu, 0, 0, 100, 1000};
@@ -63,6 +64,13 @@ struct Session {
     // takes it, so no byte read before a purge is delivered after it.
     std::recursive_mutex readLock;
     std::thread thread;
+    // Modem lines and line-error counts at the start, where the driver has
+    // them (pseudo-terminals have neither). Taken by open, so that changes
+    // right after open are seen.
+    bool linesReadable = false;
+    int baseLines = 0;
+    bool countsReadable = false;
+    SerialLineCounts baseCounts;
 
     void listen();
 
@@ -82,13 +90,8 @@ private:
 
 void Session::listen() {
     sys.raiseThreadPriority();
-
-    // Modem lines and line-error counts, where the driver has them
-    // (pseudo-terminals have neither).
-    int lines = 0;
-    const bool linesReadable = sys.modemLines(handle, lines) == 0;
-    SerialLineCounts counts;
-    const bool countsReadable = sys.lineCounts(handle, counts) == 0;
+    int lines = baseLines;
+    SerialLineCounts counts = baseCounts;
     std::vector<std::uint8_t> buffer(readChunk);
 
     while (listening.load()) {
@@ -123,7 +126,11 @@ void Session::listen() {
         if (!delivered) {
             if (stopRequested.load()) continue;
             SerialWaitResult wait;
-            const int code = sys.waitReadable(handle, wake, passTimeoutMs, wait);
+            // Modem lines, error counts and the emptying output queue are
+            // polled; with none of them to watch the listener sleeps until
+            // bytes come or close wakes it.
+            const bool watch = linesReadable || countsReadable || outputPending.load();
+            const int code = sys.waitReadable(handle, wake, watch ? passTimeoutMs : idleTimeoutMs, wait);
             if (stopRequested.load()) break;
             // A failed wait, or a device that hung up (the other side of a
             // pseudo-terminal closed), would wake at once: pause instead of spinning.
@@ -419,6 +426,8 @@ bool SerialChannel::Impl::openLocked(std::int32_t port, const SerialSettings& se
     // Both queues are discarded before the listener starts, not by the
     // listener itself: bytes that arrive once open has returned are kept.
     sys.flush(started.handle, true, true);
+    started.linesReadable = sys.modemLines(started.handle, started.baseLines) == 0;
+    started.countsReadable = sys.lineCounts(started.handle, started.baseCounts) == 0;
     try {
         started.thread = std::thread([&started] { started.listen(); });
     } catch (const std::system_error& e) {

@@ -28,6 +28,7 @@ public:
         return [this](std::int32_t code) {
             std::lock_guard<std::mutex> guard(lock_);
             notifications_.push_back(code);
+            changed_.notify_all();
         };
     }
     SerialStatusHandler statusHandler() {
@@ -50,6 +51,13 @@ public:
                                  [&] { return bytes_.size() >= count; });
     }
 
+    // Waits until at least `count` notifications came; returns them all.
+    std::vector<std::int32_t> waitForNotifications(std::size_t count, int timeoutMs = 2000) {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return notifications_.size() >= count; });
+        return notifications_;
+    }
+
     std::vector<std::uint8_t> bytes() const {
         std::lock_guard<std::mutex> guard(lock_);
         return bytes_;
@@ -61,6 +69,13 @@ public:
     std::vector<std::int32_t> notifications() const {
         std::lock_guard<std::mutex> guard(lock_);
         return notifications_;
+    }
+    // The line-error bits of every onStatus call that carried some, or'ed.
+    std::int32_t errorBits() const {
+        std::lock_guard<std::mutex> guard(lock_);
+        std::int32_t all = 0;
+        for (auto bits : errorBits_) all |= bits;
+        return all;
     }
     std::vector<std::string> errors() const {
         std::lock_guard<std::mutex> guard(lock_);

@@ -19,6 +19,26 @@ public:
     // driver never has room again (a stalled line).
     std::atomic<long> writeCapacity{0};
     std::atomic<int> opens{0};
+    // Modem lines and line-error counts as a UART would report them; a
+    // pseudo-terminal has neither. -1 / false: the real (failing) call.
+    std::atomic<int> lines{-1};
+    std::atomic<bool> countsReadable{false};
+
+    void setCounts(const SerialLineCounts& counts) {
+        std::lock_guard<std::mutex> guard(lock_);
+        counts_ = counts;
+    }
+    int modemLines(int handle, int& value) override {
+        if (lines.load() < 0) return LinuxSerialPort::modemLines(handle, value);
+        value = lines.load();
+        return 0;
+    }
+    int lineCounts(int handle, SerialLineCounts& counts) override {
+        if (!countsReadable.load()) return LinuxSerialPort::lineCounts(handle, counts);
+        std::lock_guard<std::mutex> guard(lock_);
+        counts = counts_;
+        return 0;
+    }
 
     int openExclusive(const std::string& path, int& handle) override {
         ++opens;
@@ -74,6 +94,7 @@ private:
     std::size_t taken_ = 0;
     std::mutex lock_;
     SerialLineParams lastSet_;
+    SerialLineCounts counts_;
     bool haveLastSet_ = false;
 };
 

@@ -131,7 +131,7 @@ TEST_F(SerialListenerTest, NearlyFullInputAndFlagCharacterAreNotified) {
     letTheTerminalTakeThem();
     gate.release();
     ASSERT_TRUE(gate.waitForChunks(2));
-    auto codes = rec.notifications();
+    auto codes = rec.waitForNotifications(2);
     auto flag = std::find(codes.begin(), codes.end(), NotifyFlagChar);
     auto full = std::find(codes.begin(), codes.end(), NotifyInputNearlyFull);
     ASSERT_NE(flag, codes.end());
@@ -162,9 +162,7 @@ TEST_F(SerialListenerTest, SentBytesRaiseOutputEmpty) {
     ASSERT_TRUE(channel.open(testPort, settings, rec.dataHandler(), rec.notifyHandler()));
     std::uint8_t probe = 0x7F;
     ASSERT_TRUE(channel.send(&probe, 1));
-    for (int i = 0; i < 100 && rec.notifications().empty(); ++i)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    EXPECT_EQ(rec.notifications(), std::vector<std::int32_t>{NotifyOutputEmpty});
+    EXPECT_EQ(rec.waitForNotifications(1), std::vector<std::int32_t>{NotifyOutputEmpty});
     EXPECT_EQ(pty.read(1), std::vector<std::uint8_t>{0x7F});
 }
 
