@@ -3,6 +3,7 @@
 #include "platform/gbk_text.h"
 #include "platform/serial_port_services.h"
 #include "serial/serial_codes.h"
+#include "serial/serial_session.h"
 
 #include <algorithm>
 #include <atomic>
@@ -23,181 +24,10 @@ namespace {
 constexpr std::int32_t supportedRates[] = {110,   150,   300,   600,   1200,  1800,   2400,   4800,   7200,
                                            9600,  14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 
-constexpr int passTimeoutMs = 20;       // the listener looks at the line at least this often
-constexpr int idleTimeoutMs = 1000;     // ... unless there is nothing to look at but input
-constexpr std::size_t readChunk = 4096; // smallest read buffer
-constexpr std::int32_t defaultQueueSize = 4096;
-constexpr std::uint32_t defaultTimeouts[5] = {0xFFFFFFFFu, 0, 0, 100, 1000};
 constexpr int noPortCode = EBADF; // the code reported with "未启动串口"
 
 bool isSupportedRate(std::int32_t rate) {
     return std::find(std::begin(supportedRates), std::end(supportedRates), rate) != std::end(supportedRates);
-}
-
-// One open port and its listener. Everything the listener touches lives
-// here, so a close can hand the whole session away and wait for its thread
-// without holding the channel's lock.
-struct Session {
-    explicit Session(SerialPortServices& services) : sys(services) {}
-
-    SerialPortServices& sys;
-    int handle = -1;
-    int wake = -1;
-    SerialDataHandler onData;
-    SerialNotifyHandler onNotify;
-    SerialStatusHandler onStatus;
-
-    std::atomic<bool> listening{true};
-    std::atomic<bool> stopRequested{false};
-    // Settings the listener reads; configure may change them while it runs.
-    std::atomic<std::int32_t> inputQueueSize{defaultQueueSize};
-    std::atomic<std::int32_t> outputQueueSize{defaultQueueSize};
-    std::atomic<int> eventChar{-1}; // -1: no flag character
-    std::atomic<bool> discardNull{false};
-    std::atomic<bool> ctsFlow{false};
-    std::atomic<bool> outputPending{false}; // bytes were sent; "output empty" not yet reported
-    // Read interval, read per byte, read constant, write per byte, write
-    // constant (ms). Only the owner's thread uses them, under the channel lock.
-    std::uint32_t timeouts[5] = {defaultTimeouts[0], defaultTimeouts[1], defaultTimeouts[2], defaultTimeouts[3],
-                                 defaultTimeouts[4]};
-    // Held from the start of a read until onData returns; purge of the input
-    // takes it, so no byte read before a purge is delivered after it.
-    std::recursive_mutex readLock;
-    std::thread thread;
-    // Modem lines and line-error counts at the start, where the driver has
-    // them (pseudo-terminals have neither). Taken by open, so that changes
-    // right after open are seen.
-    bool linesReadable = false;
-    int baseLines = 0;
-    bool countsReadable = false;
-    SerialLineCounts baseCounts;
-
-    void listen();
-
-private:
-    void notify(std::int32_t code) {
-        if (onNotify) onNotify(code);
-    }
-    void status(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-        if (onStatus) onStatus(a, b, c, d);
-    }
-    void pause() {
-        // A pause that close can cut short.
-        SerialWaitResult ignored;
-        sys.waitReadable(wake, -1, passTimeoutMs, ignored);
-    }
-};
-
-void Session::listen() {
-    sys.raiseThreadPriority();
-    int lines = baseLines;
-    SerialLineCounts counts = baseCounts;
-    std::vector<std::uint8_t> buffer(readChunk);
-
-    while (listening.load()) {
-        std::int32_t inputQueued = 0, outputQueued = 0;
-        sys.queueCounts(handle, inputQueued, outputQueued);
-        if (outputQueued > 0) status(outputQueued, 0, 0, 0);
-
-        bool flagChar = false;
-        bool delivered = false;
-        const std::int32_t inputSize = inputQueueSize.load();
-        const bool nearlyFull = inputQueued > 0 && static_cast<std::int64_t>(inputQueued) * 10 >=
-                                                       static_cast<std::int64_t>(inputSize) * 8;
-        if (inputQueued > 0) {
-            status(0, inputQueued, 0, 0);
-            std::lock_guard<std::recursive_mutex> guard(readLock);
-            // Everything that waits, in one read and one onData call.
-            if (buffer.size() < static_cast<std::size_t>(inputQueued)) buffer.resize(static_cast<std::size_t>(inputQueued));
-            std::size_t got = 0;
-            if (sys.read(handle, buffer.data(), buffer.size(), got) != 0) got = 0;
-            const int flag = eventChar.load();
-            if (flag >= 0) flagChar = std::find(buffer.begin(), buffer.begin() + static_cast<long>(got), flag) !=
-                                      buffer.begin() + static_cast<long>(got);
-            if (discardNull.load())
-                got = static_cast<std::size_t>(std::remove(buffer.begin(), buffer.begin() + static_cast<long>(got), 0) -
-                                               buffer.begin());
-            if (onData) onData(buffer.data(), static_cast<std::int32_t>(got));
-            delivered = got > 0;
-        }
-        // A handler may have closed the channel: nothing more is raised then.
-        if (stopRequested.load()) break;
-
-        if (!delivered) {
-            if (stopRequested.load()) continue;
-            SerialWaitResult wait;
-            // Modem lines, error counts and the emptying output queue are
-            // polled; with none of them to watch the listener sleeps until
-            // bytes come or close wakes it.
-            const bool watch = linesReadable || countsReadable || outputPending.load();
-            const int code = sys.waitReadable(handle, wake, watch ? passTimeoutMs : idleTimeoutMs, wait);
-            if (stopRequested.load()) break;
-            // A failed wait, or a device that hung up (the other side of a
-            // pseudo-terminal closed), would wake at once: pause instead of spinning.
-            if (code != 0 || (wait.hangup && !wait.readable)) pause();
-            if (stopRequested.load()) break;
-        }
-
-        // Line events since the last pass, raised in a fixed order.
-        std::int32_t errorBits = 0;
-        bool ctsChanged = false, dsrChanged = false, rlsdChanged = false, breakSeen = false, ringSeen = false;
-        SerialLineCounts now;
-        if (countsReadable && sys.lineCounts(handle, now) == 0) {
-            if (now.bufferOverrun != counts.bufferOverrun) errorBits |= ErrorInputOverflow;
-            if (now.overrun != counts.overrun) errorBits |= ErrorOverrun;
-            if (now.parity != counts.parity) errorBits |= ErrorParity;
-            if (now.frame != counts.frame) errorBits |= ErrorFraming;
-            if (now.breaks != counts.breaks) {
-                errorBits |= ErrorBreak;
-                breakSeen = true;
-            }
-            ctsChanged = now.cts != counts.cts;
-            dsrChanged = now.dsr != counts.dsr;
-            rlsdChanged = now.rlsd != counts.rlsd;
-            ringSeen = now.ring != counts.ring;
-            counts = now;
-        }
-        int nowLines = 0;
-        const bool linesNow = linesReadable && sys.modemLines(handle, nowLines) == 0;
-        if (linesNow) {
-            const int changed = nowLines ^ lines;
-            ctsChanged = ctsChanged || (changed & ModemCts);
-            dsrChanged = dsrChanged || (changed & ModemDsr);
-            rlsdChanged = rlsdChanged || (changed & ModemRlsd);
-            ringSeen = ringSeen || ((changed & ModemRing) && (nowLines & ModemRing));
-            lines = nowLines;
-        }
-        // Without readable lines a change is reported as the line going off.
-        auto lineOn = [&](int bit) { return linesNow && (nowLines & bit) != 0; };
-
-        bool outputEmpty = false;
-        if (outputPending.load()) {
-            std::int32_t in = 0, out = 0;
-            if (sys.queueCounts(handle, in, out) == 0 && out == 0) {
-                outputPending.store(false);
-                outputEmpty = true;
-            } else {
-                outputQueued = out;
-            }
-        }
-
-        if (flagChar) notify(NotifyFlagChar);
-        if (outputEmpty) notify(NotifyOutputEmpty);
-        if (ctsChanged) notify(lineOn(ModemCts) ? NotifyCtsOn : NotifyCtsOff);
-        if (dsrChanged) notify(lineOn(ModemDsr) ? NotifyDsrOn : NotifyDsrOff);
-        if (rlsdChanged) notify(lineOn(ModemRlsd) ? NotifyRlsdOn : NotifyRlsdOff);
-        if (breakSeen) notify(NotifyBreak);
-        if (errorBits & ~ErrorBreak) notify(NotifyLineError);
-        if (ringSeen && lineOn(ModemRing)) notify(NotifyRing);
-        if (nearlyFull) notify(NotifyInputNearlyFull);
-
-        std::int32_t holdBits = 0;
-        if (ctsFlow.load() && outputQueued > 0 && linesNow && !(nowLines & ModemCts)) holdBits |= HoldCts;
-        // Reported also on passes that delivered data: line errors come with
-        // the bytes they spoiled and would otherwise be lost.
-        if (errorBits != 0) status(0, 0, errorBits, 0);
-        if (holdBits != 0) status(0, 0, 0, holdBits);
-    }
 }
 
 } // namespace
@@ -211,14 +41,14 @@ struct SerialChannel::Impl {
     // Serialises the owner's operations. Recursive so an onError handler may
     // call back into the channel.
     std::recursive_mutex opLock;
-    std::shared_ptr<Session> session; // set while a port is open
+    std::shared_ptr<SerialSession> session; // set while a port is open
     SerialErrorHandler onError;       // kept after close: later misuse is still reported
     // Sessions closed from their own listener thread (a handler called close);
     // their threads are joined by the next operation on another thread.
-    std::vector<std::shared_ptr<Session>> orphans;
+    std::vector<std::shared_ptr<SerialSession>> orphans;
     // A session closed by a failed step while opLock is held; released by the
     // operation once it has let go of the lock.
-    std::shared_ptr<Session> pendingRelease;
+    std::shared_ptr<SerialSession> pendingRelease;
 
     mutable std::mutex nameLock;
     std::string portName;
@@ -238,7 +68,7 @@ struct SerialChannel::Impl {
     // Stops the listener, waits for it and closes the handles. Called without
     // opLock when a listener runs, so handlers that call the channel cannot
     // deadlock against it.
-    void release(std::shared_ptr<Session> s) {
+    void release(std::shared_ptr<SerialSession> s) {
         if (!s) return;
         s->listening.store(false);
         s->stopRequested.store(true);
@@ -261,7 +91,7 @@ struct SerialChannel::Impl {
     }
 
     void releasePending() {
-        std::shared_ptr<Session> s;
+        std::shared_ptr<SerialSession> s;
         {
             std::lock_guard<std::recursive_mutex> guard(opLock);
             s = std::move(pendingRelease);
@@ -270,7 +100,7 @@ struct SerialChannel::Impl {
     }
 
     void reapOrphans() {
-        std::vector<std::shared_ptr<Session>> done;
+        std::vector<std::shared_ptr<SerialSession>> done;
         {
             std::lock_guard<std::recursive_mutex> guard(opLock);
             for (auto it = orphans.begin(); it != orphans.end();) {
@@ -312,7 +142,7 @@ bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
         raiseCode("未启动串口", noPortCode);
         return false;
     }
-    Session& port = *session;
+    SerialSession& port = *session;
     SerialLineParams line;
     if (int code = sys.getLine(port.handle, line)) {
         closeAfterFailure();
@@ -394,7 +224,7 @@ bool SerialChannel::Impl::openLocked(std::int32_t port, const SerialSettings& se
     if (port < 1 || port > 255) return refuse("串口范围为1-255");
 
     onError = std::move(errorHandler);
-    auto s = std::make_shared<Session>(sys);
+    auto s = std::make_shared<SerialSession>(sys);
     s->onData = std::move(dataHandler);
     s->onNotify = std::move(notifyHandler);
     s->onStatus = std::move(statusHandler);
@@ -416,7 +246,7 @@ bool SerialChannel::Impl::openLocked(std::int32_t port, const SerialSettings& se
 
     if (!configureLocked(settings)) return false;
 
-    Session& started = *session;
+    SerialSession& started = *session;
     if (int wakeCode = sys.createWakeHandle(started.wake)) {
         started.wake = -1;
         raiseCode("无法初始化事件", wakeCode);
@@ -426,8 +256,7 @@ bool SerialChannel::Impl::openLocked(std::int32_t port, const SerialSettings& se
     // Both queues are discarded before the listener starts, not by the
     // listener itself: bytes that arrive once open has returned are kept.
     sys.flush(started.handle, true, true);
-    started.linesReadable = sys.modemLines(started.handle, started.baseLines) == 0;
-    started.countsReadable = sys.lineCounts(started.handle, started.baseCounts) == 0;
+    started.takeLineBaseline();
     try {
         started.thread = std::thread([&started] { started.listen(); });
     } catch (const std::system_error& e) {
@@ -461,7 +290,7 @@ bool SerialChannel::configure(const SerialSettings& settings) {
 }
 
 void SerialChannel::close() {
-    std::shared_ptr<Session> s;
+    std::shared_ptr<SerialSession> s;
     {
         std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
         s = std::move(impl_->session);
@@ -475,7 +304,7 @@ bool SerialChannel::send(const std::uint8_t* bytes, std::int32_t count, std::int
     if (written) *written = 0;
     std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
     if (!impl_->session || bytes == nullptr || count <= 0) return false;
-    Session& s = *impl_->session;
+    SerialSession& s = *impl_->session;
     SerialPortServices& sys = impl_->sys;
 
     // The write may take (per byte * count + constant) ms in all.
@@ -505,7 +334,7 @@ bool SerialChannel::send(const std::uint8_t* bytes, std::int32_t count, std::int
 }
 
 bool SerialChannel::purge(bool clearOutput, bool clearInput) {
-    std::shared_ptr<Session> s;
+    std::shared_ptr<SerialSession> s;
     {
         std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
         if (!impl_->session) {

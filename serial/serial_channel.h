@@ -15,7 +15,9 @@ class SerialPortServices;
 
 // Handlers given to open. onData runs on the listener thread after every
 // read (the bytes are valid only during the call); onNotify and onStatus run
-// there too; onError runs on the thread whose operation failed.
+// there too (codes in serial/serial_codes.h); onError runs on the thread whose
+// operation failed. No handler runs once close has returned. A handler may
+// call the channel, close included, but must not destroy it.
 using SerialDataHandler = std::function<void(const std::uint8_t* bytes, std::int32_t count)>;
 using SerialNotifyHandler = std::function<void(std::int32_t code)>;
 using SerialStatusHandler =
@@ -36,12 +38,21 @@ public:
     bool open(std::int32_t port, const SerialSettings& settings, SerialDataHandler onData,
               SerialNotifyHandler onNotify = {}, SerialStatusHandler onStatus = {}, SerialErrorHandler onError = {});
     bool configure(const SerialSettings& settings);
-    void close(); // harmless when closed
+    // Stops the listener (at once: it never needs a forced stop) and closes
+    // the port. Harmless when closed.
+    void close();
 
-    // Writes all bytes; true when more than 0 bytes were written.
+    // Writes all bytes, waiting for room up to the write time-outs
+    // (per byte * count + constant ms); true when more than 0 bytes were
+    // written. A write cut short is reported through onError.
     bool send(const std::uint8_t* bytes, std::int32_t count, std::int32_t* written = nullptr);
+    // Discards the queues. After purge returns, no byte that was waiting
+    // before it reaches onData (it waits for an onData call in progress).
     bool purge(bool clearOutput, bool clearInput);
+    // 0 not open or modem lines unreadable, 1 CTS off, 2 CTS on.
     std::int32_t lineState();
+    // 1 DTR off, 2 RTS off, 3 DTR on, 4 RTS on, 5 send XOFF, 6 send XON,
+    // 7 break on, 8 break off. False for other codes or when refused.
     bool lineControl(std::int32_t code);
     std::string settingsText(); // e.g. "COM3,57600,N,1,8"; GBK
 
