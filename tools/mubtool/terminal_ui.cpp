@@ -28,7 +28,7 @@ TerminalUi::TerminalUi(Options options, std::FILE* out, std::FILE* err)
     : options_(std::move(options)), out_(out), err_(err), start_(Clock::now()) {
     captions_[Control::UpgradeButton] = gbk("升级(F8)");
     captions_[Control::DetectModelButton] = gbk("型号检测");
-    fields_[Field::Count] = "0";
+    fields_[Field::Count] = std::string(1, '0'); // the counter starts at 0
 }
 
 TerminalUi::~TerminalUi() { finish(); }
@@ -205,9 +205,11 @@ bool TerminalUi::askYesNo(const std::string& text) {
         std::fflush(err_);
         char line[256];
         if (!std::fgets(line, sizeof line, stdin)) {
-            // End of input or Ctrl+C: the answer is No.
+            // End of input or Ctrl+C: the answer is No, and a Ctrl+C is
+            // also the Stop press.
             std::clearerr(stdin);
             std::fputc('\n', err_);
+            deliverStop();
             return false;
         }
         const std::string answer = trimmedLine(line);
@@ -232,6 +234,8 @@ void TerminalUi::deliverStop() {
         if (onStop) onStop();
     }
 }
+
+bool TerminalUi::stopRequested() const { return stopDelivered_ || stopSignal; }
 
 void TerminalUi::pumpDelay(std::int32_t microseconds) {
     deliverStop();

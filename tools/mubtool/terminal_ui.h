@@ -69,7 +69,7 @@ public:
     // ends the program at once.
     void catchStopSignals();
     std::function<void()> onStop;
-    bool stopRequested() const { return stopDelivered_; }
+    bool stopRequested() const;
 
     // A question came while neither --yes/--no nor a terminal could answer it.
     bool questionUnanswered() const { return unanswered_; }
