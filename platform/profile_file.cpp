@@ -269,8 +269,12 @@ bool writeProfileString(const std::string& path, std::string_view section, std::
 
     std::string updated;
     if (where.keyFound) {
+        // Only the value changes; the key's spelling and the blanks stay.
         const Line& line = lines[where.keyLine];
-        updated = content.substr(0, line.begin) + keyLine + content.substr(line.end);
+        std::string_view text = std::string_view(content).substr(line.begin, line.end - line.begin);
+        std::string_view old = parseLine(text).value;
+        std::size_t from = static_cast<std::size_t>(old.data() - content.data());
+        updated = content.substr(0, from) + std::string(value) + content.substr(from + old.size());
     } else if (where.sectionFound) {
         const Line& last = lines[where.lastContentLine];
         std::string insert;

@@ -36,7 +36,8 @@ std::string readProfileString(const std::string& path, std::string_view section,
 // file order, names and values as they stand; empty when there is none.
 std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& path, std::string_view section);
 
-// Sets `key` in `section` to `value`: replaces the key's line, or adds the
+// Sets `key` in `section` to `value`: replaces the value in the key's line
+// (its spelling and blanks stay), or adds the
 // key at the end of its section, or adds the section at the end of the file.
 // All other lines stay as they are. Returns false, and changes nothing, when
 // the file cannot be written, or when a name or the value holds a line break

@@ -48,7 +48,7 @@ std::size_t lastSeparator(std::string_view path) {
 
 } // namespace
 
-std::string programDirectory() {
+std::string programFolder() {
     std::string buffer(PATH_MAX, '\0');
     ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
     if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return ".";

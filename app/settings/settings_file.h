@@ -28,7 +28,7 @@ inline constexpr int defaultBaudIndex = 5;
 
 // Folder of the running program file (of /proc/self/exe), without a
 // trailing "/"; "." when it cannot be found.
-std::string programDirectory();
+std::string programFolder();
 
 // `programDir` + "/cfg.ini".
 std::string settingsPathIn(const std::string& programDir);

@@ -1,0 +1,66 @@
+// A fresh folder under /tmp for one test, removed with everything in it when
+// the test ends; small helpers to write and read files in it.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <sys/stat.h>
+#include <vector>
+
+namespace mub::test {
+
+class TempFolder {
+public:
+    TempFolder() {
+        std::string pattern = (std::filesystem::temp_directory_path() / "mub-test-XXXXXX").string();
+        if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
+        root_ = pattern;
+    }
+    ~TempFolder() {
+        std::error_code ignored;
+        std::filesystem::remove_all(root_, ignored);
+    }
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::string& root() const { return root_; }
+    std::string path(const std::string& name) const { return root_ + "/" + name; }
+
+    void write(const std::string& name, const std::string& bytes) const {
+        std::ofstream out(path(name), std::ios::binary | std::ios::trunc);
+        out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+        if (!out) ADD_FAILURE() << "cannot write " << path(name);
+    }
+    std::string read(const std::string& name) const {
+        std::ifstream in(path(name), std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    }
+    bool exists(const std::string& name) const { return std::filesystem::exists(path(name)); }
+    void makeFolder(const std::string& name) const { std::filesystem::create_directories(path(name)); }
+
+    // The inode number: it changes when a file is replaced by a rename.
+    ino_t inode(const std::string& name) const {
+        struct stat info {};
+        if (::stat(path(name).c_str(), &info) != 0) ADD_FAILURE() << "no " << path(name);
+        return info.st_ino;
+    }
+
+    // Names in the folder, sorted (hidden ones included).
+    std::vector<std::string> entries() const {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(root_)) names.push_back(entry.path().filename().string());
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+private:
+    std::string root_;
+};
+
+} // namespace mub::test
