@@ -176,12 +176,15 @@ bool Connection::findComMachine() {
         serial.close();
         link_.setLinkStatus(StatusOk);
         const std::int32_t port = portNumberOf(currentPort_);
+        // The handlers outlive this call (the channel stays open for the
+        // upgrade run), so they hold the link, not this object.
+        MachineLink* link = &link_;
         bool opened = serial.open(
             port, link_.serialSettings,
-            [this](const std::uint8_t* bytes, std::int32_t count) { link_.onSerialData(bytes, count); },
+            [link](const std::uint8_t* bytes, std::int32_t count) { link->onSerialData(bytes, count); },
             [](std::int32_t) {},
-            [this](std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) { link_.onSerialStatus(a, b, c, d); },
-            [this](const std::string& text) { link_.onSerialError(text); });
+            [link](std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) { link->onSerialStatus(a, b, c, d); },
+            [link](const std::string& text) { link->onSerialError(text); });
         if (opened) {
             portAnswered_ = probeOpenPort();
         } else {

@@ -1,0 +1,238 @@
+#include "link/machine_link.h"
+
+#include "serial/serial_channel.h"
+#include "tests/support/fake_ui.h"
+
+#include <gtest/gtest.h>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <deque>
+#include <thread>
+
+namespace mub {
+namespace {
+
+using test::FakeUi;
+
+// A bridge whose reads hand out scripted chunks: each read takes the next
+// chunk, copies what fits and reports the chunk's counter value.
+class ScriptedBridge : public BridgeLibrary {
+public:
+    struct Read {
+        Bytes bytes;
+        std::uint32_t counter;
+    };
+    std::deque<Read> reads;
+    std::vector<std::uint32_t> readTimeouts, writeTimeouts;
+    std::vector<int> readLengths;
+    std::vector<Bytes> written;
+    std::int64_t writeResult = 0;
+    int disconnects = 0;
+
+    std::int64_t connectBridge(BridgeParams&, int) override { return 0; }
+    std::int64_t setMode(BridgeParams&, const std::uint8_t*, int) override { return 0; }
+    std::int64_t clearDevBuffer(BridgeParams&) override { return 0; }
+    std::int64_t writeData(BridgeParams& p, const std::uint8_t* data, int length, std::uint32_t* count) override {
+        writeTimeouts.push_back(p.words[3]);
+        written.emplace_back(data, data + length);
+        *count = static_cast<std::uint32_t>(length);
+        return writeResult;
+    }
+    std::int64_t readData(BridgeParams& p, std::uint8_t* buffer, int length, std::uint32_t* count) override {
+        readTimeouts.push_back(p.words[2]);
+        readLengths.push_back(length);
+        if (reads.empty()) {
+            *count = 0;
+            return 0;
+        }
+        Read r = reads.front();
+        reads.pop_front();
+        std::memcpy(buffer, r.bytes.data(), std::min<std::size_t>(r.bytes.size(), static_cast<std::size_t>(length)));
+        *count = r.counter;
+        return 0;
+    }
+    std::int64_t disconnectBridge(BridgeParams&) override {
+        ++disconnects;
+        return 0;
+    }
+};
+
+struct UsbLink : ::testing::Test {
+    FakeUi ui{FakeUi::Clock::Virtual};
+    SerialChannel serial;
+    ScriptedBridge bridge;
+    MachineLink link{ui, serial, &bridge, true};
+};
+
+TEST_F(UsbLink, WriteSetsTimeoutAndKeepsLowWordOfResult) {
+    bridge.writeResult = 0x1E0000003LL;
+    EXPECT_EQ(link.writePacket(Bytes{1, 2, 3}), StatusNoDevice);
+    bridge.writeResult = 0;
+    EXPECT_EQ(link.writePacket(Bytes(133, 0)), StatusOk);
+    EXPECT_EQ(bridge.writeTimeouts, (std::vector<std::uint32_t>{60, 2660}));
+    EXPECT_EQ(bridge.written[0], (Bytes{1, 2, 3}));
+}
+
+TEST_F(UsbLink, RawReadTakesTheSignedLow16BitsOfTheCounter) {
+    bridge.reads = {{{'Q', 'M', 'T', 'V'}, 2},
+                    {{'Q', 'M', 'T', 'V'}, 0x0001FFFF}, // -1 in the low 16 bits
+                    {{'Q', 'M', 'T', 'V'}, 0x00010004}, // 4 in the low 16 bits
+                    {{'Q', 'M', 'T', 'V'}, 9}};         // more than asked: the whole buffer
+    EXPECT_EQ(link.readPacket(4, true), (Bytes{'Q', 'M'}));
+    EXPECT_TRUE(link.readPacket(4, true).empty());
+    EXPECT_EQ(link.readPacket(4, true), (Bytes{'Q', 'M', 'T', 'V'}));
+    EXPECT_EQ(link.readPacket(4, true), (Bytes{'Q', 'M', 'T', 'V'}));
+    EXPECT_EQ(bridge.readTimeouts.front(), 80u);
+}
+
+TEST_F(UsbLink, FramedReadWithShortHeaderIsEmptyAndReadsNoBody) {
+    bridge.reads = {{{0x01, 0xA5}, 2}};
+    EXPECT_TRUE(link.readPacket(0, false).empty());
+    EXPECT_EQ(bridge.readLengths, (std::vector<int>{3}));
+    EXPECT_EQ(bridge.readTimeouts, (std::vector<std::uint32_t>{60}));
+}
+
+TEST_F(UsbLink, FramedReadReturnsHeaderAndZeroFilledBody) {
+    // Header says 3 payload bytes; only 2 body bytes come.
+    bridge.reads = {{{0x01, 0xA5, 0x03}, 3}, {{'a', 'b'}, 2}};
+    Bytes reply = link.readPacket(0, false);
+    EXPECT_EQ(reply, (Bytes{0x01, 0xA5, 0x03, 'a', 'b', 0, 0, 0}));
+    EXPECT_EQ(bridge.readLengths, (std::vector<int>{3, 5}));
+    EXPECT_EQ(bridge.readTimeouts, (std::vector<std::uint32_t>{60, 100}));
+}
+
+TEST_F(UsbLink, CloseTransportDisconnectsEveryTime) {
+    link.closeTransport();
+    link.closeTransport();
+    EXPECT_EQ(bridge.disconnects, 2);
+}
+
+struct ComLink : ::testing::Test {
+    FakeUi ui{FakeUi::Clock::Virtual};
+    SerialChannel serial;
+    MachineLink link{ui, serial, nullptr, false};
+    void deliver(const Bytes& bytes) { link.onSerialData(bytes.data(), static_cast<std::int32_t>(bytes.size())); }
+};
+
+TEST_F(ComLink, RawReadReturnsEverythingThatArrived) {
+    deliver({1, 2, 3, 4, 5, 6});
+    EXPECT_EQ(link.readPacket(4, true), (Bytes{1, 2, 3, 4, 5, 6}));
+    EXPECT_EQ(ui.virtualMicros(), 1000); // one pass
+    EXPECT_TRUE(link.readPacket(4, true).empty());
+}
+
+TEST_F(ComLink, LineReadEndsAtCrLfAndKeepsIt) {
+    deliver({'o', 'k', 0x0D, 0x0A});
+    EXPECT_EQ(link.readPacket(0, false), (Bytes{'o', 'k', 0x0D, 0x0A}));
+    EXPECT_EQ(ui.virtualMicros(), 1000);
+}
+
+TEST_F(ComLink, GivesUpAfterTwentyOnePassesWithNothingNew) {
+    EXPECT_TRUE(link.readPacket(4, true).empty());
+    EXPECT_EQ(ui.virtualMicros(), 21000);
+}
+
+TEST_F(ComLink, BytesArrivingDuringTheReadRestartTheIdleCount) {
+    int pass = 0;
+    ui.onPump = [&] {
+        if (++pass == 5) deliver({0x43});
+    };
+    EXPECT_EQ(link.readPacket(4, true), (Bytes{0x43}));
+    // Pass 5 brought a byte; twenty empty passes after it end the read.
+    EXPECT_EQ(pass, 25);
+}
+
+TEST_F(ComLink, StatusAndErrorHandlersSetLinkStatus) {
+    link.onSerialStatus(0, 5, 0, 0);
+    EXPECT_EQ(link.linkStatus(), StatusOk);
+    link.onSerialStatus(0, 0, 8, 0);
+    EXPECT_EQ(link.linkStatus(), 8u);
+    link.onSerialError("x");
+    EXPECT_EQ(link.linkStatus(), StatusNoDevice);
+}
+
+TEST_F(ComLink, ReadEmptiesBufferFilledFromAnotherThread) {
+    std::thread feeder([&] {
+        for (int i = 0; i < 200; ++i) {
+            deliver({static_cast<std::uint8_t>(i)});
+            std::this_thread::yield();
+        }
+    });
+    std::size_t total = 0;
+    for (int i = 0; i < 50; ++i) total += link.readPacket(1, true).size();
+    feeder.join();
+    total += link.readPacket(1000, true).size();
+    EXPECT_EQ(total, 200u); // nothing lost or doubled
+}
+
+// A pseudo-terminal the test plays the machine on, opened as COM5.
+struct PtyPeer {
+    int master = -1;
+    std::string path;
+    PtyPeer() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ::grantpt(master);
+        ::unlockpt(master);
+        path = ::ptsname(master);
+        termios tio{};
+        ::tcgetattr(master, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(master, TCSANOW, &tio);
+    }
+    ~PtyPeer() { ::close(master); }
+    void send(std::uint8_t byte) const { ASSERT_EQ(::write(master, &byte, 1), 1); }
+};
+
+TEST(ComLinkOverPty, ReplyArrivingAsAReadEndsReachesTheNextRead) {
+    PtyPeer peer;
+    PortTable ports;
+    ports.setOverride(5, peer.path);
+    SerialChannel serial(ports);
+    FakeUi ui(FakeUi::Clock::Real);
+    MachineLink link(ui, serial, nullptr, false);
+    SerialSettings settings;
+    settings.baudRate = 115200;
+    ASSERT_TRUE(serial.open(5, settings, [&](const std::uint8_t* bytes, std::int32_t count) {
+        link.onSerialData(bytes, count);
+    }));
+
+    // The machine answers every request with "C" and, a moment later, the
+    // acknowledgement 0x06. The moment sweeps from 0 to 0.3 ms, so over the
+    // exchanges the acknowledgement lands right as the tool's read of "C"
+    // ends: it must then come with the next read, never be thrown away.
+    constexpr int exchanges = 300;
+    std::thread machine([&] {
+        for (int i = 0; i < exchanges; ++i) {
+            std::uint8_t request = 0;
+            if (::read(peer.master, &request, 1) != 1) return;
+            peer.send('C');
+            const auto until = std::chrono::steady_clock::now() + std::chrono::microseconds((i % 30) * 10);
+            while (std::chrono::steady_clock::now() < until) {
+            }
+            peer.send(0x06);
+        }
+    });
+    int lost = 0;
+    for (int i = 0; i < exchanges; ++i) {
+        ASSERT_EQ(link.writePacket(Bytes{0x5E}), StatusOk);
+        Bytes got = link.readPacket(1, true);
+        if (got.size() == 1) {
+            Bytes rest = link.readPacket(1, true);
+            got.insert(got.end(), rest.begin(), rest.end());
+        }
+        if (got != (Bytes{'C', 0x06})) ++lost;
+    }
+    machine.join();
+    EXPECT_EQ(lost, 0);
+    serial.close();
+}
+
+} // namespace
+} // namespace mub

@@ -1,0 +1,73 @@
+#include "tests/support/simulator_process.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdlib>
+
+extern char** environ;
+
+namespace mub::test {
+
+std::string SimulatorProcess::binDir() {
+    const char* dir = std::getenv("MUB_BIN_DIR");
+    return dir && *dir ? dir : ".";
+}
+
+SimulatorProcess::SimulatorProcess(const std::vector<std::string>& args) {
+    int pipeFds[2];
+    if (::pipe2(pipeFds, O_CLOEXEC) != 0) return;
+    std::string program = binDir() + "/mubtool";
+    std::vector<std::string> all{program, "simulate"};
+    all.insert(all.end(), args.begin(), args.end());
+    std::vector<char*> argv;
+    for (auto& a : all) argv.push_back(a.data());
+    argv.push_back(nullptr);
+
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+    int rc = ::posix_spawn(&pid_, program.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(pipeFds[1]);
+    output_ = pipeFds[0];
+    if (rc != 0) {
+        pid_ = -1;
+        return;
+    }
+    // The first line is the terminal's path.
+    std::string line;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while (std::chrono::steady_clock::now() < deadline) {
+        pollfd p{output_, POLLIN, 0};
+        if (::poll(&p, 1, 100) <= 0) continue;
+        char c = 0;
+        if (::read(output_, &c, 1) != 1) break;
+        if (c == '\n') {
+            path_ = line;
+            break;
+        }
+        line += c;
+    }
+}
+
+SimulatorProcess::~SimulatorProcess() {
+    stop();
+    if (output_ >= 0) ::close(output_);
+}
+
+int SimulatorProcess::stop(bool kill) {
+    if (pid_ <= 0) return -1;
+    ::kill(pid_, kill ? SIGKILL : SIGTERM);
+    int status = 0;
+    ::waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return status;
+}
+
+} // namespace mub::test
