@@ -105,6 +105,9 @@ UpgradeFileOpener::Outcome UpgradeFileOpener::openUpgradeFile() {
 
     std::string path;
     if (!ui_.chooseOpenFile(path)) return Outcome::Cancelled;
+    // The window keeps handling events (F8 among them) while its dialog is
+    // open; a run started meanwhile keeps the file it started with.
+    if (running_.load()) return Outcome::Refused;
     return checkAndLoad(path);
 }
 

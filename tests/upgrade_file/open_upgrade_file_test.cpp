@@ -240,6 +240,30 @@ TEST_F(OpenUpgradeFile, RefusedWhileARunOrAnotherOpenIsInProgress) {
     EXPECT_FALSE(opener.inProgress());
 }
 
+// A window whose dialog lets a run start (F8) while it is open.
+class RunStartsDuringDialog : public FakeUi {
+public:
+    explicit RunStartsDuringDialog(std::atomic<bool>& running) : FakeUi(Clock::Virtual), running_(running) {}
+    bool chooseOpenFile(std::string& path) override {
+        running_ = true;
+        return FakeUi::chooseOpenFile(path);
+    }
+
+private:
+    std::atomic<bool>& running_;
+};
+
+TEST_F(OpenUpgradeFile, RunStartedWhileTheDialogIsOpenKeepsItsFile) {
+    ASSERT_EQ(open(goodPath), UpgradeFileOpener::Outcome::Loaded);
+    RunStartsDuringDialog window(running);
+    UpgradeFileOpener duringRun{window, file, running, settingsPath};
+    window.openFileChoices.push_back(folder.path("absent.mub"));
+    EXPECT_EQ(duringRun.openUpgradeFile(), UpgradeFileOpener::Outcome::Refused);
+    EXPECT_TRUE(file.loaded);
+    EXPECT_EQ(file.image, image);
+    EXPECT_TRUE(window.shownMessages().empty());
+}
+
 TEST_F(OpenUpgradeFile, PathWithChineseCharactersOpens) {
     // The window hands over GBK; the file system names are UTF-8.
     folder.makeFolder("固件");
