@@ -121,7 +121,7 @@ std::string countTextFor(std::string_view stored) {
 }
 
 std::string openDialogFolderFor(std::string_view storedPath, const std::string& programDir) {
-    if (storedPath.empty()) return programDir;
+    if (storedPath.empty()) return gbk(programDir);
     std::size_t separator = lastSeparator(storedPath);
     if (separator == std::string_view::npos) return {};
     if (separator == 0 && storedPath[0] == '/') return "/";

@@ -10,8 +10,10 @@
 //   [Ports]         COM<n>=<device>   optional, never written: overrides the
 //                                     default COM port table (port_overrides.h)
 //
-// Texts are GBK. Nothing here touches a window: loading returns what the
-// window shows, saving takes what it shows.
+// Texts are GBK, as everywhere in the logic; the program folder and the
+// settings path are file-system paths (UTF-8 on Linux). Nothing here touches
+// a window: loading returns what the window shows, saving takes what it
+// shows.
 #pragma once
 
 #include <array>
@@ -62,9 +64,9 @@ int baudIndexForPrefix(std::string_view stored);
 std::string countTextFor(std::string_view stored);
 
 // Initial folder of the open dialog for a stored FilePath: the program
-// folder when nothing is stored, else the text before the last "/" (a "\"
-// of a path written on Windows counts too); empty when there is no
-// separator; "/" for a file in the root folder.
+// folder (converted to GBK) when nothing is stored, else the text before
+// the last "/" (a "\" of a path written on Windows counts too); empty when
+// there is no separator; "/" for a file in the root folder.
 std::string openDialogFolderFor(std::string_view storedPath, const std::string& programDir);
 
 // What the window holds at exit.

@@ -1,6 +1,7 @@
 #include "app/settings/port_overrides.h"
 #include "app/settings/settings_file.h"
 
+#include "platform/gbk_text.h"
 #include "platform/profile_file.h"
 #include "tests/support/temp_folder.h"
 
@@ -107,6 +108,8 @@ TEST(OpenDialogFolder, TextBeforeTheLastSeparator) {
     EXPECT_EQ(openDialogFolderFor("", "/opt/up"), "/opt/up");
     // 0x95 0x5C is one GBK character whose second byte is "\".
     EXPECT_EQ(openDialogFolderFor("/fw/\x95\x5C.mub", "/opt/up"), "/fw");
+    // Like the stored path, the result is GBK; the program folder is UTF-8.
+    EXPECT_EQ(openDialogFolderFor("", "/opt/升级"), gbk("/opt/升级"));
 }
 
 TEST_F(SettingsFile, ClosingWithoutChangesWritesNothing) {
