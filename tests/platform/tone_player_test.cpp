@@ -7,7 +7,6 @@
 #include <cstdlib>
 
 #include <chrono>
-#include <thread>
 
 namespace mub {
 namespace {
@@ -50,14 +49,6 @@ TEST(TonePlayer, PlaysThroughAnAlsaDevice) {
     EXPECT_TRUE(played);
     EXPECT_GE(elapsed, 150);
     EXPECT_LT(elapsed, 5000);
-}
-
-TEST(TonePlayer, TonesFromTwoThreadsPlayOneAfterTheOther) {
-    auto start = Clock::now();
-    std::thread other([] { playTone(500, 100); });
-    playTone(1000, 100);
-    other.join();
-    EXPECT_GE(millisSince(start), 200);
 }
 
 } // namespace

@@ -69,11 +69,10 @@ TEST_F(SettingsFile, CompleteFileIsNotWritten) {
     EXPECT_EQ(loaded.baudIndex, 2);     // "19200", the first item beginning with "1"
     EXPECT_EQ(loaded.countText, "abc");
     EXPECT_EQ(loaded.openDialogFolder, folder.root());
-}
 
-TEST_F(SettingsFile, OnlyExactUsbSelectsTheBridge) {
+    // Only the exact text "USB" selects the bridge.
     folder.write("cfg.ini", "[Port]\r\nPort=usb\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=0\r\n");
-    LoadedSettings loaded = loadSettings(folder.root());
+    loaded = loadSettings(folder.root());
     EXPECT_FALSE(loaded.usbMode);
     EXPECT_EQ(loaded.portName, "usb");
 }
