@@ -92,7 +92,8 @@ std::uint32_t openDevice(const std::string& path, int* fdOut) {
     if (::tcgetattr(fd, &tio) == 0) {
         ::cfmakeraw(&tio);
         tio.c_cflag |= CLOCAL | CREAD;
-        tio.c_cc[VMIN] = 0;
+        // VMIN 1 keeps "no data yet" (EAGAIN) apart from a hang-up (0 bytes).
+        tio.c_cc[VMIN] = 1;
         tio.c_cc[VTIME] = 0;
         ::tcsetattr(fd, TCSANOW, &tio);
     }

@@ -1,0 +1,205 @@
+// The bridge binding, and the stand-in bridge library loaded through it and
+// driven against a pseudo-terminal the test plays the device on.
+#include "link/bridge_binding.h"
+
+#include "platform/bridge_abi.h"
+#include "tests/support/simulator_process.h"
+
+#include <gtest/gtest.h>
+
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <thread>
+
+namespace mub {
+namespace {
+
+TEST(BridgeBinding, LooksBesideTheProgramForThePlatformFile) {
+    EXPECT_STREQ(bridgeLibraryFileName(), "libBridgeMini.so");
+    const std::string dir = programDirectory();
+    ASSERT_FALSE(dir.empty());
+    EXPECT_EQ(dir.back(), '/');
+    EXPECT_EQ(::access((dir + "link_tests").c_str(), X_OK), 0); // this program lives there
+    EXPECT_EQ(defaultBridgeLibraryPath(), dir + "libBridgeMini.so");
+}
+
+TEST(BridgeBinding, MissingFileOrFunctionsFailClearly) {
+    BridgeBinding binding;
+    EXPECT_FALSE(binding.load("/nonexistent/libBridgeMini.so"));
+    EXPECT_NE(binding.error().find("/nonexistent/libBridgeMini.so"), std::string::npos);
+    EXPECT_FALSE(binding.loaded());
+
+    // The C library is a loadable file without the six functions.
+    Dl_info info{};
+    ASSERT_NE(::dladdr(reinterpret_cast<void*>(&std::fopen), &info), 0);
+    EXPECT_FALSE(binding.load(info.dli_fname));
+    EXPECT_NE(binding.error().find("MA101_ConnectBridge"), std::string::npos) << binding.error();
+    EXPECT_FALSE(binding.loaded());
+
+    BridgeParams params;
+    std::uint32_t count = 7;
+    std::uint8_t byte = 0;
+    EXPECT_EQ(lowWord32(binding.connectBridge(params, 1)), StatusNoDevice);
+    EXPECT_EQ(lowWord32(binding.writeData(params, &byte, 1, &count)), StatusNoDevice);
+    EXPECT_EQ(lowWord32(binding.readData(params, &byte, 1, &count)), StatusNoDevice);
+    EXPECT_EQ(lowWord32(binding.disconnectBridge(params)), StatusOk);
+}
+
+// A pseudo-terminal standing for the USB-serial device.
+struct FakeDevice {
+    int master = -1;
+    std::string path;
+    FakeDevice() {
+        master = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ::grantpt(master);
+        ::unlockpt(master);
+        path = ::ptsname(master);
+        termios tio{};
+        ::tcgetattr(master, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(master, TCSANOW, &tio);
+    }
+    ~FakeDevice() { unplug(); }
+    void unplug() {
+        if (master >= 0) ::close(master);
+        master = -1;
+    }
+    std::string take(std::size_t count) const {
+        std::string got;
+        while (got.size() < count) {
+            pollfd p{master, POLLIN, 0};
+            if (::poll(&p, 1, 1000) <= 0) break;
+            char buffer[64];
+            ssize_t n = ::read(master, buffer, std::min(sizeof buffer, count - got.size()));
+            if (n <= 0) break;
+            got.append(buffer, static_cast<std::size_t>(n));
+        }
+        return got;
+    }
+    void put(const std::string& bytes) const {
+        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+    }
+};
+
+struct StandInBridge : ::testing::Test {
+    BridgeBinding bridge;
+    FakeDevice device;
+    BridgeParams params;
+
+    void SetUp() override {
+        ASSERT_TRUE(bridge.load(test::SimulatorProcess::binDir() + "/" + bridgeLibraryFileName())) << bridge.error();
+        ::setenv("BRIDGEMINI_DEVICE", device.path.c_str(), 1);
+    }
+    void TearDown() override {
+        bridge.disconnectBridge(params);
+        ::unsetenv("BRIDGEMINI_DEVICE");
+    }
+    std::uint32_t write(const std::string& bytes, std::uint32_t* count = nullptr) {
+        std::uint32_t ignored = 0;
+        return lowWord32(bridge.writeData(params, reinterpret_cast<const std::uint8_t*>(bytes.data()),
+                                          static_cast<int>(bytes.size()), count ? count : &ignored));
+    }
+    std::string read(int length, std::uint32_t timeoutMs, std::uint32_t* status = nullptr) {
+        params.words[2] = timeoutMs;
+        std::string buffer(static_cast<std::size_t>(length), '\0');
+        std::uint32_t count = 0;
+        std::uint32_t s = lowWord32(bridge.readData(params, reinterpret_cast<std::uint8_t*>(buffer.data()), length, &count));
+        if (status) *status = s;
+        buffer.resize(std::min<std::size_t>(count, buffer.size()));
+        return buffer;
+    }
+};
+
+TEST_F(StandInBridge, MissingOrUnsuitableDevicesAreNoDevice) {
+    ::setenv("BRIDGEMINI_DEVICE", "/nonexistent/ttyUSB9", 1);
+    EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusNoDevice);
+    ::setenv("BRIDGEMINI_DEVICE", "/dev/null", 1); // not a terminal
+    EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusNoDevice);
+    ::unsetenv("BRIDGEMINI_DEVICE");
+    params.words[0] = 0xFFFF; // ids no USB device has
+    params.words[1] = 0xFFFE;
+    EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusNoDevice);
+}
+
+TEST_F(StandInBridge, SecondHolderIsBusyUntilTheFirstDisconnects) {
+    ASSERT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusOk);
+    BridgeParams other;
+    EXPECT_EQ(lowWord32(bridge.connectBridge(other, 1)), StatusDeviceBusy);
+    // Connecting the same block again starts over instead of tripping on itself.
+    EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusOk);
+    bridge.disconnectBridge(params);
+    bridge.disconnectBridge(params); // harmless when repeated
+    EXPECT_EQ(lowWord32(bridge.connectBridge(other, 1)), StatusOk);
+    bridge.disconnectBridge(other);
+}
+
+TEST_F(StandInBridge, WritesAndReadsWithinTheirTimeouts) {
+    ASSERT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusOk);
+    std::uint32_t written = 0;
+    EXPECT_EQ(write("QMTV", &written), StatusOk);
+    EXPECT_EQ(written, 4u);
+    EXPECT_EQ(device.take(4), "QMTV");
+
+    device.put("abc");
+    std::uint32_t status = 0;
+    EXPECT_EQ(read(3, 1000, &status), "abc");
+    EXPECT_EQ(status, StatusOk);
+
+    // Fewer bytes than asked: what came, after the time-out.
+    device.put("x");
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(read(4, 50, &status), "x");
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(45));
+    EXPECT_NE(status, StatusOk);
+}
+
+TEST_F(StandInBridge, ClearDiscardsQueuedInput) {
+    ASSERT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusOk);
+    device.put("stale");
+    std::this_thread::sleep_for(std::chrono::milliseconds(30));
+    EXPECT_EQ(lowWord32(bridge.clearDevBuffer(params)), StatusOk);
+    device.put("new");
+    EXPECT_EQ(read(3, 1000), "new");
+}
+
+TEST_F(StandInBridge, ModeRecordSetsTheLineSpeed) {
+    ASSERT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusOk);
+    const std::uint8_t record[4] = {0x01, 7, 0x00, 0x01};
+    EXPECT_EQ(lowWord32(bridge.setMode(params, record, 4)), StatusOk);
+    int fd = ::open(device.path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    ASSERT_GE(fd, 0);
+    termios tio{};
+    ASSERT_EQ(::tcgetattr(fd, &tio), 0);
+    EXPECT_EQ(::cfgetospeed(&tio), static_cast<speed_t>(B115200));
+    ::close(fd);
+    const std::uint8_t custom[4] = {0x01, 4, 0x00, 0x01}; // 51200: no standard constant
+    EXPECT_EQ(lowWord32(bridge.setMode(params, custom, 4)), StatusOk);
+    const std::uint8_t none[4] = {0x01, 0xFF, 0x00, 0x01};
+    EXPECT_NE(lowWord32(bridge.setMode(params, none, 4)), StatusOk);
+}
+
+TEST_F(StandInBridge, UnpluggedDeviceIsReportedAsNoDevice) {
+    ASSERT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusOk);
+    device.unplug();
+    std::uint32_t status = 0;
+    EXPECT_EQ(read(4, 200, &status), "");
+    EXPECT_EQ(status, StatusNoDevice);
+    EXPECT_EQ(write("x"), StatusNoDevice);
+}
+
+TEST_F(StandInBridge, CallsWithoutAConnectionFail) {
+    EXPECT_NE(write("x"), StatusOk);
+    std::uint32_t status = 0;
+    EXPECT_EQ(read(1, 10, &status), "");
+    EXPECT_NE(status, StatusOk);
+}
+
+} // namespace
+} // namespace mub
