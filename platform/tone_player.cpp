@@ -92,7 +92,8 @@ bool writeTone(const Alsa& api, snd_pcm_t* pcm, int hertz, int milliseconds, Clo
             if (Clock::now() > hardDeadline) return false;
             snd_pcm_sframes_t written = api.writei(pcm, chunk.data() + offset, count - offset);
             if (written == -EAGAIN) {
-                api.wait(pcm, millisUntil(hardDeadline));
+                int ready = api.wait(pcm, millisUntil(hardDeadline));
+                if (ready < 0 && api.recover(pcm, ready, 1) < 0) return false;
             } else if (written < 0) {
                 if (api.recover(pcm, static_cast<int>(written), 1) < 0) return false;
             } else {
