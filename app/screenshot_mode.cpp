@@ -2,6 +2,7 @@
 
 #include "app/main_layout.h"
 #include "app/main_window.h"
+#include "link/machine_link.h"
 #include "platform/gbk_text.h"
 
 #include <QApplication>
@@ -42,22 +43,40 @@ private:
         }
         window_.answerOpenDialogWith(file_);
         window_.openUpgradeFileCommand();
-        // Watch the transfer from the run's own waits.
+        // The run is started by an F8 press from outside (the script sends
+        // one); without it the run is started directly after a while.
+        std::printf("screenshots: waiting for F8\n");
+        std::fflush(stdout);
         auto* watch = new QTimer(this);
         connect(watch, &QTimer::timeout, this, [this, watch] {
+            ++ticks_;
+            bool running = window_.link() && window_.link()->running.load();
+            if (running && !started_) {
+                started_ = true;
+                std::printf("screenshots: run started%s\n", direct_ ? " directly" : " by F8");
+                std::fflush(stdout);
+            }
             auto* bar = static_cast<QProgressBar*>(window_.control(IdProgressBar));
             if (!transferSaved_ && bar->isVisible() && bar->value() >= 30) {
                 save(&window_, folder_, "main-transfer.png");
                 transferSaved_ = true;
             }
-            if (++ticks_ > 1200) watch->stop(); // one minute at most
+            if (started_ && !running && window_.caption(Control::UpgradeButton) == gbk("升级(F8)")) {
+                watch->stop();
+                save(&window_, folder_, "main-done.png");
+                QTimer::singleShot(0, this, [this] { about(); });
+                return;
+            }
+            if (!started_ && !direct_ && ticks_ > 160) {
+                direct_ = true;
+                QTimer::singleShot(0, &window_, [this] { window_.toggleUpgrade(); });
+            }
+            if (ticks_ > 2400) { // two minutes at most
+                watch->stop();
+                QTimer::singleShot(0, this, [this] { about(); });
+            }
         });
         watch->start(50);
-        QTimer::singleShot(0, this, [this] {
-            window_.toggleUpgrade(); // returns when the run has ended
-            save(&window_, folder_, "main-done.png");
-            QTimer::singleShot(0, this, [this] { about(); });
-        });
     }
 
     void about() {
@@ -74,6 +93,8 @@ private:
     QString folder_;
     QString file_;
     bool transferSaved_ = false;
+    bool started_ = false;
+    bool direct_ = false;
     int ticks_ = 0;
 };
 
