@@ -44,7 +44,10 @@ std::string trimTrailingBlanks(std::string text) {
 
 } // namespace
 
-MainWindow::~MainWindow() = default;
+MainWindow::~MainWindow() {
+    // The serial listener reports to the link: stop it before the link goes.
+    if (serial_) serial_->close();
+}
 
 bool MainWindow::start() {
     if (started_) return true;
