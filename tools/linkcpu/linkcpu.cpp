@@ -1,0 +1,187 @@
+// Starts a silent simulated machine, lets connectMachine probe it for a
+// while (COM mode through the serial channel, USB mode through the stand-in
+// bridge library), presses Stop and prints the processor time the process
+// used per second of wall time. A third run measures the USB search when no
+// device is present at all.
+//
+//   linkcpu [SECONDS]    (default 10)
+#include "link/bridge_binding.h"
+#include "link/connect_machine.h"
+#include "link/machine_link.h"
+#include "platform/ui.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <mutex>
+#include <string>
+#include <thread>
+
+extern char** environ;
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+// A window that only keeps time: pauses sleep, wake-ups cut pumpWait short,
+// and Stop is pressed once the deadline has passed.
+class QuietUi : public mub::Ui {
+public:
+    QuietUi(mub::MachineLink*& link, Clock::time_point deadline) : link_(link), deadline_(deadline) {}
+    void setMessage(const std::string&) override { ++messages; }
+    void appendMessage(const std::string&) override {}
+    std::string fieldText(mub::Field) const override { return {}; }
+    void setFieldText(mub::Field, const std::string&) override {}
+    void setEnabled(mub::Control, bool) override {}
+    bool isEnabled(mub::Control) const override { return true; }
+    std::string caption(mub::Control) const override { return {}; }
+    void setCaption(mub::Control, const std::string&) override {}
+    void focus(mub::Control) override {}
+    std::string selectedBaudText() const override { return "57600"; }
+    int selectedBaudIndex() const override { return 5; }
+    void setProgress(int) override {}
+    int progress() const override { return 0; }
+    void showProgress(bool) override {}
+    void setPercentText(const std::string&) override {}
+    void showPercent(bool) override {}
+    void setStatusText(int, const std::string&) override {}
+    void startClock() override {}
+    void stopClock() override {}
+    void armTimeout(int) override {}
+    bool timeoutElapsed() const override { return false; }
+    void clearTimeoutElapsed() override {}
+    std::string title() const override { return {}; }
+    void errorBox(const std::string&) override { ++boxes; }
+    bool askYesNo(const std::string&) override { return false; }
+    void tone(int, int) override {}
+    std::uint32_t tickCount() const override {
+        return static_cast<std::uint32_t>(
+            std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
+    }
+    void pumpDelay(std::int32_t microseconds) override {
+        checkStop();
+        std::this_thread::sleep_for(std::chrono::microseconds(microseconds));
+    }
+    void pumpWait(std::int32_t microseconds) override {
+        checkStop();
+        std::unique_lock<std::mutex> lock(mutex_);
+        cv_.wait_for(lock, std::chrono::microseconds(microseconds), [this] { return woken_; });
+        woken_ = false;
+    }
+    void wake() override {
+        {
+            std::lock_guard<std::mutex> guard(mutex_);
+            woken_ = true;
+        }
+        cv_.notify_all();
+    }
+    int messages = 0;
+    int boxes = 0;
+
+private:
+    void checkStop() {
+        if (link_ && Clock::now() >= deadline_) link_->running = false;
+    }
+    mub::MachineLink*& link_;
+    Clock::time_point deadline_;
+    std::mutex mutex_;
+    std::condition_variable cv_;
+    bool woken_ = false;
+};
+
+struct Silent {
+    pid_t pid = -1;
+    std::string path;
+    explicit Silent(const std::string& mubtool) {
+        int fds[2];
+        if (::pipe(fds) != 0) return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, fds[1], STDOUT_FILENO);
+        posix_spawn_file_actions_addclose(&actions, fds[0]);
+        std::string a0 = mubtool, a1 = "simulate", a2 = "--silent";
+        char* argv[] = {a0.data(), a1.data(), a2.data(), nullptr};
+        if (::posix_spawn(&pid, mubtool.c_str(), &actions, nullptr, argv, environ) != 0) pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(fds[1]);
+        char c = 0;
+        while (pid > 0 && ::read(fds[0], &c, 1) == 1 && c != '\n') path += c;
+        ::close(fds[0]);
+    }
+    ~Silent() {
+        if (pid > 0) {
+            ::kill(pid, SIGTERM);
+            ::waitpid(pid, nullptr, 0);
+        }
+    }
+};
+
+double cpuSeconds() {
+    rusage usage{};
+    ::getrusage(RUSAGE_SELF, &usage);
+    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
+
+// Runs connectMachine for `seconds` and prints what it cost.
+void measure(const char* label, double seconds, bool usbMode, mub::SerialChannel& serial, mub::BridgeLibrary* bridge) {
+    mub::MachineLink* linkRef = nullptr;
+    const auto start = Clock::now();
+    QuietUi ui(linkRef, start + std::chrono::microseconds(static_cast<long long>(seconds * 1e6)));
+    mub::MachineLink link(ui, serial, bridge, usbMode);
+    link.portName = "COM1";
+    linkRef = &link;
+    const double cpuBefore = cpuSeconds();
+    const bool connected = mub::connectMachine(link);
+    const double cpu = cpuSeconds() - cpuBefore;
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    link.closeTransport();
+    std::printf("%-34s wall %6.2f s  cpu %6.3f s  = %5.1f %% of one core%s\n", label, wall, cpu, 100.0 * cpu / wall,
+                connected ? "  (unexpectedly connected)" : "");
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    const double seconds = argc > 1 ? std::atof(argv[1]) : 10.0;
+    if (seconds <= 0) {
+        std::fprintf(stderr, "usage: linkcpu [SECONDS]\n");
+        return 1;
+    }
+    const std::string dir = mub::programDirectory();
+    Silent machine(dir + "mubtool");
+    if (machine.path.empty()) {
+        std::fprintf(stderr, "linkcpu: cannot start %smubtool simulate\n", dir.c_str());
+        return 2;
+    }
+    std::printf("silent machine on %s, %.0f s per run\n", machine.path.c_str(), seconds);
+
+    // COM mode: every port number leads to the silent machine, so the search
+    // keeps probing it (100 probes a port attempt) for the whole run.
+    mub::PortTable ports;
+    for (int n = 1; n <= 255; ++n) ports.setOverride(n, machine.path);
+    {
+        mub::SerialChannel serial(ports);
+        measure("COM, probing a silent port", seconds, false, serial, nullptr);
+    }
+
+    mub::BridgeBinding bridge;
+    if (!bridge.load()) {
+        std::fprintf(stderr, "linkcpu: %s\n", bridge.error().c_str());
+        return 2;
+    }
+    mub::SerialChannel unused;
+    ::setenv("BRIDGEMINI_DEVICE", machine.path.c_str(), 1);
+    measure("USB, probing a silent device", seconds, true, unused, &bridge);
+    ::setenv("BRIDGEMINI_DEVICE", "/nonexistent/ttyUSB-none", 1);
+    measure("USB, no device (connect retries)", seconds, true, unused, &bridge);
+    return 0;
+}
