@@ -58,7 +58,9 @@ struct Line {
 
 std::vector<Line> splitLines(std::string_view content) {
     std::vector<Line> lines;
-    std::size_t pos = 0;
+    // A byte-order mark some editors put in front of the first line is not
+    // part of it (and stays in the file).
+    std::size_t pos = content.starts_with("\xEF\xBB\xBF") ? 3 : 0;
     while (pos < content.size()) {
         std::size_t lf = content.find('\n', pos);
         std::size_t next = lf == std::string_view::npos ? content.size() : lf + 1;

@@ -49,6 +49,13 @@ TEST_F(ProfileFile, CommentsAndLinesOutsideSectionsAreNotValues) {
     EXPECT_EQ(readProfileString(path, "Port", ";Port", "none"), "none");
 }
 
+TEST_F(ProfileFile, ByteOrderMarkOfAnEditorIsKeptButNotRead) {
+    folder.write("cfg.ini", "\xEF\xBB\xBF[Port]\r\nPort=COM2\r\n");
+    EXPECT_EQ(readProfileString(path, "Port", "Port"), "COM2");
+    ASSERT_TRUE(writeProfileString(path, "Port", "BaudRate", "9600"));
+    EXPECT_EQ(folder.read("cfg.ini"), "\xEF\xBB\xBF[Port]\r\nPort=COM2\r\nBaudRate=9600\r\n");
+}
+
 TEST_F(ProfileFile, ValuesAreReturnedWholeAndUnchanged) {
     std::string gbkPath = "D:\\\xB9\xCC\xBC\xFE\\\x95\x5C.mub"; // GBK, one trail byte is '\'
     std::string longValue(100000, 'x');
