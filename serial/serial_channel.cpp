@@ -83,7 +83,7 @@ struct SerialChannel::Impl {
         }
         // Under the read lock: a purge that took the session before the
         // close finishes with the handle before it goes.
-        std::lock_guard<std::recursive_mutex> guard(s->readLock);
+        std::lock_guard<std::mutex> guard(s->readLock);
         sys.close(s->handle);
         s->handle = -1;
         sys.closeWakeHandle(s->wake);
@@ -344,11 +344,9 @@ bool SerialChannel::purge(bool clearOutput, bool clearInput) {
         if (!clearOutput && !clearInput) return false;
         s = impl_->session;
     }
-    // The read lock is taken without opLock held: the listener holds it while
-    // a handler runs, and a handler may call into the channel.
-    std::lock_guard<std::recursive_mutex> readGuard(s->readLock);
-    if (s->handle < 0) return false; // closed meanwhile
-    return impl_->sys.flush(s->handle, clearOutput, clearInput) == 0;
+    // Outside opLock: the purge may wait for an onData call in progress,
+    // and a handler may call into the channel.
+    return s->purge(clearOutput, clearInput);
 }
 
 std::int32_t SerialChannel::lineState() {

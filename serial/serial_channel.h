@@ -47,7 +47,9 @@ public:
     // written. A write cut short is reported through onError.
     bool send(const std::uint8_t* bytes, std::int32_t count, std::int32_t* written = nullptr);
     // Discards the queues. After purge returns, no byte that was waiting
-    // before it reaches onData (it waits for an onData call in progress).
+    // before it reaches onData: bytes already read are dropped, and an onData
+    // call in progress is waited for (at most 100 ms, so an owner that purges
+    // while holding a lock its onData waits for is delayed, not deadlocked).
     bool purge(bool clearOutput, bool clearInput);
     // 0 not open or modem lines unreadable, 1 CTS off, 2 CTS on.
     std::int32_t lineState();

@@ -3,6 +3,7 @@
 #include "serial/serial_codes.h"
 
 #include <algorithm>
+#include <chrono>
 
 namespace mub {
 namespace {
@@ -10,6 +11,7 @@ namespace {
 constexpr int passTimeoutMs = 20;       // the listener looks at the line at least this often
 constexpr int idleTimeoutMs = 1000;     // ... unless there is nothing to look at but input
 constexpr std::size_t readChunk = 4096; // smallest read buffer
+constexpr int deliveryWaitMs = 100;     // longest a purge waits for an onData call in progress
 
 } // namespace
 
@@ -19,6 +21,7 @@ void SerialSession::takeLineBaseline() {
 }
 
 void SerialSession::listen() {
+    listenerId_.store(std::this_thread::get_id());
     sys.raiseThreadPriority();
     std::vector<std::uint8_t> buffer(readChunk);
     while (listening.load()) {
@@ -51,11 +54,21 @@ SerialSession::Input SerialSession::deliverWaitingInput(std::int32_t queued, std
     const std::int64_t size = inputQueueSize.load();
     input.nearlyFull = static_cast<std::int64_t>(queued) * 10 >= size * 8;
 
-    std::lock_guard<std::recursive_mutex> guard(readLock);
     // Everything that waits, in one read and one onData call.
     if (buffer.size() < static_cast<std::size_t>(queued)) buffer.resize(static_cast<std::size_t>(queued));
     std::size_t got = 0;
-    if (sys.read(handle, buffer.data(), buffer.size(), got) != 0) got = 0; // a failed read yields no bytes
+    std::uint64_t purgesBeforeRead = 0;
+    {
+        std::lock_guard<std::mutex> guard(readLock);
+        purgesBeforeRead = purges_.load();
+        if (sys.read(handle, buffer.data(), buffer.size(), got) != 0) got = 0; // a failed read yields no bytes
+    }
+    {
+        std::lock_guard<std::mutex> guard(deliveryLock_);
+        // A purge since the read: these bytes were waiting before it.
+        if (purges_.load() != purgesBeforeRead) return input;
+        delivering_ = true;
+    }
     const auto begin = buffer.begin();
     auto end = begin + static_cast<std::ptrdiff_t>(got);
     const int flag = eventChar.load();
@@ -63,8 +76,31 @@ SerialSession::Input SerialSession::deliverWaitingInput(std::int32_t queued, std
     if (discardNull.load()) end = std::remove(begin, end, 0);
     const auto count = static_cast<std::int32_t>(end - begin);
     if (onData) onData(buffer.data(), count);
+    {
+        std::lock_guard<std::mutex> guard(deliveryLock_);
+        delivering_ = false;
+    }
+    deliveryDone_.notify_all();
     input.delivered = got > 0;
     return input;
+}
+
+bool SerialSession::purge(bool clearOutput, bool clearInput) {
+    bool done = false;
+    {
+        std::lock_guard<std::mutex> guard(readLock);
+        if (handle < 0) return false; // closed meanwhile
+        done = sys.flush(handle, clearOutput, clearInput) == 0;
+        if (clearInput) ++purges_;
+    }
+    // A handler that purges does not wait for its own delivery. An owner
+    // that purges while holding a lock its onData handler waits for would
+    // wait forever: the wait is bounded.
+    if (clearInput && std::this_thread::get_id() != listenerId_.load()) {
+        std::unique_lock<std::mutex> guard(deliveryLock_);
+        deliveryDone_.wait_for(guard, std::chrono::milliseconds(deliveryWaitMs), [&] { return !delivering_; });
+    }
+    return done;
 }
 
 void SerialSession::waitForInput() {

@@ -8,6 +8,7 @@
 #include "serial/serial_channel.h"
 
 #include <atomic>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <thread>
@@ -42,10 +43,17 @@ public:
     // constant (ms). Only the owner's thread uses them, under the channel lock.
     std::uint32_t timeouts[5] = {defaultTimeouts[0], defaultTimeouts[1], defaultTimeouts[2], defaultTimeouts[3],
                                  defaultTimeouts[4]};
-    // Held from the start of a read until onData returns; purge of the input
-    // takes it, so no byte read before a purge is delivered after it.
-    std::recursive_mutex readLock;
+    // Orders each read of the listener against purges and the closing of
+    // the handle. Never held while a handler runs: a handler may wait for a
+    // lock of the owner's while the owner purges.
+    std::mutex readLock;
     std::thread thread;
+
+    // Discards the queues. Bytes the listener read before the discard are
+    // dropped; a delivery already in progress is waited for (up to
+    // deliveryWaitMs), so normally nothing that waited before purge reaches
+    // onData after it. False when the system refused or the port is closed.
+    bool purge(bool clearOutput, bool clearInput);
 
     // Takes the modem lines and line-error counts as they are now (where the
     // driver has them; pseudo-terminals have neither). Called by open before
@@ -80,6 +88,12 @@ private:
     void status(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
         if (onStatus) onStatus(a, b, c, d);
     }
+
+    std::atomic<std::thread::id> listenerId_{};
+    std::atomic<std::uint64_t> purges_{0}; // input discards so far
+    std::mutex deliveryLock_;
+    std::condition_variable deliveryDone_;
+    bool delivering_ = false;
 
     bool linesReadable_ = false;
     int lines_ = 0;

@@ -120,6 +120,28 @@ TEST_F(SerialListenerTest, PurgeDropsWhatWaitsInTheInputQueue) {
     EXPECT_TRUE(channel.purge(false, true));
 }
 
+TEST_F(SerialListenerTest, PurgeUnderALockTheDataHandlerWaitsForDoesNotHang) {
+    // The owner keeps received bytes under its own lock and purges while
+    // holding it; the listener is meanwhile inside onData, waiting for it.
+    std::mutex ownerLock;
+    std::atomic<bool> inHandler{false};
+    std::vector<std::uint8_t> kept;
+    auto onData = [&](const std::uint8_t* bytes, std::int32_t count) {
+        inHandler = true;
+        std::lock_guard<std::mutex> guard(ownerLock);
+        kept.insert(kept.end(), bytes, bytes + count);
+    };
+    ASSERT_TRUE(channel.open(testPort, settings, onData));
+    {
+        std::lock_guard<std::mutex> guard(ownerLock);
+        pty.write("A");
+        while (!inHandler.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        EXPECT_TRUE(channel.purge(true, true)); // returns although onData cannot finish yet
+    }
+    channel.close();
+    EXPECT_EQ(kept, std::vector<std::uint8_t>{'A'});
+}
+
 TEST_F(SerialListenerTest, NearlyFullInputAndFlagCharacterAreNotified) {
     settings.inputQueueSize = 100;
     settings.eventChar = '#';
