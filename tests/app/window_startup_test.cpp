@@ -214,6 +214,24 @@ private slots:
         QCOMPARE(params.words[3], 1000u);
     }
 
+    void dialogUnitsScaleAndRoundLikeTemplates() {
+        mub::DialogUnits units(7, 14);
+        QCOMPARE(units.x(4), 7);
+        QCOMPARE(units.x(6), 11); // 10.5 rounds up
+        QCOMPARE(units.x(3), 5);  // 5.25 rounds down
+        QCOMPARE(units.y(8), 14);
+        QCOMPARE(units.y(12), 21);
+        QCOMPARE(units.rect(177, 103, 44, 12), QRect(310, 180, 77, 21));
+        // Base units come from the font: wider and taller fonts give more pixels.
+        QFont small = mub::windowFont();
+        QFont large = small;
+        large.setPointSize(small.pointSize() * 2);
+        mub::DialogUnits smallUnits(small);
+        mub::DialogUnits largeUnits(large);
+        QVERIFY(largeUnits.baseWidth() > smallUnits.baseWidth());
+        QVERIFY(largeUnits.baseHeight() > smallUnits.baseHeight());
+    }
+
     void clockTextIsRightAlignedInTwentyFiveBytes() {
         std::tm morning{};
         morning.tm_year = 2013 - 1900;
