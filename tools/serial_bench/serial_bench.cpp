@@ -4,8 +4,10 @@
 //      Throughput, number of onData calls.
 //   2. 1 MiB out through send (tool -> machine): complete and in order?
 //   3. The listener's CPU while idle, from getrusage and /proc/self/task,
-//      and how often it wakes (voluntary context switches).
+//      and how often it wakes (voluntary context switches): on the bare
+//      pseudo-terminal, and with modem lines to poll as a UART has them.
 //   4. How long close takes, idle and while data flows.
+#include "platform/linux_serial_port.h"
 #include "serial/serial_channel.h"
 
 #include <atomic>
@@ -194,8 +196,20 @@ double cpuSeconds() {
     return tv(usage.ru_utime) + tv(usage.ru_stime);
 }
 
-void idleCpu(Pty& pty, int seconds) {
-    mub::SerialChannel channel;
+// A terminal whose driver reports modem lines, as a UART does: the listener
+// then looks at the line every pass instead of sleeping until input comes.
+class PolledLines : public mub::LinuxSerialPort {
+public:
+    int modemLines(int, int& lines) override {
+        lines = mub::ModemCts | mub::ModemDsr;
+        return 0;
+    }
+};
+
+void idleCpu(Pty& pty, int seconds, bool withModemLines) {
+    PolledLines polled;
+    mub::SerialChannel channel(mub::PortTable(), withModemLines ? static_cast<mub::SerialPortServices&>(polled)
+                                                                : mub::systemSerialPortServices());
     channel.ports().setOverride(benchPort, pty.path);
     if (!openChannel(channel, [](const std::uint8_t*, std::int32_t) {})) std::exit(1);
     const pid_t self = gettid();
@@ -209,9 +223,10 @@ void idleCpu(Pty& pty, int seconds) {
     TaskTimes after = otherThreads(self);
     channel.close();
     const double tick = static_cast<double>(sysconf(_SC_CLK_TCK));
-    std::printf("idle listener over %.1f s: process CPU %.4f s (%.3f %% of one core, getrusage); "
+    std::printf("idle listener%s over %.1f s: process CPU %.4f s (%.3f %% of one core, getrusage); "
                 "listener threads %.2f s (/proc/self/task, %ld ticks of %.0f ms); %.1f wake-ups/s\n",
-                wall, cpu, 100.0 * cpu / wall, static_cast<double>(after.ticks - before.ticks) / tick,
+                withModemLines ? " (modem lines polled, as on a UART)" : " (pseudo-terminal)", wall, cpu,
+                100.0 * cpu / wall, static_cast<double>(after.ticks - before.ticks) / tick,
                 after.ticks - before.ticks, 1000.0 / tick,
                 static_cast<double>(after.voluntary - before.voluntary) / wall);
 }
@@ -260,7 +275,8 @@ int main(int argc, char** argv) {
     Pty pty;
     receiveMegabyte(pty);
     sendMegabyte(pty);
-    idleCpu(pty, idleSeconds);
+    idleCpu(pty, idleSeconds, false);
+    idleCpu(pty, idleSeconds, true);
     closeLatency(pty);
     return 0;
 }
