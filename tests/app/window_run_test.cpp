@@ -177,6 +177,12 @@ private slots:
         QCOMPARE(w.fieldText(Field::Count), std::string("0"));
         QVERIFY(!bar()->isVisible());
         QVERIFY(!w.link()->serial().isOpen());
+
+        // The next press starts a new run, which completes.
+        emit w.hotKey().pressed();
+        QVERIFY(waitUntil([&] { return w.fieldText(Field::Count) == "1"; }, 30000));
+        QVERIFY(waitUntil([&] { return w.caption(Control::UpgradeButton) == gbk("升级(F8)"); }, 5000));
+        QVERIFY2(w.paneText().find(gbk("升级完成！")) != std::string::npos, mub::utf8(w.paneText()).c_str());
     }
 
     void f8WithoutALoadedFileDoesNothing() {
