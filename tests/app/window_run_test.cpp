@@ -10,6 +10,7 @@
 #include "platform/gbk_text.h"
 
 #include <QComboBox>
+#include <QFile>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -64,10 +65,10 @@ private:
 
     // A window whose COM1 is the simulated machine, with a file loaded.
     TestWindow& startAgainst(const QStringList& machineOptions, const std::string& count = "0",
-                             std::size_t imageBytes = 4096) {
+                             std::size_t imageBytes = 4096, const std::string& port = "COM1") {
         machine_ = std::make_unique<Simulator>();
         if (!machine_->start(machineOptions)) qFatal("the simulated machine did not start");
-        folder_->writeSettings("[Port]\r\nPort=COM1\r\nBaudRate=57600\r\n[History]\r\nFilePath=\r\n"
+        folder_->writeSettings("[Port]\r\nPort=" + port + "\r\nBaudRate=57600\r\n[History]\r\nFilePath=\r\n"
                                "[ImportHistory]\r\nCount=" + count + "\r\n[Ports]\r\nCOM1=" +
                                machine_->path().toStdString() + "\r\n");
         window_ = std::make_unique<TestWindow>(folder_->path());
@@ -145,6 +146,29 @@ private slots:
         w.close();
         QCOMPARE(w.endedWith, std::optional<int>(0));
         QCOMPARE(iniValue(folder_->readSettings(), "ImportHistory", "Count"), std::optional<std::string>("1"));
+    }
+
+    void fullUpgradeThroughTheBridgeLibrary() {
+        // The stand-in library beside the program reaches the simulated
+        // machine's terminal named in its environment.
+        QVERIFY(QFile::copy(qEnvironmentVariable("MUB_BIN_DIR") + QStringLiteral("/libBridgeMini.so"),
+                            folder_->path() + QStringLiteral("/libBridgeMini.so")));
+        machine_ = std::make_unique<Simulator>();
+        QVERIFY(machine_->start({}));
+        qputenv("BRIDGEMINI_DEVICE", machine_->path().toLocal8Bit());
+        folder_->writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=0\r\n");
+        window_ = std::make_unique<TestWindow>(folder_->path());
+        QVERIFY(window_->start());
+        TestWindow& w = *window_;
+        QVERIFY(w.boxes.empty());
+        QVERIFY(w.link()->usbMode());
+        w.files.push_back(folder_->writeUpgradeFile(QStringLiteral("fw.mub"), "QM-3000", "HW-1.0", "1.10", 4096));
+        w.openUpgradeFileCommand();
+        button(mub::IdUpgradeButton)->click();
+        qunsetenv("BRIDGEMINI_DEVICE");
+        QVERIFY2(w.paneText().find(gbk("升级完成！")) != std::string::npos, mub::utf8(w.paneText()).c_str());
+        QCOMPARE(w.fieldText(Field::Count), std::string("1"));
+        verifyIdleAfterRun(w);
     }
 
     void stopWhileConnectingRestoresTheIdleWindow() {
