@@ -35,6 +35,7 @@ public:
         return [this](std::int32_t, std::int32_t, std::int32_t errorBits, std::int32_t) {
             std::lock_guard<std::mutex> guard(lock_);
             if (errorBits != 0) errorBits_.push_back(errorBits);
+            changed_.notify_all();
         };
     }
     SerialErrorHandler errorHandler() {
@@ -70,9 +71,11 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         return notifications_;
     }
-    // The line-error bits of every onStatus call that carried some, or'ed.
-    std::int32_t errorBits() const {
-        std::lock_guard<std::mutex> guard(lock_);
+    // The line-error bits of every onStatus call that carried some, or'ed,
+    // once some came (or the time ran out).
+    std::int32_t waitForErrorBits(int timeoutMs = 1000) {
+        std::unique_lock<std::mutex> guard(lock_);
+        changed_.wait_for(guard, std::chrono::milliseconds(timeoutMs), [&] { return !errorBits_.empty(); });
         std::int32_t all = 0;
         for (auto bits : errorBits_) all |= bits;
         return all;
