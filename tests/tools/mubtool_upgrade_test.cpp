@@ -11,6 +11,7 @@
 #include <chrono>
 #include <csignal>
 #include <fcntl.h>
+#include <pty.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <thread>
@@ -63,11 +64,13 @@ protected:
         return sim;
     }
 
-    // Runs mubtool with stdin from /dev/null and the outputs in files. When
-    // `interruptOn` appears on stdout, sends SIGINT (Ctrl+C). A run still
-    // going after `limit` is killed and fails the test.
+    // Runs mubtool with the outputs in files and stdin from /dev/null, or
+    // from a terminal that types `typed` once a question prompt appears on
+    // stderr. When `interruptOn` appears on stdout, sends SIGINT (Ctrl+C). A
+    // run still going after `limit` is killed and fails the test.
     RunResult mubtool(std::vector<std::string> args, const std::string& interruptOn = {},
-                      const std::vector<std::string>& env = {}, std::chrono::seconds limit = 60s) {
+                      const std::vector<std::string>& env = {}, std::chrono::seconds limit = 60s,
+                      const std::string& typed = {}) {
         const std::string program = SimulatorProcess::binDir() + "/mubtool";
         args.insert(args.begin(), program);
         std::vector<char*> argv;
@@ -83,7 +86,13 @@ protected:
         const std::string outPath = folder.path("stdout"), errPath = folder.path("stderr");
         posix_spawn_file_actions_t actions;
         posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        int terminal = -1, terminalSide = -1;
+        if (!typed.empty()) {
+            EXPECT_EQ(::openpty(&terminal, &terminalSide, nullptr, nullptr, nullptr), 0);
+            posix_spawn_file_actions_adddup2(&actions, terminalSide, 0);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        }
         posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
@@ -91,10 +100,11 @@ protected:
         const auto start = std::chrono::steady_clock::now();
         const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        if (terminalSide >= 0) ::close(terminalSide);
         EXPECT_EQ(rc, 0);
         if (rc != 0) return result;
 
-        bool interrupted = false;
+        bool interrupted = false, answered = false;
         int status = 0;
         for (;;) {
             const pid_t done = ::waitpid(pid, &status, WNOHANG);
@@ -102,6 +112,10 @@ protected:
             if (!interruptOn.empty() && !interrupted && folder.read("stdout").find(interruptOn) != std::string::npos) {
                 ::kill(pid, SIGINT);
                 interrupted = true;
+            }
+            if (!typed.empty() && !answered && folder.read("stderr").find("[y/n]") != std::string::npos) {
+                EXPECT_EQ(::write(terminal, typed.data(), typed.size()), static_cast<ssize_t>(typed.size()));
+                answered = true;
             }
             if (std::chrono::steady_clock::now() - start > limit) {
                 ADD_FAILURE() << "mubtool still running after " << limit.count() << " s; killed";
@@ -114,6 +128,7 @@ protected:
         if (!interruptOn.empty()) {
             EXPECT_TRUE(interrupted) << "never saw " << interruptOn;
         }
+        if (terminal >= 0) ::close(terminal);
         result.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
         result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
         result.out = folder.read("stdout");
@@ -225,6 +240,24 @@ TEST_F(MubtoolUpgrade, IdentityRefusalsAndQuestions) {
             EXPECT_NE(rep.find("\"upgrades\": 0,"), std::string::npos) << rep;
         }
         std::remove(folder.path("saved.bin").c_str());
+    }
+}
+
+TEST_F(MubtoolUpgrade, QuestionsAreAskedOnATerminal) {
+    const Bytes image = patternImage(700);
+    const std::string file = pack(image, "QM-3000", "HW-1.0", "1.00");
+    for (const char* typed : {"maybe\nn\n", "y\n"}) {
+        SCOPED_TRACE(typed);
+        auto sim = simulate();
+        const RunResult r = mubtool({"upgrade", "--strict", "--port", sim->path(), file}, {}, {}, 60s, typed);
+        const bool yes = typed[0] == 'y';
+        EXPECT_EQ(r.exitCode, yes ? 0 : 5) << r.out << r.err;
+        EXPECT_NE(r.err.find("question: 软件版本相同,是否继续更新！“是”继续，“否”不更新。 [y/n]"), std::string::npos) << r.err;
+        EXPECT_NE(r.out.find(yes ? "升级完成！" : "软件版本相同！您取消了本次更新。"), std::string::npos) << r.out;
+        report(*sim);
+        if (yes) {
+            EXPECT_EQ(saved(), image);
+        }
     }
 }
 
