@@ -16,7 +16,14 @@ namespace mub::test {
 
 std::string SimulatorProcess::binDir() {
     const char* dir = std::getenv("MUB_BIN_DIR");
-    return dir && *dir ? dir : ".";
+    if (dir && *dir) return dir;
+    // Test programs live in the same folder as mubtool.
+    char self[4096];
+    ssize_t n = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (n <= 0) return ".";
+    std::string path(self, static_cast<std::size_t>(n));
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? "." : path.substr(0, slash);
 }
 
 SimulatorProcess::SimulatorProcess(const std::vector<std::string>& args) {

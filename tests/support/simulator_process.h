@@ -25,7 +25,8 @@ public:
     // the machine were unplugged); waits for it. Returns its exit status.
     int stop(bool kill = false);
 
-    // The folder of mubtool and the other programs ($MUB_BIN_DIR).
+    // The folder of mubtool and the other programs: $MUB_BIN_DIR, else the
+    // folder of the running test program.
     static std::string binDir();
 
 private:
