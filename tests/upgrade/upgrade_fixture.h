@@ -43,7 +43,7 @@ protected:
 
     bool run() { return runUpgrade(link, file, &report); }
 
-    // Packets written after the begin byte that carry image blocks.
+    // How many times exactly these bytes were written.
     std::size_t writesOf(const Bytes& packet) const {
         return static_cast<std::size_t>(std::count(machine.writes.begin(), machine.writes.end(), packet));
     }

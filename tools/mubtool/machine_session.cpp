@@ -119,7 +119,7 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
     PortTable ports;
     std::string portName = "COM1";
     if (!usbMode_) {
-        if (const int n = comNumberOf(args.port)) {
+        if (comNumberOf(args.port) != 0) {
             portName = args.port;
         } else {
             ports.setOverride(devicePathPort, args.port);

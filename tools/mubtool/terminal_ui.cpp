@@ -3,7 +3,6 @@
 #include "platform/gbk_text.h"
 
 #include <csignal>
-#include <cstring>
 #include <thread>
 
 namespace mub::tool {
