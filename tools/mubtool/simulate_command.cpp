@@ -48,7 +48,8 @@ int runSimulate(const std::vector<std::string>& args) {
 
     mub::sim::SimulatedMachine machine(options, line, stopRequested);
     machine.run();
-    std::fprintf(stderr, "mubtool simulate: %s\n", machine.report().result.c_str());
+    if (machine.report().upgrades > 0)
+        std::fprintf(stderr, "mubtool simulate: last transfer %s\n", machine.report().result.c_str());
     return mub::tool::ExitOk;
 }
 
