@@ -202,7 +202,7 @@ TEST_F(UsbConnect, NoDeviceIsReportedOnceUntilStop) {
     ::setenv("BRIDGEMINI_DEVICE", "/nonexistent/ttyBridge", 1);
     int pumps = 0;
     ui.onPump = [&] {
-        if (++pumps == 300) link->running = false;
+        if (++pumps == 60) link->running = false;
     };
     EXPECT_FALSE(connectMachine(*link));
     EXPECT_EQ(ui.shownMessages(),

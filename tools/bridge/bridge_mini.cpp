@@ -19,6 +19,7 @@
 #include <cstdlib>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #define BRIDGE_EXPORT extern "C" __attribute__((visibility("default")))
 
@@ -111,6 +112,14 @@ int remainingMs(Clock::time_point deadline) {
 
 } // namespace
 
+// Callers retry a failed connect at once and without a limit while the
+// operator plugs the cable in; like a USB enumeration, a connect that finds
+// no device therefore takes a little time instead of letting them spin.
+uint32_t noDevice() {
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    return BRIDGE_STATUS_NO_DEVICE;
+}
+
 BRIDGE_EXPORT uint32_t MA101_ConnectBridge(uint32_t* params, int32_t) {
     if (!params) return BRIDGE_STATUS_BAD_ARGUMENT;
     // A connect on a block that is still connected starts over.
@@ -122,12 +131,13 @@ BRIDGE_EXPORT uint32_t MA101_ConnectBridge(uint32_t* params, int32_t) {
         path = named;
     } else {
         auto found = mub::bridge::findUsbTtys(params[0], params[1]);
-        if (found.empty()) return BRIDGE_STATUS_NO_DEVICE;
+        if (found.empty()) return noDevice();
         if (found.size() > 1) return BRIDGE_STATUS_DEVICE_BUSY;
         path = found.front();
     }
     int fd = -1;
     std::uint32_t status = openDevice(path, &fd);
+    if (status == BRIDGE_STATUS_NO_DEVICE) return noDevice();
     if (status != BRIDGE_STATUS_OK) return status;
 
     std::lock_guard<std::mutex> guard(slotMutex);

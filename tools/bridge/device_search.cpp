@@ -3,6 +3,7 @@
 #include <dirent.h>
 #include <limits.h>
 #include <stdlib.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <fstream>
@@ -25,6 +26,12 @@ bool readHex(const std::string& path, std::uint32_t* value) {
 // Walks up from the tty's device folder to the USB device that carries the
 // ids: one level for CDC-ACM ports (interface), two for usb-serial ports.
 bool usbIdsOf(const std::string& ttyFolder, std::uint32_t* vendor, std::uint32_t* product) {
+    // Only devices on a USB bus carry the ids. The class entry links to the
+    // device's place in the tree, so one readlink tells, and on-board UARTs
+    // and consoles are passed over without walking their folders.
+    char link[PATH_MAX];
+    ssize_t n = ::readlink(ttyFolder.c_str(), link, sizeof link - 1);
+    if (n > 0 && std::string(link, static_cast<std::size_t>(n)).find("/usb") == std::string::npos) return false;
     char resolved[PATH_MAX];
     if (!::realpath((ttyFolder + "/device").c_str(), resolved)) return false;
     std::string dir = resolved;
