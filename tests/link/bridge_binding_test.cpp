@@ -16,6 +16,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
 #include <thread>
 
 namespace mub {
@@ -126,6 +128,72 @@ TEST_F(StandInBridge, MissingOrUnsuitableDevicesAreNoDevice) {
     params.words[0] = 0xFFFF; // ids no USB device has
     params.words[1] = 0xFFFE;
     EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusNoDevice);
+}
+
+// A tty class folder laid out like sysfs: a usb-serial port (ids two levels
+// above the port), a CDC-ACM port (one level above) and an on-board UART.
+struct FakeSysfs {
+    std::filesystem::path root;
+    explicit FakeSysfs(const std::string& acmProduct) {
+        namespace fs = std::filesystem;
+        root = fs::temp_directory_path() / ("mub-sysfs-" + std::to_string(::getpid()));
+        fs::remove_all(root);
+        auto write = [](const fs::path& path, const std::string& text) {
+            fs::create_directories(path.parent_path());
+            std::ofstream(path) << text;
+        };
+        fs::create_directories(root / "class");
+        write(root / "devices/pci0/usb1/1-1/idVendor", "0e6a\n");
+        write(root / "devices/pci0/usb1/1-1/idProduct", "0103\n");
+        fs::create_directories(root / "devices/pci0/usb1/1-1/1-1:1.0/ttyUSB97/tty/ttyUSB97");
+        fs::create_directory_symlink("../../../ttyUSB97", root / "devices/pci0/usb1/1-1/1-1:1.0/ttyUSB97/tty/ttyUSB97/device");
+        fs::create_directory_symlink("../devices/pci0/usb1/1-1/1-1:1.0/ttyUSB97/tty/ttyUSB97", root / "class/ttyUSB97");
+        write(root / "devices/pci0/usb2/2-1/idVendor", "0E6A\n");
+        write(root / "devices/pci0/usb2/2-1/idProduct", acmProduct + "\n");
+        fs::create_directories(root / "devices/pci0/usb2/2-1/2-1:1.0/tty/ttyACM98");
+        fs::create_directory_symlink("../../../2-1:1.0", root / "devices/pci0/usb2/2-1/2-1:1.0/tty/ttyACM98/device");
+        fs::create_directory_symlink("../devices/pci0/usb2/2-1/2-1:1.0/tty/ttyACM98", root / "class/ttyACM98");
+        fs::create_directories(root / "devices/platform/serial8250/tty/ttyS0");
+        fs::create_directory_symlink("../../../serial8250", root / "devices/platform/serial8250/tty/ttyS0/device");
+        fs::create_directory_symlink("../devices/platform/serial8250/tty/ttyS0", root / "class/ttyS0");
+        fs::create_directories(root / "dev");
+        ::setenv("BRIDGEMINI_TTY_CLASS", (root / "class").c_str(), 1);
+        ::setenv("BRIDGEMINI_DEV_FOLDER", (root / "dev").c_str(), 1);
+    }
+    // Makes the device node of a port: a link to a real terminal.
+    void plug(const std::string& name, const std::string& terminal) const {
+        std::filesystem::create_symlink(terminal, root / "dev" / name);
+    }
+    ~FakeSysfs() {
+        ::unsetenv("BRIDGEMINI_TTY_CLASS");
+        ::unsetenv("BRIDGEMINI_DEV_FOLDER");
+        std::filesystem::remove_all(root);
+    }
+};
+
+TEST_F(StandInBridge, FindsTheTtyByUsbIds) {
+    ::unsetenv("BRIDGEMINI_DEVICE");
+    {
+        // Both ports carry the ids: two devices of the kind count as busy.
+        FakeSysfs sysfs("0103");
+        EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusDeviceBusy);
+        params.words[1] = 0x0104; // ids no port has
+        EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusNoDevice);
+    }
+    // One match: the usb-serial port, whose node leads to the test's terminal.
+    FakeSysfs sysfs("0200");
+    params.words[1] = 0x0103;
+    EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusNoDevice); // no node yet
+    sysfs.plug("ttyUSB97", device.path);
+    ASSERT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusOk);
+    EXPECT_EQ(write("via ids"), StatusOk);
+    EXPECT_EQ(device.take(7), "via ids");
+    bridge.disconnectBridge(params);
+    // The CDC-ACM port has its own product id (ids one level up this time).
+    params.words[1] = 0x0200;
+    EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusNoDevice);
+    sysfs.plug("ttyACM98", device.path);
+    EXPECT_EQ(lowWord32(bridge.connectBridge(params, 1)), StatusOk);
 }
 
 TEST_F(StandInBridge, SecondHolderIsBusyUntilTheFirstDisconnects) {

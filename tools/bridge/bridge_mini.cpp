@@ -1,6 +1,7 @@
 // The stand-in bridge library: the six bridge functions over a USB-serial
 // tty. The device is the tty whose USB ids equal parameter words 0 and 1, or
-// the one BRIDGEMINI_DEVICE names. Words 2 and 3 are the read and write
+// the one BRIDGEMINI_DEVICE names (BRIDGEMINI_TTY_CLASS and
+// BRIDGEMINI_DEV_FOLDER may name other folders than /sys/class/tty and /dev). Words 2 and 3 are the read and write
 // time-outs in milliseconds; word 4 holds the number of the connection slot
 // (1-based, 0 when not connected).
 #include "platform/bridge_abi.h"
@@ -130,7 +131,11 @@ BRIDGE_EXPORT uint32_t MA101_ConnectBridge(uint32_t* params, int32_t) {
     if (named && *named) {
         path = named;
     } else {
-        auto found = mub::bridge::findUsbTtys(params[0], params[1]);
+        const char* classFolder = std::getenv(mub::bridge::ttyClassVariable);
+        const char* devFolder = std::getenv(mub::bridge::devFolderVariable);
+        auto found = mub::bridge::findUsbTtys(params[0], params[1],
+                                              classFolder && *classFolder ? classFolder : "/sys/class/tty",
+                                              devFolder && *devFolder ? devFolder : "/dev");
         if (found.empty()) return noDevice();
         if (found.size() > 1) return BRIDGE_STATUS_DEVICE_BUSY;
         path = found.front();

@@ -46,7 +46,8 @@ bool usbIdsOf(const std::string& ttyFolder, std::uint32_t* vendor, std::uint32_t
 
 } // namespace
 
-std::vector<std::string> findUsbTtys(std::uint32_t vendorId, std::uint32_t productId, const std::string& sysRoot) {
+std::vector<std::string> findUsbTtys(std::uint32_t vendorId, std::uint32_t productId, const std::string& sysRoot,
+                                     const std::string& devFolder) {
     std::vector<std::string> found;
     DIR* dir = ::opendir(sysRoot.c_str());
     if (!dir) return found;
@@ -55,7 +56,7 @@ std::vector<std::string> findUsbTtys(std::uint32_t vendorId, std::uint32_t produ
         if (name == "." || name == "..") continue;
         std::uint32_t vendor = 0, product = 0;
         if (usbIdsOf(sysRoot + "/" + name, &vendor, &product) && vendor == vendorId && product == productId)
-            found.push_back("/dev/" + name);
+            found.push_back(devFolder + "/" + name);
     }
     ::closedir(dir);
     return found;
