@@ -69,24 +69,32 @@ std::size_t findGbk(std::string_view text, std::string_view needle, std::size_t 
     std::size_t i = 0;
     while (i < from && i < text.size()) i += gbkCharLength(static_cast<unsigned char>(text[i]));
     for (; i < text.size(); i += gbkCharLength(static_cast<unsigned char>(text[i])))
-        if (text.substr(i, needle.size()) == needle) return i;
+        if (text[i] == needle[0] && text.compare(i, needle.size(), needle) == 0) return i;
     return std::string_view::npos;
 }
 
 std::string removeAllIgnoringAsciiCase(std::string_view text, std::string_view needle) {
+    if (needle.empty()) return std::string(text);
+    // Copies the text between matches in runs: an image line of megabytes
+    // passes through here.
     std::string out;
     out.reserve(text.size());
+    const unsigned char firstLower = lowerAscii(static_cast<unsigned char>(needle[0]));
+    const unsigned char firstUpper =
+        (firstLower >= 'a' && firstLower <= 'z') ? static_cast<unsigned char>(firstLower - 32) : firstLower;
+    std::size_t runStart = 0;
     std::size_t i = 0;
     while (i < text.size()) {
-        if (!needle.empty() && matchesIgnoringAsciiCase(text, i, needle)) {
+        auto c = static_cast<unsigned char>(text[i]);
+        if ((c == firstLower || c == firstUpper) && matchesIgnoringAsciiCase(text, i, needle)) {
+            out.append(text.substr(runStart, i - runStart));
             i += needle.size();
+            runStart = i;
             continue;
         }
-        std::size_t len = gbkCharLength(static_cast<unsigned char>(text[i]));
-        if (len > text.size() - i) len = text.size() - i;
-        out.append(text.substr(i, len));
-        i += len;
+        i += gbkCharLength(c);
     }
+    if (runStart < text.size()) out.append(text.substr(runStart));
     return out;
 }
 

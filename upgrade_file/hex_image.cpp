@@ -1,24 +1,35 @@
 #include "upgrade_file/hex_image.h"
 
+#include <array>
+
 namespace mub {
 namespace {
 
-// 0..15 for a hexadecimal digit, -1 for anything else.
-int hexDigitValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-}
+// 0..15 for each hexadecimal digit, 0xFF for every other byte.
+constexpr std::array<std::uint8_t, 256> kDigitValues = [] {
+    std::array<std::uint8_t, 256> table{};
+    table.fill(0xFF);
+    for (int c = '0'; c <= '9'; ++c) table[c] = static_cast<std::uint8_t>(c - '0');
+    for (int c = 'A'; c <= 'F'; ++c) table[c] = static_cast<std::uint8_t>(c - 'A' + 10);
+    for (int c = 'a'; c <= 'f'; ++c) table[c] = static_cast<std::uint8_t>(c - 'a' + 10);
+    return table;
+}();
+
+std::uint8_t digitValue(char c) { return kDigitValues[static_cast<unsigned char>(c)]; }
 
 } // namespace
 
 std::optional<Bytes> hexToImage(std::string_view hexText) {
-    for (char c : hexText)
-        if (hexDigitValue(c) < 0) return std::nullopt;
     Bytes image(hexText.size() / 2);
-    for (std::size_t k = 0; k < image.size(); ++k)
-        image[k] = static_cast<std::uint8_t>(hexDigitValue(hexText[2 * k]) << 4 | hexDigitValue(hexText[2 * k + 1]));
+    std::uint8_t invalid = 0; // collects the 0xF0 bits that only non-digits carry
+    for (std::size_t k = 0; k < image.size(); ++k) {
+        std::uint8_t high = digitValue(hexText[2 * k]);
+        std::uint8_t low = digitValue(hexText[2 * k + 1]);
+        invalid |= static_cast<std::uint8_t>(high | low);
+        image[k] = static_cast<std::uint8_t>(high << 4 | (low & 0x0F));
+    }
+    if (hexText.size() % 2) invalid |= digitValue(hexText.back());
+    if (invalid & 0xF0) return std::nullopt;
     return image;
 }
 

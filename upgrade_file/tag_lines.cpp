@@ -2,27 +2,40 @@
 
 #include "platform/gbk_text.h"
 
+#include <cstring>
+#include <optional>
+
 namespace mub {
 namespace {
 
-void applyLine(std::string_view line, TagValues& values) {
-    std::string* fields[] = {&values.modelId, &values.hardwareVersion, &values.softwareVersion, &values.data};
-    for (std::size_t t = 0; t < kUpgradeTags.size(); ++t)
-        if (findGbk(line, kUpgradeTags[t]) != std::string_view::npos)
-            *fields[t] = removeAllIgnoringAsciiCase(line, kUpgradeTags[t]);
+// A bytewise search is fast; only where it finds the tag's bytes does the
+// rule that a tag starts at a GBK character need checking. This keeps the
+// megabytes of an image line from being stepped through once per tag.
+bool containsTag(std::string_view line, std::string_view tag) {
+    return ::memmem(line.data(), line.size(), tag.data(), tag.size()) != nullptr &&
+           findGbk(line, tag) != std::string_view::npos;
 }
 
 } // namespace
 
 TagValues parseTagLines(std::string_view bodyText) {
-    TagValues values;
+    // A value depends only on the last line holding its tag, so the lines are
+    // remembered and each tag is removed once, at the end.
+    std::array<std::optional<std::string_view>, kUpgradeTags.size()> lastLine;
     std::size_t start = 0;
     while (start <= bodyText.size()) {
         std::size_t end = bodyText.find("\r\n", start);
         if (end == std::string_view::npos) end = bodyText.size();
-        applyLine(bodyText.substr(start, end - start), values);
+        std::string_view line = bodyText.substr(start, end - start);
+        for (std::size_t t = 0; t < kUpgradeTags.size(); ++t)
+            if (containsTag(line, kUpgradeTags[t])) lastLine[t] = line;
         start = end + 2;
     }
+
+    TagValues values;
+    std::string* fields[] = {&values.modelId, &values.hardwareVersion, &values.softwareVersion, &values.data};
+    for (std::size_t t = 0; t < kUpgradeTags.size(); ++t)
+        if (lastLine[t]) *fields[t] = removeAllIgnoringAsciiCase(*lastLine[t], kUpgradeTags[t]);
     return values;
 }
 
