@@ -26,11 +26,12 @@ struct Payload {
 // negative, or 2^30 and more).
 std::int32_t payloadCapacity(std::int32_t declaredSize);
 
-// Inflates the packed block's zlib stream into a buffer of payloadCapacity()
-// bytes. Empty (nullopt-like: buffer null) when the block is shorter than the
-// header, the magic differs, the capacity is not positive, no memory can be
-// had, or the stream does not end properly (Adler-32 included) within the
-// capacity. Bytes after the end of the stream are ignored.
+// Inflates the packed block's zlib stream into a buffer of at most
+// payloadCapacity() bytes. A failure gives a payload without buffer: the
+// block is shorter than the header, the magic differs, the capacity is not
+// positive, no memory can be had, or the stream does not end properly
+// (Adler-32 included) within the capacity. Bytes after the end of the stream
+// are ignored.
 Payload unpackBlock(std::span<const std::uint8_t> block);
 
 } // namespace mub
