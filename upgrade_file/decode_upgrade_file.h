@@ -8,6 +8,7 @@
 // "data=" (the image in hexadecimal).
 #pragma once
 
+#include "upgrade_file/hex_image.h" // hexToImage, the image step on its own
 #include "upgrade_file/upgrade_file.h"
 
 #include <cstdint>
