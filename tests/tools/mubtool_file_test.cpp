@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -124,6 +125,8 @@ TEST_F(MubtoolFile, InfoExitCodesFollowTheFailureKinds) {
     writeBytes(path("empty.mub"), {});
     EXPECT_EQ(run({"info", path("empty.mub")}).exitCode, 2);
     EXPECT_EQ(run({"info", dir_.string()}).exitCode, 2); // a folder is no file
+    ASSERT_EQ(::mkfifo(path("fifo.mub").c_str(), 0600), 0);
+    EXPECT_EQ(run({"info", path("fifo.mub")}).exitCode, 2); // nor a pipe without writer
 
     ASSERT_EQ(pack("M", "H", "S").exitCode, 0);
     std::string raw = readText(path("out.mub"));

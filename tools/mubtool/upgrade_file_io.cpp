@@ -20,7 +20,9 @@ struct FdCloser {
 } // namespace
 
 std::optional<Bytes> readWholeFile(const std::string& path) {
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking open: a FIFO without writer must not hang the command; it
+    // is refused below as no regular file.
+    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return std::nullopt;
     FdCloser closer{fd};
     struct stat st {};
