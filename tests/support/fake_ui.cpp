@@ -1,19 +1,20 @@
 #include "tests/support/fake_ui.h"
 
 #include "platform/gbk_text.h"
+#include "upgrade/program_title.h"
 
 #include <thread>
 
 namespace mub::test {
 
 FakeUi::FakeUi(Clock clock) : clock_(clock), start_(std::chrono::steady_clock::now()) {
-    windowTitle = gbk("Korvan升级工具v1.0--生产专用");
+    windowTitle = programTitle();
     captions_[Control::UpgradeButton] = gbk("升级(F8)");
     captions_[Control::DetectModelButton] = gbk("型号检测");
     for (Control c : {Control::UpgradeButton, Control::DetectModelButton, Control::OpenFileButton,
                       Control::ClearCountButton, Control::BaudRateList})
         enabled_[c] = true;
-    fields_[Field::Count] = "0";
+    fields_.emplace(Field::Count, std::string(1, '0'));
 }
 
 void FakeUi::setMessage(const std::string& text) {
