@@ -112,9 +112,11 @@ void SerialSession::waitForInput() {
     SerialWaitResult wait;
     const int code = sys.waitReadable(handle, wake, watch ? passTimeoutMs : idleTimeoutMs, wait);
     if (stopRequested.load()) return;
-    // A failed wait, or a device that hung up (the other end of a
-    // pseudo-terminal closed), would return at once: pause instead of spinning.
-    if (code != 0 || (wait.hangup && !wait.readable)) pause();
+    // A failed wait, or a device that hung up (unplugged, or the other end
+    // of a pseudo-terminal closed), would return at once: pause instead of
+    // spinning. A hung-up terminal also reports itself readable although
+    // nothing can be read from it any more, so readability does not count.
+    if (code != 0 || wait.hangup) pause();
 }
 
 void SerialSession::pause() {

@@ -27,6 +27,11 @@ PtyPair::~PtyPair() {
     if (master_ >= 0) ::close(master_);
 }
 
+void PtyPair::hangUp() {
+    if (master_ >= 0) ::close(master_);
+    master_ = -1;
+}
+
 void PtyPair::write(const std::vector<std::uint8_t>& bytes) {
     std::size_t done = 0;
     while (done < bytes.size()) {

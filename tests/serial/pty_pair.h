@@ -21,6 +21,9 @@ public:
     // Writes all bytes to the terminal side's input.
     void write(const std::vector<std::uint8_t>& bytes);
     void write(const std::string& text) { write(std::vector<std::uint8_t>(text.begin(), text.end())); }
+    // Closes the controlling side: the terminal side is hung up, as a
+    // USB-serial adapter is when it is unplugged.
+    void hangUp();
     // Reads what the channel sent until `count` bytes came or `timeoutMs` passed.
     std::vector<std::uint8_t> read(std::size_t count, int timeoutMs = 2000);
 

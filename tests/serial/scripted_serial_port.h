@@ -74,6 +74,19 @@ public:
         if (int e = wakeError.load()) return e;
         return LinuxSerialPort::createWakeHandle(wakeHandle);
     }
+    // Waits of the listener: those on the port that found it hung up, and
+    // the pauses it takes instead of waiting on the port (a wait on the
+    // wake-up handle alone).
+    std::atomic<int> hungUpWaits{0};
+    std::atomic<int> pauses{0};
+    int waitReadable(int handle, int wakeHandle, int timeoutMs, SerialWaitResult& result) override {
+        const int e = LinuxSerialPort::waitReadable(handle, wakeHandle, timeoutMs, result);
+        if (wakeHandle < 0)
+            ++pauses;
+        else if (result.hangup)
+            ++hungUpWaits;
+        return e;
+    }
     int write(int handle, const std::uint8_t* bytes, std::size_t count, std::size_t& put) override {
         if (writeCapacity.load() <= 0) return LinuxSerialPort::write(handle, bytes, count, put);
         std::size_t room = static_cast<std::size_t>(writeCapacity.load()) - taken_;

@@ -5,6 +5,7 @@
 #include "serial/serial_codes.h"
 #include "tests/serial/channel_recorder.h"
 #include "tests/serial/pty_pair.h"
+#include "tests/serial/scripted_serial_port.h"
 
 #include <gtest/gtest.h>
 
@@ -232,6 +233,23 @@ TEST_F(SerialListenerTest, NoHandlerRunsOnceCloseHasReturned) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(60));
     EXPECT_EQ(late.load(), 0);
+}
+
+TEST_F(SerialListenerTest, UnpluggedPortIsWatchedWithPausesNotASpin) {
+    test::ScriptedSerialPort services;
+    SerialChannel unplugged(channel.ports(), services);
+    ASSERT_TRUE(unplugged.open(testPort, settings, rec.dataHandler()));
+    pty.hangUp();
+    // A hung-up terminal ends every wait at once (and calls itself readable
+    // although nothing can be read): each such wait must be followed by a
+    // pause, or the listener burns a core until the port is closed.
+    for (int i = 0; i < 500 && services.hungUpWaits.load() < 10; ++i)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    unplugged.close();
+    const int hungUp = services.hungUpWaits.load();
+    ASSERT_GE(hungUp, 10);
+    EXPECT_GE(services.pauses.load(), hungUp - 1);
+    EXPECT_TRUE(rec.bytes().empty());
 }
 
 TEST_F(SerialListenerTest, HandlerMayCloseItsOwnChannel) {
