@@ -38,13 +38,16 @@ std::uint32_t MachineLink::writePacket(const Bytes& data) {
         const std::uint8_t* bytes = data.empty() ? nullptr : data.data();
         return lowWord32(bridge_->writeData(bridgeParams_, bytes, static_cast<int>(data.size()), &written));
     }
+    // Anything still queued belongs to an earlier exchange: drop it before the
+    // request so the reply read next is the answer to this one. The buffer is
+    // emptied once the purge is through: a delivery of old bytes that was in
+    // progress when the purge began ends inside it, and would otherwise fill
+    // an already emptied buffer.
+    serial_.purge(true, true);
     {
         std::lock_guard<std::mutex> guard(lock_);
         receiveBuffer_.clear();
     }
-    // Anything still queued belongs to an earlier exchange: drop it before the
-    // request so the reply read next is the answer to this one.
-    serial_.purge(true, true);
     if (!serial_.send(data.data(), static_cast<std::int32_t>(data.size()))) return StatusNoDevice;
     return linkStatus();
 }

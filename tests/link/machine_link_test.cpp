@@ -1,5 +1,6 @@
 #include "link/machine_link.h"
 
+#include "platform/linux_serial_port.h"
 #include "serial/serial_channel.h"
 #include "tests/support/fake_ui.h"
 
@@ -12,8 +13,10 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <deque>
+#include <mutex>
 #include <thread>
 
 namespace mub {
@@ -231,6 +234,63 @@ TEST(ComLinkOverPty, ReplyArrivingAsAReadEndsReachesTheNextRead) {
     }
     machine.join();
     EXPECT_EQ(lost, 0);
+    serial.close();
+}
+
+// Serial services that tell when the port's queues were discarded.
+class FlushWatch : public LinuxSerialPort {
+public:
+    int flush(int handle, bool output, bool input) override {
+        const int e = LinuxSerialPort::flush(handle, output, input);
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            ++flushes;
+        }
+        changed.notify_all();
+        return e;
+    }
+    std::mutex lock;
+    std::condition_variable changed;
+    int flushes = 0;
+};
+
+TEST(ComLinkOverPty, BytesOfAnEarlierExchangeDeliveredDuringThePurgeAreDropped) {
+    PtyPeer peer;
+    PortTable ports;
+    ports.setOverride(5, peer.path);
+    FlushWatch services;
+    SerialChannel serial(ports, services);
+    FakeUi ui(FakeUi::Clock::Virtual);
+    MachineLink link(ui, serial, nullptr, false);
+
+    // The listener has read a late reply of the earlier exchange and is
+    // handing it over just as the next request purges the port.
+    int flushesAtOpen = 0;
+    bool delivering = false;
+    auto onData = [&](const std::uint8_t* bytes, std::int32_t count) {
+        if (count <= 0) return;
+        {
+            std::unique_lock<std::mutex> guard(services.lock);
+            delivering = true;
+            services.changed.notify_all();
+            services.changed.wait_for(guard, std::chrono::seconds(5),
+                                      [&] { return services.flushes > flushesAtOpen; });
+        }
+        link.onSerialData(bytes, count);
+    };
+    ASSERT_TRUE(serial.open(5, SerialSettings{}, onData));
+    {
+        std::lock_guard<std::mutex> guard(services.lock);
+        flushesAtOpen = services.flushes;
+    }
+    peer.send(0x15);
+    {
+        std::unique_lock<std::mutex> guard(services.lock);
+        ASSERT_TRUE(services.changed.wait_for(guard, std::chrono::seconds(5), [&] { return delivering; }));
+    }
+    ASSERT_EQ(link.writePacket(Bytes{0x7F}), StatusOk);
+    // The machine has not answered the new request: nothing may be read.
+    EXPECT_EQ(link.readPacket(1, true), Bytes{});
     serial.close();
 }
 
