@@ -74,7 +74,8 @@ private:
     Step confirmLink();
     Step readMachineInfo();
     void linkLostAfterAnswer();
-    bool replyIsMark(const Bytes& reply) const { return reply == toBytes(companyMark()); }
+    // The reply read as a text (up to its first zero byte) is the mark.
+    bool replyIsMark(const Bytes& reply) const { return payloadText(reply) == companyMark(); }
     std::uint32_t send(const Bytes& bytes) {
         std::uint32_t status = link_.writePacket(bytes);
         link_.setLinkStatus(status);

@@ -2,6 +2,7 @@
 // serial channel (COM mode) and over the stand-in bridge library (USB mode).
 #include "link/bridge_binding.h"
 #include "link/connect_machine.h"
+#include "link/frame.h"
 #include "link/machine_link.h"
 #include "platform/gbk_text.h"
 #include "tests/support/fake_ui.h"
@@ -9,10 +10,18 @@
 
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <cstdlib>
 #include <functional>
 #include <memory>
+#include <thread>
 
 namespace mub {
 namespace {
@@ -149,6 +158,70 @@ TEST_F(ComConnect, LinkLostAfterAnAnswerSearchesAgainFromThatPort) {
     auto shown = ui.shownMessages();
     EXPECT_NE(std::find(shown.begin(), shown.end(), linkLost), shown.end());
     EXPECT_EQ(link->portName, "COM2");
+}
+
+// A machine played by the test on a pseudo-terminal: it answers the probe
+// and the confirmation with the mark followed by a zero byte, and the three
+// requests with frames.
+class ZeroEndedMarkMachine {
+public:
+    ZeroEndedMarkMachine() {
+        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
+        ::grantpt(master_);
+        ::unlockpt(master_);
+        path_ = ::ptsname(master_);
+        termios tio{};
+        ::tcgetattr(master_, &tio);
+        ::cfmakeraw(&tio);
+        ::tcsetattr(master_, TCSANOW, &tio);
+        thread_ = std::thread([this] { play(); });
+    }
+    ~ZeroEndedMarkMachine() {
+        done_ = true;
+        thread_.join();
+        ::close(master_);
+    }
+    const std::string& path() const { return path_; }
+
+private:
+    void reply(const Bytes& bytes) {
+        if (::write(master_, bytes.data(), bytes.size()) < 0) done_ = true;
+    }
+    void play() {
+        const Bytes mark{'Q', 'M', 'T', 'V', 0};
+        while (!done_) {
+            pollfd p{master_, POLLIN, 0};
+            if (::poll(&p, 1, 20) <= 0 || !(p.revents & POLLIN)) continue;
+            std::uint8_t byte = 0;
+            if (::read(master_, &byte, 1) != 1) continue;
+            if (confirmLeft_ > 0) { // the rest of the confirmation, echoed when complete
+                if (--confirmLeft_ == 0) reply(mark);
+                continue;
+            }
+            if (byte == 'Q') confirmLeft_ = 3;
+            if (byte == 0x7F) reply(mark);
+            if (byte == 'M') reply(buildFrame(std::string_view("Z-1")));
+            if (byte == 'P') reply(buildFrame(std::string_view("H2")));
+            if (byte == 'F') reply(buildFrame(std::string_view("S3")));
+        }
+    }
+    int master_ = -1;
+    int confirmLeft_ = 0;
+    std::string path_;
+    std::atomic<bool> done_{false};
+    std::thread thread_;
+};
+
+TEST_F(ComConnect, MarkIsReadAsATextEndingAtItsFirstZeroByte) {
+    ZeroEndedMarkMachine machine;
+    ports.setOverride(7, machine.path());
+    makeLink();
+    link->portName = "COM7";
+    stopAfter(ui, *link, std::chrono::seconds(20));
+    ASSERT_TRUE(connectMachine(*link));
+    EXPECT_EQ(ui.fieldText(Field::MachineModel), "Z-1");
+    EXPECT_EQ(ui.fieldText(Field::MachineSoftware), "S3");
+    EXPECT_EQ(ui.pane(), deviceFound + readingInfo + infoRead);
 }
 
 // USB mode: the real binding and the stand-in bridge library, pointed at the
