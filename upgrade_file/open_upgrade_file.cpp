@@ -56,9 +56,10 @@ bool readExactly(int fd, std::uint8_t* buffer, std::size_t size) {
 
 // Steps 6 and 8 of the open command with the pause of step 7 in between:
 // the file is held exclusively from opening until it has been read.
-Bytes readExclusively(const std::string& path, Ui* ui) {
+// `systemPath` is in the file system's bytes.
+Bytes readExclusively(const std::string& systemPath, Ui* ui) {
     // Non-blocking: opening a FIFO must not wait for a writer.
-    FileDescriptor file(::open(utf8(path).c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
+    FileDescriptor file(::open(systemPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) {
         if (ui) ui->pumpDelay(1000);
         return {};
@@ -88,7 +89,9 @@ bool rememberFilePath(const std::string& settingsPath, const std::string& shownP
     return writeProfileString(settingsPath, "History", "FilePath", shownPath);
 }
 
-Bytes readUpgradeFileBytes(const std::string& path) { return readExclusively(path, nullptr); }
+Bytes readUpgradeFileBytes(const std::string& path) { return readExclusively(utf8(path), nullptr); }
+
+Bytes readUpgradeFileBytesAt(const std::string& systemPath) { return readExclusively(systemPath, nullptr); }
 
 UpgradeFileOpener::UpgradeFileOpener(Ui& ui, UpgradeFile& file, const std::atomic<bool>& running,
                                      std::string settingsPath)
@@ -120,7 +123,7 @@ UpgradeFileOpener::Outcome UpgradeFileOpener::checkAndLoad(const std::string& pa
                         Field::MachineHardware, Field::MachineSoftware, Field::FilePath})
         ui_.setFieldText(field, "");
 
-    Bytes bytes = readExclusively(path, &ui_);
+    Bytes bytes = readExclusively(utf8(path), &ui_);
     DecodeResult decoded = decodeUpgradeFile(bytes);
     bytes = Bytes();
     if (!decoded.ok()) {

@@ -27,6 +27,11 @@ bool rememberFilePath(const std::string& settingsPath, const std::string& shownP
 // large for memory gives no bytes. `path` is GBK, as the window gives it.
 Bytes readUpgradeFileBytes(const std::string& path);
 
+// The same for a path in the file system's own bytes, as a shell gives it.
+// The command-line companion reads upgrade files through this, so that it
+// accepts and refuses exactly the files the window does.
+Bytes readUpgradeFileBytesAt(const std::string& systemPath);
+
 class UpgradeFileOpener {
 public:
     // `running` is the flag of the upgrade run and the model check

@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <spawn.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -133,6 +134,16 @@ TEST_F(MubtoolFile, InfoExitCodesFollowTheFailureKinds) {
     raw[raw.size() / 2] = static_cast<char>(raw[raw.size() / 2] ^ 0x10);
     writeBytes(path("damaged.mub"), Bytes(raw.begin(), raw.end()));
     EXPECT_EQ(run({"info", path("damaged.mub")}).exitCode, 2);
+
+    // A file another program holds locked is refused as the window refuses it.
+    int holder = ::open(path("out.mub").c_str(), O_RDONLY);
+    ASSERT_GE(holder, 0);
+    ASSERT_EQ(::flock(holder, LOCK_SH), 0);
+    RunResult locked = run({"info", path("out.mub")});
+    ::close(holder);
+    EXPECT_EQ(locked.exitCode, 2);
+    EXPECT_EQ(locked.err, kIllegalText + "\n");
+    EXPECT_EQ(run({"info", path("out.mub")}).exitCode, 0);
 
     writeBytes(path("noid.mub"), sealUpgradeBody("ISPVer=H\r\nFirmware=S\r\ndata=00\r\n"));
     RunResult badFormat = run({"info", path("noid.mub")});

@@ -2,9 +2,9 @@
 // does and prints what it carries.
 #include "platform/gbk_text.h"
 #include "tools/mubtool/command.h"
-#include "tools/mubtool/upgrade_file_io.h"
 #include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/md5.h"
+#include "upgrade_file/open_upgrade_file.h"
 
 #include <cstdio>
 
@@ -38,8 +38,9 @@ int runInfo(const std::vector<std::string>& args) {
         return ExitUsage;
     }
 
-    // A missing or unreadable file is decoded as no bytes, like the window does.
-    Bytes bytes = readWholeFile(args[0]).value_or(Bytes{});
+    // Read by the window's own reader: a missing, unreadable, empty or locked
+    // file is decoded as no bytes.
+    Bytes bytes = readUpgradeFileBytesAt(args[0]);
     DecodeResult result = decodeUpgradeFile(bytes);
     if (!result.ok()) {
         std::fprintf(stderr, "%s\n", utf8(decodeFailureText(*result.failure)).c_str());
