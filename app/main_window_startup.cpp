@@ -29,13 +29,9 @@ namespace mub {
 
 namespace {
 
-// Paths from the settings file are GBK, the program folder is in the file
-// system's own encoding; the dialog takes either.
-QString folderText(const std::string& bytes) {
-    QString asUtf8 = QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
-    if (!asUtf8.contains(QChar::ReplacementCharacter)) return asUtf8;
-    return QString::fromStdString(utf8(bytes));
-}
+// The settings give the dialog's folder in GBK, also when it is the program
+// folder. (GBK bytes can also form valid UTF-8, so they are never guessed.)
+QString folderText(const std::string& bytes) { return QString::fromStdString(utf8(bytes)); }
 
 std::string trimTrailingBlanks(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();

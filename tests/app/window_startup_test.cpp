@@ -187,6 +187,14 @@ private slots:
         QCOMPARE(w.openDialogFolder(), QStringLiteral("/data/fw"));
     }
 
+    void storedFolderIsReadAsGbk() {
+        // "谋" is C4 B1 in GBK, bytes that are also valid UTF-8 (for "ı").
+        folder_->writeSettings("[Port]\r\nPort=COM1\r\nBaudRate=57600\r\n[History]\r\nFilePath=" +
+                               gbk("/data/谋/new.mub") + "\r\n[ImportHistory]\r\nCount=0\r\n");
+        TestWindow& w = startWindow();
+        QCOMPARE(w.openDialogFolder(), QStringLiteral("/data/谋"));
+    }
+
     void usbModeWithoutBridgeLibraryEndsAfterTheBox() {
         folder_->writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=3\r\n");
         window_ = std::make_unique<TestWindow>(folder_->path());
