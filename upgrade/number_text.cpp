@@ -2,6 +2,7 @@
 
 #include "platform/gbk_text.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <cstdio>
@@ -38,6 +39,30 @@ bool isDigit(char c) { return c >= '0' && c <= '9'; }
 // C-locale white space, as strtod skips it.
 bool isSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
+// For a number that from_chars finds out of a double's range: true when it
+// is too large (strtod gives HUGE_VAL), false when too small (strtod gives
+// 0). That follows from the power of ten of its first nonzero digit plus
+// its exponent, which is far from zero either way.
+bool beyondLargest(std::string_view number) {
+    const std::size_t exponentMark = number.find_first_of("eE");
+    const std::string_view mantissa = number.substr(0, exponentMark);
+    const std::size_t point = std::min(mantissa.find('.'), mantissa.size());
+    const std::size_t firstNonZero = mantissa.find_first_of("123456789");
+    if (firstNonZero == std::string_view::npos) return false;
+    const long long power = firstNonZero < point ? static_cast<long long>(point - firstNonZero) - 1
+                                                 : -static_cast<long long>(firstNonZero - point);
+    long long exponent = 0;
+    if (exponentMark != std::string_view::npos) {
+        std::size_t j = exponentMark + 1;
+        const bool negative = j < number.size() && number[j] == '-';
+        if (j < number.size() && (number[j] == '+' || number[j] == '-')) ++j;
+        for (; j < number.size() && isDigit(number[j]); ++j)
+            exponent = std::min(exponent * 10 + (number[j] - '0'), 1'000'000'000LL);
+        if (negative) exponent = -exponent;
+    }
+    return power + exponent > 0;
+}
+
 } // namespace
 
 double readNumber(std::string_view gbkText) {
@@ -72,13 +97,8 @@ double readNumber(std::string_view gbkText) {
     const char* first = text.data() + start;
     const char* last = text.data() + i;
     const auto result = std::from_chars(first, last, value, std::chars_format::general);
-    if (result.ec == std::errc::result_out_of_range) {
-        // strtod gives HUGE_VAL on overflow and 0 on underflow; tell them
-        // apart by the exponent's sign.
-        const bool tiny = std::string_view(first, static_cast<std::size_t>(last - first)).find("e-") != std::string_view::npos ||
-                          std::string_view(first, static_cast<std::size_t>(last - first)).find("E-") != std::string_view::npos;
-        value = tiny ? 0.0 : HUGE_VAL;
-    }
+    if (result.ec == std::errc::result_out_of_range)
+        value = beyondLargest(std::string_view(first, static_cast<std::size_t>(last - first))) ? HUGE_VAL : 0.0;
     return negative ? -value : value;
 }
 

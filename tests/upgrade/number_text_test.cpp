@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <string>
 
 namespace mub {
 namespace {
@@ -25,6 +26,23 @@ TEST(ReadNumber, ReadsTheLeadingDecimalNumberLikeStrtod) {
     EXPECT_DOUBLE_EQ(readNumber("9999999999"), 9999999999.0);
     EXPECT_TRUE(std::isinf(readNumber("1e999")));
     EXPECT_DOUBLE_EQ(readNumber("1e-999"), 0.0);
+}
+
+TEST(ReadNumber, BeyondTheRangeOfADoubleLikeStrtod) {
+    // Too small reads as 0 and too large as infinity, also when the digits
+    // alone, not the exponent, put the number out of range.
+    const std::string zeros(400, '0');
+    EXPECT_EQ(readNumber("0." + zeros + "1"), 0.0);
+    EXPECT_EQ(readNumber("-0." + zeros + "1"), 0.0);
+    EXPECT_EQ(readNumber("0." + zeros + "1e5"), 0.0);
+    EXPECT_EQ(readNumber("1" + zeros), HUGE_VAL);
+    EXPECT_EQ(readNumber("1" + zeros + "e-5"), HUGE_VAL);
+    EXPECT_EQ(readNumber("-1" + zeros + ".5E-9"), -HUGE_VAL);
+    EXPECT_EQ(readNumber("1e99999999999999999999"), HUGE_VAL);
+    EXPECT_EQ(readNumber("1e-99999999999999999999"), 0.0);
+    // Long texts that stay in range are read as usual.
+    EXPECT_DOUBLE_EQ(readNumber("1" + zeros + "e-300"), 1e100);
+    EXPECT_DOUBLE_EQ(readNumber("0." + zeros + "1e300"), 1e-101);
 }
 
 TEST(ReadNumber, FoldsFullWidthFormsFirst) {
