@@ -67,7 +67,9 @@ protected:
     // Runs mubtool with the outputs in files and stdin from /dev/null, or
     // from a terminal that types `typed` once a question prompt appears on
     // stderr. When `interruptOn` appears on stdout, sends SIGINT (Ctrl+C). A
-    // run still going after `limit` is killed and fails the test.
+    // run still going after `limit` is killed and fails the test. With
+    // `stdoutToClosedPipe` stdout is a pipe nobody reads (its reading end is
+    // closed), and the program starts with SIGPIPE at its default action.
     RunResult mubtool(std::vector<std::string> args, const std::string& interruptOn = {},
                       const std::vector<std::string>& env = {}, std::chrono::seconds limit = 60s,
                       const std::string& typed = {}) {
@@ -93,13 +95,29 @@ protected:
         } else {
             posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
         }
-        posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        int pipeEnds[2] = {-1, -1};
+        if (stdoutToClosedPipe) {
+            EXPECT_EQ(::pipe2(pipeEnds, O_CLOEXEC), 0);
+            posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], 1);
+        } else {
+            posix_spawn_file_actions_addopen(&actions, 1, outPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        }
+        posix_spawnattr_t attributes;
+        posix_spawnattr_init(&attributes);
+        sigset_t defaults;
+        sigemptyset(&defaults);
+        sigaddset(&defaults, SIGPIPE);
+        posix_spawnattr_setsigdefault(&attributes, &defaults);
+        posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSIGDEF);
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
         RunResult result;
         const auto start = std::chrono::steady_clock::now();
-        const int rc = ::posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
+        const int rc = ::posix_spawn(&pid, program.c_str(), &actions, &attributes, argv.data(), envp.data());
         posix_spawn_file_actions_destroy(&actions);
+        posix_spawnattr_destroy(&attributes);
+        for (int end : pipeEnds)
+            if (end >= 0) ::close(end);
         if (terminalSide >= 0) ::close(terminalSide);
         EXPECT_EQ(rc, 0);
         if (rc != 0) return result;
@@ -157,6 +175,7 @@ protected:
 
     TempFolder folder;
     int files_ = 0;
+    bool stdoutToClosedPipe = false;
 };
 
 TEST_F(MubtoolUpgrade, FullUpgradeThroughADevicePathSavesTheFilesImage) {
@@ -174,6 +193,19 @@ TEST_F(MubtoolUpgrade, FullUpgradeThroughADevicePathSavesTheFilesImage) {
         EXPECT_EQ(saved(), image) << rep;
         EXPECT_NE(rep.find("\"result\": \"completed\""), std::string::npos) << rep;
     }
+}
+
+TEST_F(MubtoolUpgrade, AReaderOfStdoutThatGoesAwayDoesNotEndTheUpgrade) {
+    // Killed by the broken pipe, the program would leave the machine with a
+    // part of its firmware; it writes the whole image and reports success.
+    const Bytes image = patternImage(2000);
+    const std::string file = pack(image);
+    auto sim = simulate();
+    stdoutToClosedPipe = true;
+    const RunResult r = upgrade(*sim, file);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    report(*sim);
+    EXPECT_EQ(saved(), image);
 }
 
 TEST_F(MubtoolUpgrade, FullUpgradeThroughTheStandInBridge) {
@@ -258,6 +290,32 @@ TEST_F(MubtoolUpgrade, QuestionsAreAskedOnATerminal) {
         if (yes) {
             EXPECT_EQ(saved(), image);
         }
+    }
+}
+
+TEST_F(MubtoolUpgrade, CtrlCBeforeAQuestionStopsWithoutTheBeginCommand) {
+    // Ctrl+C while the machine is being identified (its tone) is pending when
+    // the same-version question comes: it takes effect before the answer, so
+    // the machine is never put into its upgrade mode.
+    const std::string file = pack(patternImage(700), "QM-3000", "HW-1.0", "1.00");
+    const struct {
+        std::vector<std::string> options;
+        std::string typed; // answer typed on a terminal once it asks
+        int rejects;       // a No answer sends Reject
+    } cases[] = {{{"--yes"}, "", 0}, {{}, "y\n", 1}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.typed.empty() ? "--yes" : "terminal");
+        auto sim = simulate();
+        std::vector<std::string> args{"upgrade", "--strict", "--port", sim->path()};
+        args.insert(args.end(), c.options.begin(), c.options.end());
+        args.push_back(file);
+        const RunResult r = mubtool(args, "机器信息读取成功", {}, 60s, c.typed);
+        EXPECT_EQ(r.exitCode, 9) << r.out << r.err;
+        EXPECT_NE(r.out.find("升级被停止！"), std::string::npos) << r.out;
+        EXPECT_EQ(r.out.find("开始更新"), std::string::npos) << r.out;
+        const std::string rep = report(*sim);
+        EXPECT_NE(rep.find("\"upgrades\": 0,"), std::string::npos) << rep;
+        EXPECT_NE(rep.find("\"rejectsReceived\": " + std::to_string(c.rejects) + ","), std::string::npos) << rep;
     }
 }
 

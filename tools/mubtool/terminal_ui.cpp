@@ -42,6 +42,10 @@ void TerminalUi::catchStopSignals() {
     action.sa_flags = SA_RESETHAND;
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
+    // A reader of stdout or stderr that goes away (a closed pipe) must not
+    // end the program halfway through writing the machine: its output is
+    // dropped and the run goes on.
+    std::signal(SIGPIPE, SIG_IGN);
 }
 
 std::string TerminalUi::terminalText(const std::string& gbkText) {
@@ -184,6 +188,9 @@ bool TerminalUi::askYesNo(const std::string& text) {
     }
     std::fflush(out_);
     const std::string question = terminalText(text);
+    // A message box handles the events waiting for the window, so a Stop
+    // pressed just before it opened takes effect now, before the answer.
+    deliverStop();
     if (options_.answer) {
         std::fprintf(err_, "mubtool: question: %s\nmubtool: answered %s (%s)\n", question.c_str(),
                      *options_.answer ? "yes" : "no", *options_.answer ? "--yes" : "--no");
@@ -197,6 +204,12 @@ bool TerminalUi::askYesNo(const std::string& text) {
                      question.c_str());
         std::fflush(err_);
         unanswered_ = true;
+        return false;
+    }
+    if (stopDelivered_) {
+        // Nobody waits for the answer any more: the run was stopped.
+        std::fprintf(err_, "mubtool: question: %s\nmubtool: stopped; answering no\n", question.c_str());
+        std::fflush(err_);
         return false;
     }
     for (;;) {

@@ -66,7 +66,7 @@ public:
 
     // Ctrl+C (SIGINT) and SIGTERM request a stop; the next pause runs onStop
     // once, the way a Stop click runs nested inside a wait. A second Ctrl+C
-    // ends the program at once.
+    // ends the program at once. A closed output pipe (SIGPIPE) is ignored.
     void catchStopSignals();
     std::function<void()> onStop;
     bool stopRequested() const;
