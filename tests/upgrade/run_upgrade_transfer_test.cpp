@@ -90,6 +90,51 @@ TEST_F(Transfer, WithoutReadyTheElapsedTimeCountsFromTheBeginCommand) {
     EXPECT_EQ(ui.progressHistory.size(), 8u + 1u); // no "C": no position 0 from the handshake
 }
 
+TEST_F(Transfer, EachIdentityRequestGivesTheMachineTwoSecondsMore) {
+    // The machine asks at its own pace, each request 1.5 s after the one
+    // before (the first 1.5 s after the begin command), then says "C" a
+    // little before two seconds after its last request, or a little after.
+    for (const std::int64_t readyAfterLast : {1'900'000, 2'100'000}) {
+        SCOPED_TRACE(readyAfterLast);
+        ui.onPump = nullptr;
+        ui.pumpDelay(10'000'000); // the tick count is far from zero when the run starts
+        machine = ScriptedMachine();
+        machine.requestIdentity = false;
+        machine.sendReady = false;
+        machine.followFrames = false;
+        link.running = true;
+        std::int64_t begun = -1;
+        std::size_t said = 0;
+        const std::vector<std::pair<std::int64_t, std::uint8_t>> script = {
+            {1'500'000, 'M'}, {3'000'000, 'P'}, {4'500'000, 'F'}, {4'500'000 + readyAfterLast, 'C'}};
+        ui.onPump = [&] {
+            if (begun < 0) {
+                begun = ui.virtualMicros();
+                return;
+            }
+            if (said < script.size() && ui.virtualMicros() - begun >= script[said].first)
+                machine.say(Bytes{script[said++].second});
+        };
+        EXPECT_TRUE(run());
+        // Every request was answered: none came two seconds after the last.
+        EXPECT_EQ(machine.identityFrames,
+                  (std::vector<Bytes>{buildFrame(std::string_view("AB12")), buildFrame(std::string_view("HW-A")),
+                                      buildFrame(std::string_view("2.0"))}));
+        EXPECT_EQ(machine.stored, file.image);
+        if (readyAfterLast < 2'000'000) {
+            // Ready heard: the time counts from it, the bar started at 0.
+            EXPECT_LT(report.elapsedMs, 100u);
+            EXPECT_EQ(ui.progressHistory.front(), 0);
+        } else {
+            // Two seconds of silence after "F" ended the wait: the time counts
+            // from the begin command.
+            EXPECT_GE(report.elapsedMs, 6500u);
+            EXPECT_LT(report.elapsedMs, 6600u);
+        }
+        ui.progressHistory.clear();
+    }
+}
+
 TEST_F(Transfer, ShortLastBlockIsPaddedAndTheStoredImageMatches) {
     file.image = patternImage(200);
     EXPECT_TRUE(run());

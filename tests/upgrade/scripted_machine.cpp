@@ -62,9 +62,9 @@ void ScriptedMachine::received(const Bytes& packet) {
         }
     } else if (upgrading_ && packet.size() != 133 && packet.size() >= 5 && packet[0] == 0x01 && packet[1] == 0xA5) {
         identityFrames.push_back(packet);
-        if (identityAsked_ < requests.size()) {
+        if (followFrames && identityAsked_ < requests.size()) {
             queue(Bytes{static_cast<std::uint8_t>(requests[identityAsked_++])});
-        } else if (sendReady) {
+        } else if (followFrames && sendReady) {
             queue(Bytes{'C'});
         }
     } else if (packet.size() == 133) {

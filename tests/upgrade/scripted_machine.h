@@ -27,6 +27,7 @@ public:
     // Upgrade side.
     bool requestIdentity = true; // ask "M", "P", "F" after the begin byte
     bool sendReady = true;       // say "C" once the identity was received
+    bool followFrames = true;    // answer an identity frame with the next request or "C"
     // Reply to the k-th block packet (0-based, resends counted); nothing
     // means silence. Default: 0x06 when the packet is well formed, else 0x15.
     std::function<std::optional<std::uint8_t>(std::size_t k, const Bytes& packet)> blockReply;
@@ -44,6 +45,9 @@ public:
     int disconnectCalls = 0;
 
     static bool wellFormed(const Bytes& packet);
+
+    // Bytes the machine sends on its own (a test drives the timing).
+    void say(const Bytes& bytes) { queue(bytes); }
 
     std::int64_t connectBridge(BridgeParams& params, int mode) override;
     std::int64_t setMode(BridgeParams& params, const std::uint8_t* record, int length) override;
