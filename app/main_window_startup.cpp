@@ -140,6 +140,9 @@ bool MainWindow::start() {
 }
 
 void MainWindow::bringToFront() {
+    // A copy that is still starting (or ending at the bridge-library box)
+    // has no window to show yet.
+    if (!started_) return;
     if (isMinimized()) showNormal();
     show();
     raise();

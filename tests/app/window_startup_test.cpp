@@ -198,7 +198,20 @@ private slots:
     void usbModeWithoutBridgeLibraryEndsAfterTheBox() {
         folder_->writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=3\r\n");
         window_ = std::make_unique<TestWindow>(folder_->path());
+        // A second copy started while the box is up ends at once and does
+        // not bring up the window that is never to be shown.
+        int secondExit = -1;
+        window_->onBox = [&](const ShownBox&) {
+            QProcess second;
+            second.setProgram(qEnvironmentVariable("MUB_BIN_DIR") + QStringLiteral("/upgrader"));
+            second.start();
+            if (!second.waitForStarted(5000)) return;
+            waitUntil([&] { return second.state() == QProcess::NotRunning; }, 15000);
+            if (second.exitStatus() == QProcess::NormalExit) secondExit = second.exitCode();
+            waitUntil([&] { return window_->isVisible(); }, 300);
+        };
         QVERIFY(!window_->start());
+        QCOMPARE(secondExit, 0);
         QCOMPARE(window_->exitCode(), 0);
         QCOMPARE(window_->boxes.size(), std::size_t{1});
         QCOMPARE(window_->boxes[0].title, gbk("Korvan升级工具v1.0--生产专用"));
