@@ -7,6 +7,7 @@
 #include "platform/gbk_text.h"
 #include "platform/tone_player.h"
 
+#include <QAbstractButton>
 #include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
@@ -171,12 +172,22 @@ bool MainWindow::messageBox(const std::string& gbkTitle, const std::string& gbkT
     QMessageBox::Icon shownIcon = icon == BoxIcon::Error     ? QMessageBox::Critical
                                   : icon == BoxIcon::Warning ? QMessageBox::Warning
                                                              : QMessageBox::NoIcon;
-    // No owner window: the box stands on its own, like the program's others.
+    // No owner window and not modal: the box stands on its own and the main
+    // window stays usable while it waits (Stop, 清零, the menu, closing), as
+    // with the waits of a run. The box's loop counts as a wait, so a close
+    // handled inside it ends the process instead of unwinding the caller.
     QMessageBox box(shownIcon, displayText(gbkTitle), displayText(gbkText),
                     yesNo ? QMessageBox::Yes | QMessageBox::No : QMessageBox::Ok, nullptr);
     box.setFont(font_);
-    int pressed = box.exec();
-    return yesNo ? pressed == QMessageBox::Yes : true;
+    box.setWindowModality(Qt::NonModal);
+    QEventLoop loop;
+    connect(&box, &QDialog::finished, &loop, &QEventLoop::quit);
+    ++waitDepth_;
+    box.show();
+    loop.exec();
+    --waitDepth_;
+    QAbstractButton* clicked = box.clickedButton();
+    return yesNo ? clicked != nullptr && box.standardButton(clicked) == QMessageBox::Yes : true;
 }
 
 void MainWindow::tone(int hertz, int milliseconds) { playTone(hertz, milliseconds); }

@@ -8,12 +8,15 @@
 #include "platform/gbk_text.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QComboBox>
 #include <QDialog>
 #include <QLabel>
+#include <QMessageBox>
 #include <QPushButton>
 #include <QSignalSpy>
 #include <QTest>
+#include <QTimer>
 #include <QUrl>
 
 #include <memory>
@@ -35,6 +38,35 @@ private:
         return *window_;
     }
 
+    struct SeenBox {
+        QString title;
+        QString text;
+        QMessageBox::Icon icon = QMessageBox::NoIcon;
+        bool ownerless = false;
+        bool blocksTheWindow = true;
+        QString countWhileUp;
+    };
+
+    // Once the next box is up: notes how it looks, clicks 清零 on the main
+    // window behind it, then presses `answer`.
+    void answerNextBox(QMessageBox::StandardButton answer, SeenBox& seen) {
+        QTimer::singleShot(0, window_.get(), [this, answer, &seen] {
+            QMessageBox* box = nullptr;
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (auto* candidate = qobject_cast<QMessageBox*>(top); candidate && candidate->isVisible())
+                    box = candidate;
+            if (!box) return;
+            seen.title = box->windowTitle();
+            seen.text = box->text();
+            seen.icon = box->icon();
+            seen.ownerless = box->parentWidget() == nullptr;
+            seen.blocksTheWindow = QApplication::activeModalWidget() != nullptr;
+            QTest::mouseClick(window_->control(mub::IdClearCountButton), Qt::LeftButton);
+            seen.countWhileUp = QString::fromStdString(window_->fieldText(mub::Field::Count));
+            box->button(answer)->click();
+        });
+    }
+
 private slots:
     void init() { folder_ = std::make_unique<ProgramFolder>(); }
     void cleanup() {
@@ -51,6 +83,41 @@ private slots:
                                       "和电脑连接，打开机器电源。\r\n\r\n第四步：机器进入待机状态后，点击升级按钮。"));
         QVERIFY(!w.boxes[0].error);
         QVERIFY(!w.boxes[0].question);
+    }
+
+    void programBoxesHaveNoOwnerAndLeaveTheWindowUsable() {
+        folder_->writeSettings("[Port]\r\nPort=COM1\r\nBaudRate=57600\r\n[History]\r\nFilePath=\r\n"
+                               "[ImportHistory]\r\nCount=41\r\n");
+        TestWindow& w = startWindow();
+        w.realBoxes = true;
+
+        SeenBox help;
+        answerNextBox(QMessageBox::Ok, help);
+        w.showHelp();
+        QCOMPARE(help.title, QStringLiteral("Tessaline帮助"));
+        QVERIFY(help.text.startsWith(QStringLiteral("第一步：选择波特率。\n\n第二步")));
+        QCOMPARE(help.icon, QMessageBox::NoIcon);
+        QVERIFY(help.ownerless);
+        QVERIFY(!help.blocksTheWindow);
+        QCOMPARE(help.countWhileUp, QStringLiteral("0")); // 清零 was handled while the box waited
+
+        SeenBox error;
+        answerNextBox(QMessageBox::Ok, error);
+        w.errorBox(gbk("错误文本"));
+        QCOMPARE(error.title, QStringLiteral("Korvan升级工具v1.0--生产专用"));
+        QCOMPARE(error.text, QStringLiteral("错误文本"));
+        QCOMPARE(error.icon, QMessageBox::Critical);
+        QVERIFY(error.ownerless && !error.blocksTheWindow);
+
+        SeenBox yes;
+        SeenBox no;
+        answerNextBox(QMessageBox::Yes, yes);
+        QVERIFY(w.askYesNo(gbk("继续？")));
+        answerNextBox(QMessageBox::No, no);
+        QVERIFY(!w.askYesNo(gbk("继续？")));
+        QCOMPARE(yes.icon, QMessageBox::Warning);
+        QCOMPARE(no.title, QStringLiteral("Korvan升级工具v1.0--生产专用"));
+        QVERIFY(!yes.blocksTheWindow && !no.blocksTheWindow);
     }
 
     void downloadOpensThePolicyPage() {

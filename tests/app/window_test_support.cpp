@@ -18,6 +18,7 @@ namespace mub::test {
 bool TestWindow::messageBox(const std::string& title, const std::string& text, BoxIcon icon, bool yesNo) {
     ShownBox box{title, text, icon == BoxIcon::Error, yesNo};
     boxes.push_back(box);
+    if (realBoxes) return MainWindow::messageBox(title, text, icon, yesNo);
     if (onBox) onBox(box);
     if (!yesNo) return true;
     if (answers.empty()) return false;

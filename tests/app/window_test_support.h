@@ -38,6 +38,7 @@ public:
     std::vector<std::pair<int, int>> tones;
     std::optional<int> endedWith;
     std::function<void()> onEnd;
+    bool realBoxes = false; // show the program's own boxes; the test presses their buttons
 
 protected:
     bool messageBox(const std::string& title, const std::string& text, BoxIcon icon, bool yesNo) override;
