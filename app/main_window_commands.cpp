@@ -37,6 +37,9 @@ const std::string& idleCaption() {
 void MainWindow::toggleUpgrade() {
     if (!link_ || !file_.loaded) return;
     if (caption(Control::UpgradeButton) == idleCaption()) {
+        // A model check holds the link (its button is the one that stops
+        // it); an upgrade started under it would fight it for the replies.
+        if (link_->running) return;
         link_->running = true;
         setCaption(Control::UpgradeButton, gbk("停止"));
         setEnabled(Control::DetectModelButton, false);

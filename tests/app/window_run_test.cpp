@@ -233,6 +233,25 @@ private slots:
         QCOMPARE(w.fieldText(Field::Count), std::string("0"));
     }
 
+    void f8DuringAModelCheckLeavesTheCheckAlone() {
+        // The model check owns the link until it ends; an upgrade started
+        // under it would fight it for the machine's replies.
+        TestWindow& w = startAgainst({QStringLiteral("--software"), QStringLiteral("2.05")});
+        bool pressed = false;
+        during([&] { return w.link()->running.load(); }, [&] {
+            pressed = true;
+            emit w.hotKey().pressed();
+        });
+        button(mub::IdDetectModelButton)->click();
+        QVERIFY(pressed);
+        QVERIFY(w.boxes.empty());
+        QCOMPARE(w.fieldText(Field::MachineSoftware), std::string("2.05"));
+        QCOMPARE(w.caption(Control::UpgradeButton), gbk("升级(F8)"));
+        QCOMPARE(w.caption(Control::DetectModelButton), gbk("型号检测"));
+        QVERIFY(!w.link()->running);
+        QCOMPARE(w.fieldText(Field::Count), std::string("0"));
+    }
+
     void modelCheckStopsOnItsSecondClick() {
         TestWindow& w = startAgainst({QStringLiteral("--silent")});
         bool disabledDuringCheck = false;
