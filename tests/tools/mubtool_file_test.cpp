@@ -140,9 +140,11 @@ TEST_F(MubtoolFile, InfoExitCodesFollowTheFailureKinds) {
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_SH), 0);
     RunResult locked = run({"info", path("out.mub")});
+    RunResult lockedUpgrade = run({"upgrade", "--port", "COM1", path("out.mub")});
     ::close(holder);
     EXPECT_EQ(locked.exitCode, 2);
     EXPECT_EQ(locked.err, kIllegalText + "\n");
+    EXPECT_EQ(lockedUpgrade.exitCode, 4); // the file failure, before any port is opened
     EXPECT_EQ(run({"info", path("out.mub")}).exitCode, 0);
 
     writeBytes(path("noid.mub"), sealUpgradeBody("ISPVer=H\r\nFirmware=S\r\ndata=00\r\n"));

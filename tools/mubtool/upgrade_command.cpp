@@ -5,9 +5,9 @@
 #include "platform/gbk_text.h"
 #include "tools/mubtool/command.h"
 #include "tools/mubtool/machine_session.h"
-#include "tools/mubtool/upgrade_file_io.h"
 #include "upgrade/run_upgrade.h"
 #include "upgrade_file/decode_upgrade_file.h"
+#include "upgrade_file/open_upgrade_file.h"
 
 #include <cstdio>
 
@@ -90,7 +90,7 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
 
     // The file, decoded as the window's open command does.
     const std::string& path = options.positional[0];
-    const DecodeResult decoded = decodeUpgradeFile(readWholeFile(path).value_or(Bytes{}));
+    const DecodeResult decoded = decodeUpgradeFile(readUpgradeFileBytesAt(path));
     if (!decoded.ok()) {
         ui.errorBox(decodeFailureText(*decoded.failure));
         return ExitFileFailure;
