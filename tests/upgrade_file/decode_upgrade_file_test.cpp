@@ -147,6 +147,17 @@ TEST(DecodeUpgradeFile, OddHexLengthsAndOverrides) {
     EXPECT_EQ(later.softwareVersion, "1.1");
 }
 
+TEST(DecodeUpgradeFile, FilesMadeWithTheTwentyKeyBytesOpen) {
+    // Files are made elsewhere with the GBK bytes of the key text; a key that
+    // came out in any other encoding would still pass every round trip.
+    const std::string keyBytes = "\xD4\xB6\xBA\xBD\xCA\xFD\xC2\xEB#472913!\xBF\xDA\xC1\xEE";
+    ASSERT_EQ(keyBytes.size(), 20u);
+    EXPECT_EQ(upgradeKey(), keyBytes);
+    SealOptions madeElsewhere;
+    madeElsewhere.key = keyBytes;
+    EXPECT_TRUE(decodeUpgradeFile(sealUpgradeBody(kRegularBody, madeElsewhere)).ok());
+}
+
 TEST(DecodeUpgradeFile, FailureTextsAreTheTwoErrorBoxes) {
     EXPECT_EQ(utf8(decodeFailureText(Illegal)), "非法文件或文件损坏！！！\r\n请选择正确的文件。");
     EXPECT_EQ(utf8(decodeFailureText(BadFormat)), "文件格式错误！！！\r\n请选择正确的文件。");
