@@ -416,6 +416,17 @@ TEST_F(MubtoolUpgrade, DetectPrintsTheIdentityAndEndsWithReject) {
     EXPECT_NE(rep.find("\"rejectsReceived\": 1,"), std::string::npos) << rep;
 }
 
+TEST_F(MubtoolUpgrade, DetectShowsControlCharactersFromTheMachineEscaped) {
+    // An escape sequence in a reported text must not reach the terminal, and
+    // a line break must not split the identity line.
+    auto sim = simulate({"--model", "A\x1b]0;x\x07" "B", "--hardware", "HW\n1"});
+    const RunResult r = mubtool({"detect", "--port", sim->path()});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_NE(r.out.find("机器型号: A\\x1b]0;x\\x07B\n硬件版本: HW\\x0a1\n软件版本: 1.00\n"), std::string::npos) << r.out;
+    EXPECT_EQ(r.out.find('\x1b'), std::string::npos);
+    EXPECT_EQ(r.out.find('\x07'), std::string::npos);
+}
+
 TEST_F(MubtoolUpgrade, CtrlCStopsADetectThatFindsNothing) {
     auto sim = simulate({"--silent"});
     const RunResult r = mubtool({"detect", "--port", sim->path()}, "联机中");
