@@ -1,5 +1,7 @@
-// File access for the mubtool commands that read and write upgrade files.
-// Paths are taken as the shell gives them (bytes, no conversion).
+// File access for mubtool pack: reading the firmware image and writing the
+// upgrade file. (Upgrade files are read with the window's own reader,
+// readUpgradeFileBytesAt in upgrade_file/open_upgrade_file.h.) Paths are
+// taken as the shell gives them (bytes, no conversion).
 #pragma once
 
 #include "upgrade_file/upgrade_file.h"
