@@ -20,6 +20,10 @@ constexpr int idlePassLimit = 20; // gives up on the 21st pass with nothing new
 MachineLink::MachineLink(Ui& ui, SerialChannel& serial, BridgeLibrary* bridge, bool usbMode)
     : ui_(ui), serial_(serial), bridge_(bridge), usbMode_(usbMode) {}
 
+// The channel usually outlives the link (it is declared first); without this
+// its listener could still deliver to a link that is gone.
+MachineLink::~MachineLink() { serial_.close(); }
+
 std::uint32_t MachineLink::linkStatus() const {
     std::lock_guard<std::mutex> guard(lock_);
     return linkStatus_;

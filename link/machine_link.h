@@ -25,6 +25,8 @@ class MachineLink {
 public:
     // `bridge` is used only in USB mode and may be null in COM mode.
     MachineLink(Ui& ui, SerialChannel& serial, BridgeLibrary* bridge, bool usbMode);
+    // Closes the serial channel: its handlers report to this object.
+    ~MachineLink();
 
     Ui& ui() { return ui_; }
     bool usbMode() const { return usbMode_; }

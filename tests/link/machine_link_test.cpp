@@ -291,6 +291,22 @@ TEST(ComLinkOverPty, ReplyWaitingInThePortWhenAReadEndsReachesTheNextRead) {
     serial.close();
 }
 
+TEST(ComLinkOverPty, LinkGoingAwayClosesTheChannelThatReportsToIt) {
+    PtyPeer peer;
+    PortTable ports;
+    ports.setOverride(5, peer.path);
+    SerialChannel serial(ports);
+    FakeUi ui(FakeUi::Clock::Virtual);
+    {
+        MachineLink link(ui, serial, nullptr, false);
+        ASSERT_TRUE(serial.open(5, SerialSettings{}, [&link](const std::uint8_t* bytes, std::int32_t count) {
+            link.onSerialData(bytes, count);
+        }));
+    }
+    // The listener would otherwise deliver the next bytes to a link that is gone.
+    EXPECT_FALSE(serial.isOpen());
+}
+
 // Serial services that tell when the port's queues were discarded.
 class FlushWatch : public LinuxSerialPort {
 public:
