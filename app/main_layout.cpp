@@ -8,7 +8,7 @@ namespace {
 
 using K = ControlKind;
 
-constexpr std::array<ControlSpec, 29> controls{{
+constexpr std::array<ControlTemplate, 29> controls{{
     {1001, "", K::GroupBox, "文件信息", 3, 6, 104, 53, false},
     {1022, "openFileButton", K::PushButton, "打开文件", 168, 169, 54, 15, false},
     {1029, "upgradeButton", K::PushButton, "升级(F8)", 149, 145, 71, 15, false},
@@ -56,11 +56,11 @@ constexpr std::array<MenuSpec, 11> menuBar{{
 
 } // namespace
 
-std::span<const ControlSpec> mainWindowControls() { return controls; }
+std::span<const ControlTemplate> mainWindowControls() { return controls; }
 
-const ControlSpec* findControlSpec(int id) {
-    for (const ControlSpec& spec : controls)
-        if (spec.id == id) return &spec;
+const ControlTemplate* findControlSpec(int id) {
+    for (const ControlTemplate& control : controls)
+        if (control.id == id) return &control;
     return nullptr;
 }
 

@@ -19,7 +19,7 @@ enum class ControlKind {
     PercentLabel, // transparent, text vertically centred, over the progress bar
 };
 
-struct ControlSpec {
+struct ControlTemplate {
     int id;
     const char* name; // role name, empty for captions and frames
     ControlKind kind;
@@ -33,8 +33,8 @@ inline constexpr int mainWindowWidthDu = 225;
 inline constexpr int mainWindowHeightDu = 200;
 
 // Template order, which is also the tab order.
-std::span<const ControlSpec> mainWindowControls();
-const ControlSpec* findControlSpec(int id);
+std::span<const ControlTemplate> mainWindowControls();
+const ControlTemplate* findControlSpec(int id);
 
 // Menu bar: a top-level menu has id 0 and starts a new menu; an item with an
 // empty text is a separator. Texts after a tab are printed hints only.

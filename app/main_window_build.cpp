@@ -58,15 +58,15 @@ void MainWindow::buildControls() {
     setCentralWidget(client_);
 
     QWidget* previousTabStop = nullptr;
-    for (const ControlSpec& spec : mainWindowControls()) {
+    for (const ControlTemplate& control : mainWindowControls()) {
         QWidget* widget = nullptr;
         bool tabStop = false;
-        switch (spec.kind) {
+        switch (control.kind) {
         case ControlKind::GroupBox:
-            widget = new QGroupBox(text(spec.text), client_);
+            widget = new QGroupBox(text(control.text), client_);
             break;
         case ControlKind::PushButton: {
-            auto* button = new QPushButton(text(spec.text), client_);
+            auto* button = new QPushButton(text(control.text), client_);
             button->setAutoDefault(false);
             widget = button;
             tabStop = true;
@@ -80,17 +80,17 @@ void MainWindow::buildControls() {
             break;
         }
         case ControlKind::ReadOnlyEdit: {
-            auto* edit = new QLineEdit(text(spec.text), client_);
+            auto* edit = new QLineEdit(text(control.text), client_);
             edit->setReadOnly(true);
             widget = edit;
-            tabStop = spec.id == IdCountField;
+            tabStop = control.id == IdCountField;
             break;
         }
         case ControlKind::Label:
         case ControlKind::CentredLabel: {
-            auto* label = new QLabel(text(spec.text), client_);
+            auto* label = new QLabel(text(control.text), client_);
             label->setTextFormat(Qt::PlainText);
-            label->setAlignment((spec.kind == ControlKind::CentredLabel ? Qt::AlignHCenter : Qt::AlignLeft) |
+            label->setAlignment((control.kind == ControlKind::CentredLabel ? Qt::AlignHCenter : Qt::AlignLeft) |
                                 Qt::AlignTop);
             widget = label;
             break;
@@ -129,7 +129,7 @@ void MainWindow::buildControls() {
             break;
         }
         case ControlKind::PercentLabel: {
-            auto* label = new QLabel(text(spec.text), client_);
+            auto* label = new QLabel(text(control.text), client_);
             label->setTextFormat(Qt::PlainText);
             label->setAlignment(Qt::AlignLeft | Qt::AlignVCenter);
             label->setAutoFillBackground(false);
@@ -139,20 +139,20 @@ void MainWindow::buildControls() {
             break;
         }
         }
-        if (spec.kind != ControlKind::StatusBar) widget->setGeometry(units_.rect(spec.x, spec.y, spec.w, spec.h));
-        widget->setObjectName(QString::fromLatin1(*spec.name ? spec.name : "control") +
-                              (*spec.name ? QString() : QString::number(spec.id)));
-        widget->setProperty("ctrlId", spec.id);
+        if (control.kind != ControlKind::StatusBar) widget->setGeometry(units_.rect(control.x, control.y, control.w, control.h));
+        widget->setObjectName(QString::fromLatin1(*control.name ? control.name : "control") +
+                              (*control.name ? QString() : QString::number(control.id)));
+        widget->setProperty("ctrlId", control.id);
         widget->setFocusPolicy(tabStop ? Qt::StrongFocus
-                                       : (spec.kind == ControlKind::ReadOnlyEdit || spec.kind == ControlKind::MessagePane
+                                       : (control.kind == ControlKind::ReadOnlyEdit || control.kind == ControlKind::MessagePane
                                               ? Qt::ClickFocus
                                               : Qt::NoFocus));
-        if (spec.hidden) widget->hide();
+        if (control.hidden) widget->hide();
         if (tabStop) {
             if (previousTabStop) QWidget::setTabOrder(previousTabStop, widget);
             previousTabStop = widget;
         }
-        controls_[spec.id] = widget;
+        controls_[control.id] = widget;
     }
 
     upgradeButton_ = static_cast<QPushButton*>(controls_.at(IdUpgradeButton));
@@ -178,21 +178,21 @@ void MainWindow::buildControls() {
 void MainWindow::buildMenuBar() {
     QMenuBar* bar = menuBar();
     QMenu* menu = nullptr;
-    for (const MenuSpec& spec : mainMenuBar()) {
-        if (spec.topLevel) {
-            menu = bar->addMenu(text(spec.text));
+    for (const MenuSpec& control : mainMenuBar()) {
+        if (control.topLevel) {
+            menu = bar->addMenu(text(control.text));
             continue;
         }
         if (!menu) continue;
-        if (!*spec.text) {
+        if (!*control.text) {
             menu->addSeparator();
             continue;
         }
         // The text after the tab is printed as a hint; no shortcut is set.
-        QAction* action = menu->addAction(text(spec.text));
-        action->setObjectName(QStringLiteral("menu%1").arg(spec.id));
-        action->setProperty("ctrlId", spec.id);
-        actions_[spec.id] = action;
+        QAction* action = menu->addAction(text(control.text));
+        action->setObjectName(QStringLiteral("menu%1").arg(control.id));
+        action->setProperty("ctrlId", control.id);
+        actions_[control.id] = action;
     }
     connect(actions_.at(MenuOpen), &QAction::triggered, this, [this] { openUpgradeFileCommand(); });
     connect(actions_.at(MenuExit), &QAction::triggered, this, [this] { exitCommand(); });

@@ -98,18 +98,18 @@ private slots:
         QWidget* client = w.centralWidget();
         QCOMPARE(client->size(), QSize(du.x(mub::mainWindowWidthDu), du.y(mub::mainWindowHeightDu)));
 
-        for (const mub::ControlSpec& spec : mub::mainWindowControls()) {
-            QWidget* widget = w.control(spec.id);
-            QVERIFY2(widget, qPrintable(QString::number(spec.id)));
-            QCOMPARE(widget->property("ctrlId").toInt(), spec.id);
-            if (spec.kind == mub::ControlKind::StatusBar) {
+        for (const mub::ControlTemplate& control : mub::mainWindowControls()) {
+            QWidget* widget = w.control(control.id);
+            QVERIFY2(widget, qPrintable(QString::number(control.id)));
+            QCOMPARE(widget->property("ctrlId").toInt(), control.id);
+            if (control.kind == mub::ControlKind::StatusBar) {
                 QCOMPARE(widget->geometry().bottom(), client->height() - 1);
                 QCOMPARE(widget->width(), client->width());
                 continue;
             }
-            QCOMPARE(widget->geometry(), du.rect(spec.x, spec.y, spec.w, spec.h));
-            bool hiddenByStartup = spec.id == mub::IdProgressBar || spec.id == mub::IdPercentLabel;
-            QCOMPARE(widget->isVisible(), !spec.hidden && !hiddenByStartup);
+            QCOMPARE(widget->geometry(), du.rect(control.x, control.y, control.w, control.h));
+            bool hiddenByStartup = control.id == mub::IdProgressBar || control.id == mub::IdPercentLabel;
+            QCOMPARE(widget->isVisible(), !control.hidden && !hiddenByStartup);
         }
         // The progress display lies over the status bar.
         QVERIFY(w.control(mub::IdProgressBar)->geometry().intersects(w.control(mub::IdStatusBar)->geometry()));
