@@ -65,7 +65,8 @@ bool PtyLine::read(std::vector<std::uint8_t>& out, int timeoutMs, const std::ato
     if (master_ < 0) return false;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
     for (;;) {
-        if (stop.load()) return false;
+        // Bytes already received are taken even after a stop, so a last
+        // byte the tool wrote before going away still counts.
         std::uint8_t buffer[512];
         ssize_t n = ::read(master_, buffer, sizeof buffer);
         if (n > 0) {
@@ -74,6 +75,7 @@ bool PtyLine::read(std::vector<std::uint8_t>& out, int timeoutMs, const std::ato
             out.insert(out.end(), buffer, buffer + n);
             return true;
         }
+        if (stop.load()) return false;
         int wait = sliceMs;
         if (timeoutMs >= 0) {
             auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();

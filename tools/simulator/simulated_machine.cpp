@@ -31,6 +31,9 @@ void SimulatedMachine::run() {
     while (!stop_.load() && !hungUp_) {
         if (nextByte(byte, -1)) handleIdleByte(byte);
     }
+    // Count what the tool sent just before the stop (a final Reject, say);
+    // bounded, so a tool that keeps probing cannot hold the exit up.
+    for (int left = 4096; left > 0 && !hungUp_ && nextByte(byte, 0); --left) handleIdleByte(byte);
     if (report_.result == "identifying" || report_.result == "transferring") report_.result = "stopped";
     saveReport();
 }
