@@ -145,6 +145,8 @@ private:
     QWidget* widgetFor(Control control) const;
     QLineEdit* lineFor(Field field) const;
     void quitWaits();
+    // The pause behind pumpDelay (wakeable false) and pumpWait (true).
+    void pause(std::int32_t microseconds, bool wakeable);
 
     QString programDir_;
     QFont font_;

@@ -222,35 +222,23 @@ bool MainWindow::runFileDialog(QString& path) {
 // From 1 ms on an event loop waits for a precise timer; what remains (and
 // every shorter pause) is handled events plus sleeps up to the deadline, so
 // the pause never ends early and never spins a core.
-void MainWindow::pumpDelay(std::int32_t microseconds) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(microseconds > 0 ? microseconds : 0);
-    ++waitDepth_;
-    if (microseconds >= 1000) {
-        QEventLoop loop;
-        QTimer timer;
-        timer.setTimerType(Qt::PreciseTimer);
-        timer.setSingleShot(true);
-        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(microseconds / 1000);
-        loop.exec();
-    }
-    for (;;) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        Clock::time_point now = Clock::now();
-        if (now >= deadline) break;
-        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::milliseconds(1)));
-    }
-    --waitDepth_;
-}
+void MainWindow::pumpDelay(std::int32_t microseconds) { pause(microseconds, false); }
 
+// The same pause, ended early by wake(); a wake that came before it began
+// ends it at once.
 void MainWindow::pumpWait(std::int32_t microseconds) {
-    using Clock = std::chrono::steady_clock;
     if (woken_.exchange(false)) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         return;
     }
+    pause(microseconds, true);
+}
+
+void MainWindow::pause(std::int32_t microseconds, bool wakeable) {
+    using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(microseconds > 0 ? microseconds : 0);
+    // A wakeable pause looks at its flag more often than a plain one needs to.
+    const Clock::duration step = wakeable ? Clock::duration(std::chrono::microseconds(200)) : std::chrono::milliseconds(1);
     ++waitDepth_;
     if (microseconds >= 1000) {
         QEventLoop loop;
@@ -259,19 +247,19 @@ void MainWindow::pumpWait(std::int32_t microseconds) {
         timer.setSingleShot(true);
         connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
         timer.start(microseconds / 1000);
-        waitLoops_.push_back(&loop);
-        // A wake that came between the test above and here has posted its
+        // A wake that came between the caller's test and here has posted its
         // quit already; it is delivered inside exec.
+        if (wakeable) waitLoops_.push_back(&loop);
         loop.exec();
-        waitLoops_.pop_back();
+        if (wakeable) waitLoops_.pop_back();
     }
-    while (!woken_.load()) {
+    while (!(wakeable && woken_.load())) {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
         Clock::time_point now = Clock::now();
-        if (now >= deadline || woken_.load()) break;
-        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, std::chrono::microseconds(200)));
+        if (now >= deadline || (wakeable && woken_.load())) break;
+        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, step));
     }
-    woken_ = false;
+    if (wakeable) woken_ = false;
     --waitDepth_;
 }
 
