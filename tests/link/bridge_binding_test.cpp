@@ -3,6 +3,7 @@
 #include "link/bridge_binding.h"
 
 #include "platform/bridge_abi.h"
+#include "tests/link/raw_pty.h"
 #include "tests/support/simulator_process.h"
 
 #include <gtest/gtest.h>
@@ -54,45 +55,9 @@ TEST(BridgeBinding, MissingFileOrFunctionsFailClearly) {
     EXPECT_EQ(lowWord32(binding.disconnectBridge(params)), StatusOk);
 }
 
-// A pseudo-terminal standing for the USB-serial device.
-struct FakeDevice {
-    int master = -1;
-    std::string path;
-    FakeDevice() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        ::grantpt(master);
-        ::unlockpt(master);
-        path = ::ptsname(master);
-        termios tio{};
-        ::tcgetattr(master, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(master, TCSANOW, &tio);
-    }
-    ~FakeDevice() { unplug(); }
-    void unplug() {
-        if (master >= 0) ::close(master);
-        master = -1;
-    }
-    std::string take(std::size_t count) const {
-        std::string got;
-        while (got.size() < count) {
-            pollfd p{master, POLLIN, 0};
-            if (::poll(&p, 1, 1000) <= 0) break;
-            char buffer[64];
-            ssize_t n = ::read(master, buffer, std::min(sizeof buffer, count - got.size()));
-            if (n <= 0) break;
-            got.append(buffer, static_cast<std::size_t>(n));
-        }
-        return got;
-    }
-    void put(const std::string& bytes) const {
-        ASSERT_EQ(::write(master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-};
-
 struct StandInBridge : ::testing::Test {
     BridgeBinding bridge;
-    FakeDevice device;
+    test::RawPty device; // stands for the USB-serial device
     BridgeParams params;
 
     void SetUp() override {

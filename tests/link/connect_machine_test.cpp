@@ -5,6 +5,7 @@
 #include "link/frame.h"
 #include "link/machine_link.h"
 #include "platform/gbk_text.h"
+#include "tests/link/raw_pty.h"
 #include "tests/support/fake_ui.h"
 #include "tests/support/simulator_process.h"
 
@@ -165,23 +166,12 @@ TEST_F(ComConnect, LinkLostAfterAnAnswerSearchesAgainFromThatPort) {
 // requests with frames.
 class ZeroEndedMarkMachine {
 public:
-    ZeroEndedMarkMachine() {
-        master_ = ::posix_openpt(O_RDWR | O_NOCTTY);
-        ::grantpt(master_);
-        ::unlockpt(master_);
-        path_ = ::ptsname(master_);
-        termios tio{};
-        ::tcgetattr(master_, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(master_, TCSANOW, &tio);
-        thread_ = std::thread([this] { play(); });
-    }
+    ZeroEndedMarkMachine() { thread_ = std::thread([this] { play(); }); }
     ~ZeroEndedMarkMachine() {
         done_ = true;
         thread_.join();
-        ::close(master_);
     }
-    const std::string& path() const { return path_; }
+    const std::string& path() const { return pty_.path; }
 
 private:
     void reply(const Bytes& bytes) {
@@ -205,9 +195,9 @@ private:
             if (byte == 'F') reply(buildFrame(std::string_view("S3")));
         }
     }
-    int master_ = -1;
+    test::RawPty pty_;
+    const int master_ = pty_.master;
     int confirmLeft_ = 0;
-    std::string path_;
     std::atomic<bool> done_{false};
     std::thread thread_;
 };

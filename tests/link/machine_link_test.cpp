@@ -2,6 +2,7 @@
 
 #include "platform/linux_serial_port.h"
 #include "serial/serial_channel.h"
+#include "tests/link/raw_pty.h"
 #include "tests/support/fake_ui.h"
 
 #include <gtest/gtest.h>
@@ -175,26 +176,8 @@ TEST_F(ComLink, ReadEmptiesBufferFilledFromAnotherThread) {
     EXPECT_EQ(total, 200u); // nothing lost or doubled
 }
 
-// A pseudo-terminal the test plays the machine on, opened as COM5.
-struct PtyPeer {
-    int master = -1;
-    std::string path;
-    PtyPeer() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        ::grantpt(master);
-        ::unlockpt(master);
-        path = ::ptsname(master);
-        termios tio{};
-        ::tcgetattr(master, &tio);
-        ::cfmakeraw(&tio);
-        ::tcsetattr(master, TCSANOW, &tio);
-    }
-    ~PtyPeer() { ::close(master); }
-    void send(std::uint8_t byte) const { ASSERT_EQ(::write(master, &byte, 1), 1); }
-};
-
 TEST(ComLinkOverPty, ReplyArrivingAsAReadEndsReachesTheNextRead) {
-    PtyPeer peer;
+    test::RawPty peer; // the machine, opened as COM5
     PortTable ports;
     ports.setOverride(5, peer.path);
     SerialChannel serial(ports);
@@ -241,7 +224,7 @@ TEST(ComLinkOverPty, ReplyArrivingAsAReadEndsReachesTheNextRead) {
 }
 
 TEST(ComLinkOverPty, ReplyWaitingInThePortWhenAReadEndsReachesTheNextRead) {
-    PtyPeer peer;
+    test::RawPty peer; // the machine, opened as COM5
     PortTable ports;
     ports.setOverride(5, peer.path);
     SerialChannel serial(ports);
@@ -292,7 +275,7 @@ TEST(ComLinkOverPty, ReplyWaitingInThePortWhenAReadEndsReachesTheNextRead) {
 }
 
 TEST(ComLinkOverPty, LinkGoingAwayClosesTheChannelThatReportsToIt) {
-    PtyPeer peer;
+    test::RawPty peer; // the machine, opened as COM5
     PortTable ports;
     ports.setOverride(5, peer.path);
     SerialChannel serial(ports);
@@ -325,7 +308,7 @@ public:
 };
 
 TEST(ComLinkOverPty, BytesOfAnEarlierExchangeDeliveredDuringThePurgeAreDropped) {
-    PtyPeer peer;
+    test::RawPty peer; // the machine, opened as COM5
     PortTable ports;
     ports.setOverride(5, peer.path);
     FlushWatch services;
