@@ -32,8 +32,7 @@ private:
     std::unique_ptr<TestWindow> window_;
 
     TestWindow& startWindow() {
-        window_ = std::make_unique<TestWindow>(folder_->path());
-        if (!window_->start()) qWarning("start-up ended early");
+        window_ = startedWindow(*folder_);
         window_->show();
         return *window_;
     }

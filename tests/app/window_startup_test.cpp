@@ -37,9 +37,7 @@ private:
     std::unique_ptr<TestWindow> window_;
 
     TestWindow& startWindow() {
-        window_ = std::make_unique<TestWindow>(folder_->path());
-        bool started = window_->start();
-        if (!started) qWarning("start-up ended early");
+        window_ = startedWindow(*folder_);
         return *window_;
     }
 

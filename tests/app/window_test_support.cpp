@@ -120,4 +120,10 @@ void prepareWindowTestEnvironment() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
+std::unique_ptr<TestWindow> startedWindow(const ProgramFolder& folder) {
+    auto window = std::make_unique<TestWindow>(folder.path());
+    if (!window->start()) qWarning("start-up ended early");
+    return window;
+}
+
 } // namespace mub::test

@@ -10,6 +10,7 @@
 
 #include <deque>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -66,6 +67,10 @@ struct ProgramFolder {
                                  const std::string& software, std::size_t imageBytes) const;
     std::string writeBytes(const QString& name, const std::string& bytes) const;
 };
+
+// A test window for the program folder, with its start-up run (a warning
+// when start-up ended early, as a missing bridge library makes it).
+std::unique_ptr<TestWindow> startedWindow(const ProgramFolder& folder);
 
 // The value of `key` in `section` of an INI text, nullopt when missing.
 std::optional<std::string> iniValue(const std::string& text, const std::string& section, const std::string& key);
