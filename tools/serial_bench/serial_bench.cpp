@@ -235,16 +235,20 @@ void closeLatency(Pty& pty) {
     mub::SerialChannel channel;
     channel.ports().setOverride(benchPort, pty.path);
     const int rounds = 20;
+    // Opens and closes `rounds` times; total and worst time of the closes.
+    auto measureCloses = [&](double& total, double& worst) {
+        for (int i = 0; i < rounds; ++i) {
+            if (!openChannel(channel, [](const std::uint8_t*, std::int32_t) {})) std::exit(1);
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            auto start = Clock::now();
+            channel.close();
+            double s = secondsSince(start);
+            total += s;
+            worst = std::max(worst, s);
+        }
+    };
     double idleWorst = 0, idleTotal = 0;
-    for (int i = 0; i < rounds; ++i) {
-        if (!openChannel(channel, [](const std::uint8_t*, std::int32_t) {})) std::exit(1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        auto start = Clock::now();
-        channel.close();
-        double s = secondsSince(start);
-        idleTotal += s;
-        idleWorst = std::max(idleWorst, s);
-    }
+    measureCloses(idleTotal, idleWorst);
     std::atomic<bool> stop{false};
     std::thread chatter([&] {
         std::uint8_t block[512] = {};
@@ -252,15 +256,7 @@ void closeLatency(Pty& pty) {
             if (::write(pty.master, block, sizeof block) < 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
     });
     double busyWorst = 0, busyTotal = 0;
-    for (int i = 0; i < rounds; ++i) {
-        if (!openChannel(channel, [](const std::uint8_t*, std::int32_t) {})) std::exit(1);
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        auto start = Clock::now();
-        channel.close();
-        double s = secondsSince(start);
-        busyTotal += s;
-        busyWorst = std::max(busyWorst, s);
-    }
+    measureCloses(busyTotal, busyWorst);
     stop = true;
     chatter.join();
     std::printf("close: idle mean %.3f ms, worst %.3f ms; while data flows mean %.3f ms, worst %.3f ms (%d rounds each)\n",
