@@ -220,7 +220,8 @@ bool Connection::probeOpenPort() {
     for (int probe = 0; probe < probesPerPort && running(); ++probe) {
         ui_.pumpDelay(10);
         if (send(Bytes{0x7F}) != StatusOk) {
-            ui_.setMessage(t.probeLost);
+            // A Stop closes the port under the probe; its text stays.
+            if (running()) ui_.setMessage(t.probeLost);
             messagesAllowed_ = false;
             return false;
         }

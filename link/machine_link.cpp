@@ -14,6 +14,12 @@ std::int32_t counterValue(std::uint32_t counter) { return static_cast<std::int16
 
 constexpr std::int32_t pollMicros = 1000;
 constexpr int idlePassLimit = 20; // gives up on the 21st pass with nothing new
+// The longest valid frame: 255 payload bytes, header, length and checksum.
+// A framed read that has gathered more holds no valid reply and ends.
+constexpr std::size_t longestFrame = 255 + 5;
+// What the receive buffer keeps of a machine that streams while nobody reads
+// (during a tone or a question): the newest bytes, far more than any reply.
+constexpr std::size_t receiveBufferLimit = 4096;
 
 } // namespace
 
@@ -91,6 +97,8 @@ Bytes MachineLink::readUsb(std::int32_t count, bool raw) {
 
 Bytes MachineLink::readCom(std::int32_t count, bool raw) {
     const std::int64_t target = raw ? count : 0; // 0: until a line end
+    // A read made for a running operation ends once Stop clears the flag.
+    const bool stoppable = running.load();
     int idlePasses = 0;
     std::size_t previousLength = 0;
     for (;;) {
@@ -104,8 +112,11 @@ Bytes MachineLink::readCom(std::int32_t count, bool raw) {
         arrivalsAtWaitEnd_ = arrivals_;
         const std::size_t length = receiveBuffer_.size();
         bool done = false;
-        if (target == 0) {
-            done = length >= 2 && receiveBuffer_[length - 2] == 0x0D && receiveBuffer_[length - 1] == 0x0A;
+        if (stoppable && !running.load()) {
+            done = true;
+        } else if (target == 0) {
+            done = (length >= 2 && receiveBuffer_[length - 2] == 0x0D && receiveBuffer_[length - 1] == 0x0A) ||
+                   length > longestFrame;
         } else {
             done = static_cast<std::int64_t>(length) >= target;
         }
@@ -140,6 +151,9 @@ void MachineLink::onSerialData(const std::uint8_t* bytes, std::int32_t count) {
     {
         std::lock_guard<std::mutex> guard(lock_);
         receiveBuffer_.insert(receiveBuffer_.end(), bytes, bytes + count);
+        if (receiveBuffer_.size() > receiveBufferLimit)
+            receiveBuffer_.erase(receiveBuffer_.begin(),
+                                 receiveBuffer_.end() - static_cast<std::ptrdiff_t>(receiveBufferLimit));
         ++arrivals_;
     }
     ui_.wake();

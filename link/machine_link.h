@@ -38,6 +38,8 @@ public:
     std::uint32_t writePacket(const Bytes& data);
     // raw: `count` bytes (fewer when they do not come; over COM also more);
     // framed (raw false): one framed reply, count ignored. Empty: nothing came.
+    // Over COM a read ends early when Stop clears `running` during it, and a
+    // framed read ends once it holds more bytes than the longest frame.
     Bytes readPacket(std::int32_t count, bool raw);
 
     std::uint32_t linkStatus() const;

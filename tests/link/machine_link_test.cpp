@@ -153,6 +153,30 @@ TEST_F(ComLink, BytesArrivingDuringTheReadRestartTheIdleCount) {
     EXPECT_EQ(pass, 25);
 }
 
+TEST_F(ComLink, AMachineThatKeepsStreamingHoldsNoReadAndFillsNoMemory) {
+    // Bytes on every pass and never a line end: a framed read ends once it
+    // holds more than the longest frame.
+    ui.onPump = [&] { deliver(Bytes(64, 0x55)); };
+    const std::size_t framed = link.readPacket(0, false).size();
+    EXPECT_GT(framed, 260u);
+    EXPECT_LE(framed, 260u + 64u);
+    // A read for a running operation ends as soon as Stop clears the flag.
+    link.running = true;
+    int pass = 0;
+    ui.onPump = [&] {
+        deliver({0x55});
+        if (++pass == 3) link.running = false;
+    };
+    EXPECT_EQ(link.readPacket(0, false).size(), 3u);
+    // While nobody reads, only the newest bytes are kept.
+    ui.onPump = nullptr;
+    for (int i = 0; i < 1000; ++i) deliver(Bytes(100, static_cast<std::uint8_t>(i)));
+    const Bytes kept = link.readPacket(1, true);
+    EXPECT_EQ(kept.size(), 4096u);
+    EXPECT_EQ(kept.front(), static_cast<std::uint8_t>(959));
+    EXPECT_EQ(kept.back(), static_cast<std::uint8_t>(999));
+}
+
 TEST_F(ComLink, StatusAndErrorHandlersSetLinkStatus) {
     link.onSerialStatus(0, 5, 0, 0);
     EXPECT_EQ(link.linkStatus(), StatusOk);
