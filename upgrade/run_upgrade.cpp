@@ -60,7 +60,17 @@ private:
         report_.outcome = outcome;
         report_.blocksDone = blocksDone_;
         report_.totalFailures = totalFailures_;
+        report_.timeouts = timeouts_;
+        report_.rejectedBlocks = rejectedBlocks_;
         return outcome == UpgradeOutcome::Completed;
+    }
+
+    // Stop cleared the running flag: the link is released and nothing more
+    // is sent or shown; the pane keeps the Stop's own text.
+    bool stopped() {
+        if (link_.bridge()) link_.bridge()->disconnectBridge(link_.bridgeParams());
+        link_.serial().close();
+        return end(UpgradeOutcome::Stopped);
     }
 
     bool refuse(const std::string& utf8Text, UpgradeOutcome outcome) {
@@ -106,15 +116,18 @@ private:
             return refuse("硬件版本不匹配！请选择正确的文件。", UpgradeOutcome::HardwareMismatch);
         if (machineModel != file_.modelId && !productionOnly(ui_) && running())
             return refuse("型号不匹配！请选择正确的文件。", UpgradeOutcome::ModelMismatch);
+        // A Stop while a question is open answers it: nothing is sent.
         if (machineSoftware == file_.softwareVersion && !productionOnly(ui_) && running()) {
-            if (!ui_.askYesNo(gbk("软件版本相同,是否继续更新！“是”继续，“否”不更新。")))
-                return decline("软件版本相同！您取消了本次更新。", UpgradeOutcome::SameVersionDeclined);
+            const bool yes = ui_.askYesNo(gbk("软件版本相同,是否继续更新！“是”继续，“否”不更新。"));
+            if (!running()) return end(UpgradeOutcome::Stopped);
+            if (!yes) return decline("软件版本相同！您取消了本次更新。", UpgradeOutcome::SameVersionDeclined);
         }
         const double machineNumber = readNumber(machineSoftware);
         const double fileNumber = readNumber(file_.softwareVersion);
         if (machineNumber - fileNumber > 0.0000001 && !productionOnly(ui_) && running()) {
-            if (!ui_.askYesNo(gbk("升级文件是旧版本，是否继续更新！“是”继续，“否”不更新")))
-                return decline("升级文件是旧版本！您取消了本次更新。", UpgradeOutcome::OlderVersionDeclined);
+            const bool yes = ui_.askYesNo(gbk("升级文件是旧版本，是否继续更新！“是”继续，“否”不更新"));
+            if (!running()) return end(UpgradeOutcome::Stopped);
+            if (!yes) return decline("升级文件是旧版本！您取消了本次更新。", UpgradeOutcome::OlderVersionDeclined);
         }
         return true;
     }
@@ -137,14 +150,15 @@ private:
     }
 
     // Answers the machine's requests for the file's identity until it says
-    // "C" or stays quiet for two seconds. Stop is not tested here: the
-    // time-out bounds the loop and the transfer tests the flag first.
+    // "C" or stays quiet for two seconds, or Stop is pressed: a machine that
+    // keeps asking re-arms the time-out for ever.
     bool handshake() {
         const Bytes modelFrame = buildFrame(std::string_view(file_.modelId));
         const Bytes hardwareFrame = buildFrame(std::string_view(file_.hardwareVersion));
         const Bytes softwareFrame = buildFrame(std::string_view(file_.softwareVersion));
         while (!ui_.timeoutElapsed()) {
             ui_.pumpDelay(PollPauseUs);
+            if (!running()) return stopped();
             const auto reply = readOneByte(link_);
             if (reply == ReadyForBlocks) {
                 startTick_ = ui_.tickCount();
@@ -177,11 +191,7 @@ private:
         std::uint8_t blockNumber = 0;
         std::uint32_t consecutiveFailures = 0;
         for (;;) {
-            if (!running()) {
-                if (link_.bridge()) link_.bridge()->disconnectBridge(link_.bridgeParams());
-                link_.serial().close();
-                return end(UpgradeOutcome::Stopped);
-            }
+            if (!running()) return stopped();
             ui_.pumpDelay(PollPauseUs);
             ++blockNumber; // wraps from 255 to 0
             const Bytes packet = buildBlockPacket(image, blocksDone_, blockNumber);
@@ -194,21 +204,23 @@ private:
             ui_.armTimeout(ReplyTimeoutMs);
             ui_.clearTimeoutElapsed();
 
-            bool lastReadEmpty = true;
+            bool answered = false;
             while (running() && !ui_.timeoutElapsed()) {
                 ui_.pumpDelay(PollPauseUs);
                 const auto reply = readOneByte(link_);
-                lastReadEmpty = !reply.has_value();
                 if (!reply) continue;
                 if (*reply == BlockAccepted) {
                     consecutiveFailures = 0;
                     ++blocksDone_;
                     if (report_.onBlockAccepted) report_.onBlockAccepted(acknowledgedBytes());
+                    answered = true;
                     break;
                 }
                 if (*reply == BlockRejected) {
                     ++consecutiveFailures;
                     ++totalFailures_;
+                    ++rejectedBlocks_;
+                    answered = true;
                     break;
                 }
                 if (*reply == ImageTooLarge && running()) {
@@ -222,21 +234,26 @@ private:
                     return end(UpgradeOutcome::ChecksumFailed);
                 }
             }
-            if (lastReadEmpty) {
+            // A Stop that ended the wait is no failure of the machine.
+            if (!running()) return stopped();
+            // No acknowledgement or rejection within the time: a time-out,
+            // also when only bytes of no meaning came (a machine answering
+            // noise would otherwise be sent the block for ever).
+            if (!answered) {
                 if (link_.usbMode() && link_.bridge()) link_.bridge()->clearDevBuffer(link_.bridgeParams());
                 ++consecutiveFailures;
                 ++totalFailures_;
+                ++timeouts_;
                 ui_.appendMessage(gbk("通讯超时！重发数据！\r\n"));
             }
-            // A stop that ended the wait is not a failure of the machine; it
-            // ends the run at the top of the loop.
-            if ((consecutiveFailures > MaxConsecutiveFailures || totalFailures_ > MaxTotalFailures) && running()) {
+            if (consecutiveFailures > MaxConsecutiveFailures || totalFailures_ > MaxTotalFailures) {
                 ui_.setMessage(gbk("升级失败！！！通讯超时。"));
                 ui_.errorBox(gbk("升级失败！！！通讯超时。"));
                 return end(UpgradeOutcome::TooManyFailures);
             }
             if (blocksDone_ - blocksInImage >= -0.0000001) {
-                link_.writePacket(EndOfImage);
+                // The image is only complete once the machine got the end mark.
+                if (!send(EndOfImage) && running()) return reportLinkLoss();
                 if (running()) return true;
             }
         }
@@ -267,6 +284,8 @@ private:
     std::uint32_t startTick_ = 0;
     std::uint32_t blocksDone_ = 0;
     std::uint32_t totalFailures_ = 0;
+    std::uint32_t timeouts_ = 0;
+    std::uint32_t rejectedBlocks_ = 0;
 };
 
 } // namespace

@@ -29,6 +29,8 @@ struct UpgradeReport {
     UpgradeOutcome outcome = UpgradeOutcome::Stopped;
     std::uint32_t blocksDone = 0;    // blocks the machine acknowledged
     std::uint32_t totalFailures = 0; // rejections and time-outs
+    std::uint32_t timeouts = 0;      // waits that ended without an acknowledgement or rejection
+    std::uint32_t rejectedBlocks = 0; // 0x15 replies
     std::uint32_t elapsedMs = 0;     // set on completion
     // Optional: called after every acknowledged block with the number of
     // image bytes acknowledged so far (at most the image length).
