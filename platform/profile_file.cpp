@@ -166,7 +166,10 @@ bool writeAll(int fd, std::string_view data) {
 }
 
 // Writes a whole new file text in place of `path`: temporary file in the
-// same folder, flushed, renamed over the old file.
+// same folder, flushed, renamed over the old file. An existing file is only
+// replaced when this user could write it in place: a writable folder alone
+// must not turn a read-only file into a new one. The new file keeps the
+// old one's mode and, where the system allows, its owner and group.
 bool replaceFile(const std::string& path, std::string_view content, bool existed) {
     std::string target = path;
     struct stat info {};
@@ -177,7 +180,14 @@ bool replaceFile(const std::string& path, std::string_view content, bool existed
         target = resolved;
     }
     mode_t mode = 0644;
-    if (existed && ::stat(target.c_str(), &info) == 0) mode = info.st_mode & 07777;
+    bool keepOwner = false;
+    if (existed) {
+        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
+        if (::stat(target.c_str(), &info) == 0) {
+            mode = info.st_mode & 07777;
+            keepOwner = true;
+        }
+    }
 
     std::size_t slash = target.rfind('/');
     std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
@@ -186,6 +196,9 @@ bool replaceFile(const std::string& path, std::string_view content, bool existed
 
     int fd = ::mkostemp(temp.data(), O_CLOEXEC);
     if (fd < 0) return false;
+    // Owner first: a change of owner clears the set-id bits the mode restores.
+    // Refused unless root or the group is one of this user's; nothing lost then.
+    if (keepOwner && ::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
     bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;

@@ -15,8 +15,9 @@
 //
 // Writes never leave a half-written file: the new text goes to a temporary
 // file in the same folder, is flushed to the disk and then renamed over the
-// old one. A write that fails (read-only or missing folder, full disk, a file
-// that exists but cannot be read) leaves the old file as it was.
+// old one, which keeps its mode. A write that fails (read-only or missing
+// folder, full disk, a file that exists but cannot be read, or that this user
+// may not write) leaves the old file as it was.
 #pragma once
 
 #include <string>

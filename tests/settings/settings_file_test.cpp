@@ -8,6 +8,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <functional>
+#include <grp.h>
+#include <pwd.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 namespace mub {
 namespace {
@@ -151,6 +156,49 @@ TEST_F(SettingsFile, UnwritableFolderRunsOnDefaultsSilently) {
     EXPECT_EQ(loaded.openDialogFolder, programDir);
     EXPECT_FALSE(saveSettings(loaded.settingsPath, {"9600", "/fw/b.mub", "3", "COM2"}));
     EXPECT_EQ(folder.read("program"), "binary");
+}
+
+// Runs `work` in a child process as a user who is not root (the user
+// "nobody" when the test runs as root) and returns its exit code; 77 when
+// no such user could be taken on.
+int asOrdinaryUser(const std::function<int()>& work) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0) {
+            const passwd* nobody = ::getpwnam("nobody");
+            const uid_t uid = nobody ? nobody->pw_uid : 65534;
+            const gid_t gid = nobody ? nobody->pw_gid : 65534;
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0 || ::geteuid() == 0) ::_exit(77);
+        }
+        ::_exit(work());
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST_F(SettingsFile, AFileTheUserMayNotWriteIsNeverReplaced) {
+    // The folder is writable for everybody, so a rename could replace any
+    // file in it; only a file the user could write itself is replaced, and
+    // it keeps its mode.
+    ::chmod(folder.root().c_str(), 0777);
+    for (const mode_t mode : {mode_t{0444}, mode_t{0666}}) {
+        SCOPED_TRACE(mode);
+        folder.write("cfg.ini", freshFile);
+        ::chmod(path.c_str(), mode);
+        const ino_t before = folder.inode("cfg.ini");
+        const int written = asOrdinaryUser([&] { return saveSettings(path, {"9600", "", "0", "COM1"}) ? 1 : 0; });
+        if (written == 77) GTEST_SKIP() << "cannot run as a user who is not root";
+        const bool writable = mode == 0666;
+        EXPECT_EQ(written, writable ? 1 : 0);
+        EXPECT_EQ(folder.inode("cfg.ini") != before, writable);
+        EXPECT_EQ(readProfileString(path, "Port", "BaudRate"), writable ? "9600" : "57600");
+        struct stat info {};
+        ASSERT_EQ(::stat(path.c_str(), &info), 0);
+        EXPECT_EQ(info.st_mode & 07777, mode);
+        EXPECT_EQ(folder.entries(), std::vector<std::string>{"cfg.ini"});
+        std::filesystem::remove(path);
+    }
 }
 
 TEST_F(SettingsFile, SettingsPathIsBesideTheProgram) {
