@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <stdlib.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -97,6 +98,35 @@ bool PtyLine::read(std::vector<std::uint8_t>& out, int timeoutMs, const std::ato
 void PtyLine::waitReceived() {
     if (byteTime_.count() == 0) return;
     std::this_thread::sleep_until(rxFree_);
+}
+
+void PtyLine::waitTaken(std::chrono::milliseconds limit) {
+    const auto start = Clock::now();
+    // Bytes reach the other side's queue a little after the write; an empty
+    // queue means they were taken once they were seen there, or after a while.
+    constexpr auto surelyArrived = std::chrono::milliseconds(50);
+    bool arrived = false;
+    while (slaveHold_ >= 0 && Clock::now() - start < limit) {
+        int queued = 0;
+        if (::ioctl(slaveHold_, FIONREAD, &queued) != 0) return;
+        if (queued > 0)
+            arrived = true;
+        else if (arrived || Clock::now() - start >= surelyArrived)
+            return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+}
+
+void PtyLine::holdPeerOutput() {
+    if (slaveHold_ < 0) return;
+    // The terminal's settings are shared by every opening of it, the tool's too.
+    termios tio{};
+    if (::tcgetattr(slaveHold_, &tio) != 0) return;
+    tio.c_iflag |= IXON;
+    ::tcsetattr(slaveHold_, TCSANOW, &tio);
+    const std::uint8_t stop = tio.c_cc[VSTOP];
+    const std::atomic<bool> never{false};
+    writeOne(&stop, 1, never);
 }
 
 bool PtyLine::writeOne(const std::uint8_t* bytes, std::size_t count, const std::atomic<bool>& stop) {

@@ -31,6 +31,14 @@ public:
     // time, so a reply starts only after the request's last byte.
     void waitReceived();
 
+    // Waits, at most `limit`, until the other side has read what was
+    // written: until the bytes reached its input queue and it is empty again.
+    void waitTaken(std::chrono::milliseconds limit);
+
+    // Flow control: from now on the other side's writes wait (its output
+    // stopped by XOFF), while it can still read.
+    void holdPeerOutput();
+
     // Sends all bytes, paced when a rate is set. Bytes nobody reads for two
     // seconds are dropped, as on a real line.
     void write(const std::vector<std::uint8_t>& bytes, const std::atomic<bool>& stop);

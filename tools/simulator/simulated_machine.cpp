@@ -16,6 +16,7 @@ constexpr std::uint8_t ackByte = 0x06;
 constexpr std::uint8_t nakByte = 0x15;
 constexpr std::uint8_t tooLargeByte = 0x18;
 constexpr std::uint8_t checksumErrorByte = 0x04;
+constexpr std::uint8_t noiseByte = 0x55; // means nothing to the tool
 constexpr std::size_t packetSize = 133;
 constexpr std::size_t blockSize = 128;
 constexpr int byteTimeoutMs = 1000; // inside one packet or frame
@@ -24,7 +25,7 @@ constexpr int identityTries = 3;
 
 SimulatedMachine::SimulatedMachine(const SimulatorOptions& options, PtyLine& line, const std::atomic<bool>& stop)
     : options_(options), line_(line), stop_(stop), corruptLeft_(options.corruptFrames),
-      rejectLeft_(options.rejectBlock), ignoreLeft_(options.ignoreBlock) {}
+      rejectLeft_(options.rejectBlock), ignoreLeft_(options.ignoreBlock), strayLeft_(options.strayByte) {}
 
 void SimulatedMachine::run() {
     std::uint8_t byte = 0;
@@ -96,7 +97,30 @@ void SimulatedMachine::handleIdleByte(std::uint8_t byte) {
     for (auto it = got.rbegin(); it + 1 != got.rend(); ++it) pending_.push_front(*it);
 }
 
+void SimulatedMachine::streamNoise() {
+    const Bytes chunk(16, noiseByte);
+    while (!stop_.load()) {
+        line_.write(chunk, stop_);
+        Bytes dropped;
+        line_.read(dropped, 0, stop_);
+    }
+}
+
+void SimulatedMachine::acknowledgeAndHangUp() {
+    line_.holdPeerOutput();
+    send(Bytes{ackByte});
+    line_.waitTaken(std::chrono::seconds(2));
+    line_.close();
+    hungUp_ = true;
+    report_.result = "disconnected";
+    saveReport();
+}
+
 void SimulatedMachine::replyIdentity(char request) {
+    if (options_.streamRequests.find(request) != std::string::npos) {
+        streamNoise();
+        return;
+    }
     const std::string& text = request == 'M' ? options_.model : request == 'P' ? options_.hardware : options_.software;
     Bytes payload = toBytes(text);
     payload.insert(payload.end(), static_cast<std::size_t>(options_.padding), 0);
@@ -154,6 +178,7 @@ void SimulatedMachine::receiveUpgrade() {
     report_ = fresh;
     rejectLeft_ = options_.rejectBlock;
     ignoreLeft_ = options_.ignoreBlock;
+    strayLeft_ = options_.strayByte;
     attempted_.clear();
 
     report_.result = "identifying";
@@ -164,6 +189,8 @@ void SimulatedMachine::receiveUpgrade() {
         return;
     }
     report_.identityValid = true;
+    // A machine that never gets over the identity: asks for the model again and again.
+    while (options_.repeatRequest && !stop_.load()) askIdentity('M', report_.model);
     if (!options_.noReady) send(Bytes{readyByte});
 
     report_.result = "transferring";
@@ -234,6 +261,16 @@ bool SimulatedMachine::receiveBlock(std::uint8_t& expectedNumber, int& block, By
         saveReport();
         return false;
     }
+    if (options_.noiseFrom != 0 && block >= options_.noiseFrom) {
+        report_.result = "noise";
+        saveReport();
+        streamNoise();
+        return false;
+    }
+    if (auto it = strayLeft_.find(block); it != strayLeft_.end() && it->second > 0) {
+        --it->second;
+        send(Bytes{noiseByte});
+    }
     if (auto it = ignoreLeft_.find(block); it != ignoreLeft_.end() && it->second > 0) {
         --it->second;
         ++report_.ignored;
@@ -248,6 +285,10 @@ bool SimulatedMachine::receiveBlock(std::uint8_t& expectedNumber, int& block, By
     image.insert(image.end(), packet.begin() + 3, packet.begin() + 3 + blockSize);
     ++block;
     ++report_.blocks;
+    if (options_.disconnectAfter == report_.blocks) {
+        acknowledgeAndHangUp();
+        return false;
+    }
     send(Bytes{ackByte});
     return true;
 }

@@ -37,6 +37,12 @@ private:
     // Handles one block packet after its first byte; false ends the transfer.
     bool receiveBlock(std::uint8_t& expectedNumber, int& block, Bytes& image);
     void finishImage(Bytes& image);
+    // Sends noise without a pause until the stop, dropping what comes.
+    void streamNoise();
+    // Acknowledges the last block and hangs up once the tool has taken the
+    // acknowledgement, holding the tool's output in between so that it
+    // cannot send anything more first.
+    void acknowledgeAndHangUp();
     void send(Bytes bytes);
     void saveReport();
 
@@ -46,7 +52,7 @@ private:
     std::deque<std::uint8_t> pending_;
     SimulationReport report_;
     int corruptLeft_;
-    std::map<int, int> rejectLeft_, ignoreLeft_;
+    std::map<int, int> rejectLeft_, ignoreLeft_, strayLeft_;
     std::set<int> attempted_; // image blocks that came at least once
     bool hungUp_ = false;
 };

@@ -58,13 +58,22 @@ const char* simulatorUsage() {
            "  --no-confirm            answer the probe, never echo the confirmation\n"
            "  --corrupt-frames K      send K identity replies with a wrong checksum\n"
            "  --corrupt-requests SET  requests the corruption applies to (default MPF)\n"
+           "  --stream-on-request SET answer these requests (letters of MPF) with noise\n"
+           "                          bytes sent without a pause and without end\n"
            "faults during the transfer (blocks count from 1):\n"
            "  --reject-block N[:T],...  answer 0x15 to block N (T times, default once)\n"
            "  --ignore-block N[:T],...  do not answer block N (T times)\n"
            "  --too-large-at N        answer 0x18 at block N\n"
            "  --checksum-error-at N   answer 0x04 at block N\n"
            "  --disconnect-at N       close the line at block N and exit\n"
+           "  --disconnect-after N    close the line and exit as soon as the tool has\n"
+           "                          taken the acknowledgement of block N\n"
            "  --no-ready              never send \"C\"\n"
+           "  --repeat-request        after the begin byte ask \"M\" again and again\n"
+           "  --noise-from N          answer block N and every later one with noise\n"
+           "                          bytes sent without a pause and without end\n"
+           "  --stray-byte-at N[:T],... send a byte of no meaning before the answer to\n"
+           "                          block N (T times)\n"
            "results:\n"
            "  --save-image PATH       save the received image when the end packet comes\n"
            "  --image-length N        save exactly N bytes (default: the received blocks\n"
@@ -118,19 +127,35 @@ bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
                 return false;
             }
             options.corruptRequests = text;
-        } else if (arg == "--reject-block" || arg == "--ignore-block") {
+        } else if (arg == "--stream-on-request") {
             if (!value(text)) return false;
-            if (!parseBlockList(text, arg == "--reject-block" ? options.rejectBlock : options.ignoreBlock)) {
+            if (text.empty() || text.find_first_not_of("MPF") != std::string::npos) {
+                error = "--stream-on-request takes letters of M, P and F";
+                return false;
+            }
+            options.streamRequests = text;
+        } else if (arg == "--reject-block" || arg == "--ignore-block" || arg == "--stray-byte-at") {
+            if (!value(text)) return false;
+            auto& list = arg == "--reject-block"   ? options.rejectBlock
+                         : arg == "--ignore-block" ? options.ignoreBlock
+                                                   : options.strayByte;
+            if (!parseBlockList(text, list)) {
                 error = "bad block list for " + arg + ": " + text;
                 return false;
             }
-        } else if (arg == "--too-large-at" || arg == "--checksum-error-at" || arg == "--disconnect-at") {
+        } else if (arg == "--too-large-at" || arg == "--checksum-error-at" || arg == "--disconnect-at" ||
+                   arg == "--disconnect-after" || arg == "--noise-from") {
             if (!number(1, INT_MAX, n)) return false;
             int block = static_cast<int>(n);
-            (arg == "--too-large-at" ? options.tooLargeAt
-                                     : arg == "--checksum-error-at" ? options.checksumErrorAt : options.disconnectAt) = block;
+            (arg == "--too-large-at"        ? options.tooLargeAt
+             : arg == "--checksum-error-at" ? options.checksumErrorAt
+             : arg == "--disconnect-at"     ? options.disconnectAt
+             : arg == "--disconnect-after"  ? options.disconnectAfter
+                                            : options.noiseFrom) = block;
         } else if (arg == "--no-ready") {
             options.noReady = true;
+        } else if (arg == "--repeat-request") {
+            options.repeatRequest = true;
         } else if (arg == "--save-image") {
             if (!value(options.saveImagePath)) return false;
         } else if (arg == "--image-length") {

@@ -22,6 +22,7 @@ struct SimulatorOptions {
     bool noConfirm = false;       // answers the probe but never echoes the confirmation
     int corruptFrames = 0;        // this many identity replies carry a wrong checksum
     std::string corruptRequests = "MPF"; // which requests the corruption applies to
+    std::string streamRequests;          // requests answered with an endless stream of noise
 
     // Faults during the transfer; block numbers count image blocks from 1.
     std::map<int, int> rejectBlock; // block -> times answered 0x15
@@ -29,7 +30,11 @@ struct SimulatorOptions {
     int tooLargeAt = 0;             // answers 0x18 at this block
     int checksumErrorAt = 0;        // answers 0x04 at this block
     int disconnectAt = 0;           // closes the line at this block and exits
+    int disconnectAfter = 0;        // closes the line once the tool took this block's acknowledgement
     bool noReady = false;           // never sends "C"
+    bool repeatRequest = false;     // after the begin byte asks "M" again and again
+    int noiseFrom = 0;              // answers this block and all later ones with endless noise
+    std::map<int, int> strayByte;   // block -> times a stray byte comes before its answer
 
     std::string saveImagePath;
     std::int64_t imageLength = -1; // exact length to save; -1 trims trailing 0xFF padding
