@@ -20,8 +20,11 @@ constexpr const char* kUsage =
     "version (one 'name: value' per line), as the window's model check does.\n"
     "\n"
     "options (also as --name=VALUE):\n"
-    "  --port PORT   USB (the bridge library beside mubtool), COMn (1..255, through\n"
-    "                the port table) or a device path such as /dev/ttyUSB0\n"
+    "  --port PORT   USB (the bridge library beside mubtool); COMn (1..255): the\n"
+    "                window's search, starting at COMn and going on through the\n"
+    "                port table ([Ports] of cfg.ini beside mubtool, else the\n"
+    "                default table); or a device path such as /dev/ttyUSB0: only\n"
+    "                that device is opened and probed, no other port is tried\n"
     "  --baud N      4800 9600 19200 38400 51200 57600 (default) 102400 115200\n"
     "\n"
     "The message-pane texts go to stdout (UTF-8), message boxes to stderr.\n"
@@ -61,10 +64,12 @@ int runDetectCommand(const std::vector<std::string>& args) {
     ui.onStop = [&] { detectModel(link, noFile); };
 
     const bool identified = detectModel(link, noFile);
-    if (identified) session.printMachineInfo();
+    // A Ctrl+C wins, also one that came during the identification tone.
+    if (identified && !ui.stopRequested()) session.printMachineInfo();
     ui.finish();
+    if (ui.stopRequested()) return ExitStopped;
     if (identified) return ExitOk;
-    return ui.stopRequested() ? ExitStopped : ExitLinkFailure;
+    return ExitLinkFailure;
 }
 
 MubtoolCommand reg("detect", "connect the machine and print its model and versions (headless model check)",

@@ -1,5 +1,7 @@
 #include "tools/mubtool/machine_session.h"
 
+#include "app/settings/port_overrides.h"
+#include "app/settings/settings_file.h"
 #include "platform/gbk_text.h"
 #include "upgrade/program_title.h"
 
@@ -52,8 +54,11 @@ std::string machineTextLine(const std::string& gbkText) {
 
 bool isUsb(const std::string& port) { return port == "USB" || port == "usb"; }
 
-// A device path given instead of a COM name is reached as this COM port.
+// A device path given instead of a COM name is reached as this COM port,
+// the only one of the table: the search then opens and probes nothing else
+// (on a line with several stations, another device may be another machine).
 constexpr int devicePathPort = 1;
+constexpr int highestPort = 255;
 
 } // namespace
 
@@ -95,6 +100,8 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
             out.answer = yes;
         } else if (upgradeOptions && arg == "--strict" && !inlineValue) {
             out.strict = true;
+        } else if (upgradeOptions && arg == "--json" && !inlineValue) {
+            out.json = true;
         } else if (arg.size() > 1 && arg[0] == '-') {
             error = "unknown option " + args[i];
             return false;
@@ -132,15 +139,18 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
     options.answer = args.answer;
     options.progressBar = ::isatty(STDERR_FILENO) == 1;
     options.askOnTerminal = ::isatty(STDIN_FILENO) == 1;
-    ui_ = std::make_unique<TerminalUi>(options);
+    // With a machine-readable report on stdout the texts for people go to stderr.
+    ui_ = std::make_unique<TerminalUi>(options, args.json ? stderr : stdout);
 
     PortTable ports;
     std::string portName = "COM1";
     if (!usbMode_) {
         if (comNumberOf(args.port) != 0) {
+            // The window's table: COMn means the same device in both.
+            loadPortOverrides(settingsPathIn(programFolder()), ports);
             portName = args.port;
         } else {
-            ports.setOverride(devicePathPort, args.port);
+            for (int port = 1; port <= highestPort; ++port) ports.setOverride(port, port == devicePathPort ? args.port : "");
             portName = "COM" + std::to_string(devicePathPort);
         }
     }
@@ -158,10 +168,10 @@ bool MachineSession::open(std::string& error) {
 
 void MachineSession::printMachineInfo() {
     ui_->finish();
-    std::printf("%s: %s\n%s: %s\n%s: %s\n", "机器型号", machineTextLine(ui_->fieldText(Field::MachineModel)).c_str(),
+    std::fprintf(ui_->out(), "%s: %s\n%s: %s\n%s: %s\n", "机器型号", machineTextLine(ui_->fieldText(Field::MachineModel)).c_str(),
                 "硬件版本", machineTextLine(ui_->fieldText(Field::MachineHardware)).c_str(), "软件版本",
                 machineTextLine(ui_->fieldText(Field::MachineSoftware)).c_str());
-    std::fflush(stdout);
+    std::fflush(ui_->out());
 }
 
 } // namespace mub::tool

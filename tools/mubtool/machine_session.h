@@ -20,12 +20,13 @@ struct SessionArgs {
     std::string baud = "57600";    // one of the window's baud-rate items
     std::optional<bool> answer;    // --yes / --no
     bool strict = false;           // apply the checks of a title without the production mark
+    bool json = false;             // the end report as JSON on stdout, texts for people on stderr
     std::vector<std::string> positional;
     bool help = false;
 };
 
 // Parses --port, --baud and (when `upgradeOptions`) --yes, --no, --strict,
-// also as --name=VALUE. False with `error` set on a usage error.
+// --json, also as --name=VALUE. False with `error` set on a usage error.
 bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions, SessionArgs& out, std::string& error);
 
 class MachineSession {

@@ -1,17 +1,17 @@
 #include "tools/mubtool/terminal_ui.h"
 
 #include "platform/gbk_text.h"
+#include "tools/mubtool/stop_signals.h"
 
-#include <csignal>
+#include <algorithm>
 #include <thread>
 
 namespace mub::tool {
 
 namespace {
 
-volatile std::sig_atomic_t stopSignal = 0;
-
-void handleStopSignal(int) { stopSignal = 1; }
+// The longest sleep between two looks at the stop flag.
+constexpr std::chrono::milliseconds stopSlice{5};
 
 std::string trimmedLine(const char* line) {
     std::string s(line);
@@ -32,21 +32,7 @@ TerminalUi::TerminalUi(Options options, std::FILE* out, std::FILE* err)
 
 TerminalUi::~TerminalUi() { finish(); }
 
-void TerminalUi::catchStopSignals() {
-    stopSignal = 0;
-    struct sigaction action {};
-    action.sa_handler = handleStopSignal;
-    sigemptyset(&action.sa_mask);
-    // No SA_RESTART: a question waiting on the terminal returns at once.
-    // SA_RESETHAND: a second Ctrl+C ends the program the usual way.
-    action.sa_flags = SA_RESETHAND;
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-    // A reader of stdout or stderr that goes away (a closed pipe) must not
-    // end the program halfway through writing the machine: its output is
-    // dropped and the run goes on.
-    std::signal(SIGPIPE, SIG_IGN);
-}
+void TerminalUi::catchStopSignals() { mub::tool::catchStopSignals(); }
 
 std::string TerminalUi::terminalText(const std::string& gbkText) {
     std::string text = utf8(gbkText);
@@ -232,7 +218,17 @@ bool TerminalUi::askYesNo(const std::string& text) {
 
 void TerminalUi::tone(int, int milliseconds) {
     // No sound on a terminal; the pause keeps the run's timing.
-    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
+    pause(std::chrono::milliseconds(milliseconds));
+}
+
+void TerminalUi::pause(Clock::duration length) {
+    const auto until = Clock::now() + length;
+    for (;;) {
+        const auto now = Clock::now();
+        if (now >= until || stopDelivered_) return;
+        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, stopSlice));
+        deliverStop();
+    }
 }
 
 std::uint32_t TerminalUi::tickCount() const {
@@ -241,18 +237,17 @@ std::uint32_t TerminalUi::tickCount() const {
 }
 
 void TerminalUi::deliverStop() {
-    if (stopSignal && !stopDelivered_) {
+    if (stopSignalled() && !stopDelivered_) {
         stopDelivered_ = true;
         if (onStop) onStop();
     }
 }
 
-bool TerminalUi::stopRequested() const { return stopDelivered_ || stopSignal; }
+bool TerminalUi::stopRequested() const { return stopDelivered_ || stopSignalled(); }
 
 void TerminalUi::pumpDelay(std::int32_t microseconds) {
     deliverStop();
-    // sleep_for resumes after a signal, so the pause is never shorter.
-    std::this_thread::sleep_for(std::chrono::microseconds(microseconds > 0 ? microseconds : 1));
+    pause(std::chrono::microseconds(microseconds > 0 ? microseconds : 1));
 }
 
 void TerminalUi::pumpWait(std::int32_t microseconds) {

@@ -64,9 +64,10 @@ public:
     void pumpWait(std::int32_t microseconds) override;
     void wake() override;
 
-    // Ctrl+C (SIGINT) and SIGTERM request a stop; the next pause runs onStop
-    // once, the way a Stop click runs nested inside a wait. A second Ctrl+C
-    // ends the program at once. A closed output pipe (SIGPIPE) is ignored.
+    // Ctrl+C (SIGINT) and SIGTERM request a stop; the pause under way runs
+    // onStop once, the way a Stop click runs nested inside a wait, and ends:
+    // nobody waits for it any more. A second Ctrl+C ends the program at once.
+    // A closed output pipe (SIGPIPE) is ignored.
     void catchStopSignals();
     std::function<void()> onStop;
     bool stopRequested() const;
@@ -83,9 +84,16 @@ public:
     // "\r\n" to "\n", GBK to UTF-8.
     static std::string terminalText(const std::string& gbkText);
 
+    // Where the message-pane texts go (stdout, or stderr when stdout carries
+    // a machine-readable report).
+    std::FILE* out() const { return out_; }
+
 private:
     using Clock = std::chrono::steady_clock;
     void deliverStop();
+    // Sleeps `length` in short slices, handling a stop as soon as it comes;
+    // ends early once a stop was handled.
+    void pause(Clock::duration length);
     void eraseBar();
     void drawBar();
     void print(const std::string& gbkText);

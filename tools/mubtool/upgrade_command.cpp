@@ -5,10 +5,12 @@
 #include "platform/gbk_text.h"
 #include "tools/mubtool/command.h"
 #include "tools/mubtool/machine_session.h"
+#include "tools/mubtool/upgrade_end_report.h"
 #include "upgrade/run_upgrade.h"
 #include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/open_upgrade_file.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace mub::tool {
@@ -24,25 +26,36 @@ enum : int {
 };
 
 constexpr const char* kUsage =
-    "usage: mubtool upgrade --port PORT [--baud N] [--yes|--no] [--strict] FILE.mub\n"
+    "usage: mubtool upgrade --port PORT [--baud N] [--yes|--no] [--strict] [--json] FILE.mub\n"
     "\n"
     "Writes the firmware of FILE.mub into the machine, as the window's upgrade\n"
     "button does: connect and identify the machine, check its identity against\n"
     "the file, transfer the image in acknowledged blocks, report the time taken.\n"
     "\n"
     "options (also as --name=VALUE):\n"
-    "  --port PORT   USB (the bridge library beside mubtool), COMn (1..255, through\n"
-    "                the port table) or a device path such as /dev/ttyUSB0\n"
+    "  --port PORT   USB (the bridge library beside mubtool); COMn (1..255): the\n"
+    "                window's search, starting at COMn and going on through the\n"
+    "                port table ([Ports] of cfg.ini beside mubtool, else the\n"
+    "                default table); or a device path such as /dev/ttyUSB0: only\n"
+    "                that device is opened and probed, no other port is tried\n"
     "  --baud N      4800 9600 19200 38400 51200 57600 (default) 102400 115200\n"
     "  --yes, --no   answer the same-version and older-version questions; without\n"
     "                them the questions are asked on the terminal, and refused\n"
     "                when stdin is not a terminal\n"
     "  --strict      apply the model and version checks that the production-line\n"
     "                title skips\n"
+    "  --json        print the end report as one JSON object on stdout: outcome,\n"
+    "                exitCode, blocks, blocksTotal, timeouts, rejectedBlocks,\n"
+    "                elapsedSeconds (the whole command) and machine (its model,\n"
+    "                hardware and software, or null); every other text goes to\n"
+    "                stderr\n"
     "\n"
     "The message-pane texts go to stdout (UTF-8), message boxes to stderr; a\n"
-    "progress bar is drawn on stderr when it is a terminal. Ctrl+C stops the run\n"
-    "and closes the link.\n"
+    "progress bar is drawn on stderr when it is a terminal. The report ends with\n"
+    "'blocks: A of B, time-outs: T, rejected blocks: R'; when T or R is not 0 a\n"
+    "block may have been stored twice (the machine's one-byte reply carries no\n"
+    "block number): check the machine, and upgrade again if in doubt. Ctrl+C\n"
+    "stops the run and closes the link.\n"
     "\n"
     "exit codes:\n"
     "  0  the whole image was acknowledged and the completion report written\n"
@@ -55,21 +68,43 @@ constexpr const char* kUsage =
     "  8  too many time-outs or rejected blocks\n"
     "  9  stopped (Ctrl+C)\n";
 
-int exitCodeOf(UpgradeOutcome outcome) {
+struct Ending {
+    const char* name; // the outcome in the JSON report
+    int exitCode;
+};
+
+Ending endingOf(UpgradeOutcome outcome) {
     switch (outcome) {
-    case UpgradeOutcome::Completed: return ExitOk;
-    case UpgradeOutcome::EmptyImage:
-    case UpgradeOutcome::HardwareMismatch:
-    case UpgradeOutcome::ModelMismatch:
-    case UpgradeOutcome::SameVersionDeclined:
-    case UpgradeOutcome::OlderVersionDeclined: return ExitRefused;
-    case UpgradeOutcome::LinkLost: return ExitLinkFailure;
-    case UpgradeOutcome::ImageTooLarge:
-    case UpgradeOutcome::ChecksumFailed: return ExitMachineFailure;
-    case UpgradeOutcome::TooManyFailures: return ExitTimeoutLimit;
-    case UpgradeOutcome::Stopped: return ExitStopped;
+    case UpgradeOutcome::Completed: return {"completed", ExitOk};
+    case UpgradeOutcome::EmptyImage: return {"empty-image", ExitRefused};
+    case UpgradeOutcome::HardwareMismatch: return {"hardware-mismatch", ExitRefused};
+    case UpgradeOutcome::ModelMismatch: return {"model-mismatch", ExitRefused};
+    case UpgradeOutcome::SameVersionDeclined: return {"same-version-declined", ExitRefused};
+    case UpgradeOutcome::OlderVersionDeclined: return {"older-version-declined", ExitRefused};
+    case UpgradeOutcome::LinkLost: return {"link-lost", ExitLinkFailure};
+    case UpgradeOutcome::ImageTooLarge: return {"image-too-large", ExitMachineFailure};
+    case UpgradeOutcome::ChecksumFailed: return {"checksum-failed", ExitMachineFailure};
+    case UpgradeOutcome::TooManyFailures: return {"too-many-failures", ExitTimeoutLimit};
+    case UpgradeOutcome::Stopped: return {"stopped", ExitStopped};
     }
-    return ExitLinkFailure;
+    return {"link-lost", ExitLinkFailure};
+}
+
+// Ends the command: the counts for people, the JSON object for scripts.
+int finishWith(const SessionArgs& options, TerminalUi* ui, UpgradeEndReport report, Ending ending,
+               std::chrono::steady_clock::time_point start) {
+    report.outcome = ending.name;
+    report.exitCode = ending.exitCode;
+    report.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (ui) {
+        std::fprintf(ui->out(), "%s\n", endReportLine(report).c_str());
+        std::fflush(ui->out());
+    }
+    if (options.json) {
+        std::printf("%s\n", endReportJson(report).c_str());
+        std::fflush(stdout);
+    }
+    return ending.exitCode;
 }
 
 int runUpgradeCommand(const std::vector<std::string>& args) {
@@ -83,6 +118,7 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
         std::fputs(kUsage, stdout);
         return ExitOk;
     }
+    const auto start = std::chrono::steady_clock::now();
 
     MachineSession session(options);
     TerminalUi& ui = session.ui();
@@ -91,9 +127,10 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     // The file, decoded as the window's open command does.
     const std::string& path = options.positional[0];
     const DecodeResult decoded = decodeUpgradeFile(readUpgradeFileBytesAt(path));
+    UpgradeEndReport end;
     if (!decoded.ok()) {
         ui.errorBox(decodeFailureText(*decoded.failure));
-        return ExitFileFailure;
+        return finishWith(options, nullptr, end, {"file-failure", ExitFileFailure}, start);
     }
     UpgradeFile file;
     file.path = path;
@@ -102,17 +139,20 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     file.softwareVersion = decoded.softwareVersion;
     file.image = decoded.image;
     file.loaded = true;
+    end.blocksTotal = static_cast<std::uint32_t>((file.image.size() + 127) / 128);
 
     if (!session.open(error)) {
         std::fprintf(stderr, "mubtool upgrade: %s\n", error.c_str());
-        return ExitLinkFailure;
+        return finishWith(options, nullptr, end, {"bridge-unavailable", ExitLinkFailure}, start);
     }
 
-    // Ctrl+C is the Stop press of the toggle.
+    // Ctrl+C is the Stop press of the toggle: the run ends and the link is
+    // closed under it, so no wait goes on for a machine that keeps talking.
     ui.catchStopSignals();
     ui.onStop = [&] {
         ui.setMessage(gbk("升级被停止！"));
         link.running = false;
+        link.closeTransport();
     };
 
     link.running = true;
@@ -121,7 +161,9 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     UpgradeReport report;
     report.onBlockAccepted = [&](std::uint64_t bytes) { ui.transferProgress(bytes, file.image.size()); };
     const bool connected = connectMachine(link);
-    if (connected) session.printMachineInfo();
+    // After a Ctrl+C (during the identification tone, say) the pane's last
+    // text stays the Stop's.
+    if (connected && !ui.stopRequested()) session.printMachineInfo();
     const bool completed = connected && runUpgrade(link, file, &report);
 
     // The toggle's finish: the run is over, the link released.
@@ -130,11 +172,24 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     ui.setCaption(Control::UpgradeButton, gbk("升级(F8)"));
     ui.finish();
 
-    if (completed) return ExitOk;
-    if (ui.stopRequested()) return ExitStopped;
-    if (!connected) return ExitLinkFailure;
-    if (ui.questionUnanswered()) return ExitRefused;
-    return exitCodeOf(report.outcome);
+    end.blocks = report.blocksDone;
+    end.timeouts = report.timeouts;
+    end.rejectedBlocks = report.rejectedBlocks;
+    if (connected) {
+        end.model = ui.fieldText(Field::MachineModel);
+        end.hardware = ui.fieldText(Field::MachineHardware);
+        end.software = ui.fieldText(Field::MachineSoftware);
+    }
+    Ending ending = endingOf(report.outcome);
+    if (completed)
+        ending = endingOf(UpgradeOutcome::Completed);
+    else if (ui.stopRequested())
+        ending = endingOf(UpgradeOutcome::Stopped);
+    else if (!connected)
+        ending = {"not-connected", ExitLinkFailure};
+    else if (ui.questionUnanswered())
+        ending = {"unanswered", ExitRefused};
+    return finishWith(options, &ui, end, ending, start);
 }
 
 MubtoolCommand reg("upgrade", "write an upgrade file's firmware into the machine (headless upgrade button)",

@@ -1,0 +1,32 @@
+#include "tools/mubtool/upgrade_end_report.h"
+
+#include "platform/gbk_text.h"
+#include "tools/simulator/json_text.h"
+
+#include <cstdio>
+
+namespace mub::tool {
+
+std::string endReportLine(const UpgradeEndReport& r) {
+    return "blocks: " + std::to_string(r.blocks) + " of " + std::to_string(r.blocksTotal) +
+           ", time-outs: " + std::to_string(r.timeouts) + ", rejected blocks: " + std::to_string(r.rejectedBlocks);
+}
+
+std::string endReportJson(const UpgradeEndReport& r) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.3f", r.elapsedSeconds);
+    std::string json = "{\"outcome\": " + jsonString(r.outcome) + ", \"exitCode\": " + std::to_string(r.exitCode) +
+                       ", \"blocks\": " + std::to_string(r.blocks) + ", \"blocksTotal\": " + std::to_string(r.blocksTotal) +
+                       ", \"timeouts\": " + std::to_string(r.timeouts) +
+                       ", \"rejectedBlocks\": " + std::to_string(r.rejectedBlocks) + ", \"elapsedSeconds\": " + seconds;
+    json += ", \"machine\": ";
+    if (r.model.empty() && r.hardware.empty() && r.software.empty()) {
+        json += "null";
+    } else {
+        json += "{\"model\": " + jsonString(utf8(r.model)) + ", \"hardware\": " + jsonString(utf8(r.hardware)) +
+                ", \"software\": " + jsonString(utf8(r.software)) + "}";
+    }
+    return json + "}";
+}
+
+} // namespace mub::tool
