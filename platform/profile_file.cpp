@@ -198,7 +198,8 @@ bool replaceFile(const std::string& path, std::string_view content, bool existed
     if (fd < 0) return false;
     // Owner first: a change of owner clears the set-id bits the mode restores.
     // Refused unless root or the group is one of this user's; nothing lost then.
-    if (keepOwner && ::fchown(fd, info.st_uid, info.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+    if (keepOwner && ::fchown(fd, info.st_uid, info.st_gid) != 0)
+        (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
     bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;

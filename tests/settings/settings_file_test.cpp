@@ -168,7 +168,8 @@ int asOrdinaryUser(const std::function<int()>& work) {
             const passwd* nobody = ::getpwnam("nobody");
             const uid_t uid = nobody ? nobody->pw_uid : 65534;
             const gid_t gid = nobody ? nobody->pw_gid : 65534;
-            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0 || ::geteuid() == 0) ::_exit(77);
+            if (::setgroups(0, nullptr) != 0 || ::setgid(gid) != 0 || ::setuid(uid) != 0 || ::geteuid() == 0)
+                ::_exit(77);
         }
         ::_exit(work());
     }

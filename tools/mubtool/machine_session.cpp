@@ -150,7 +150,8 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
             loadPortOverrides(settingsPathIn(programFolder()), ports);
             portName = args.port;
         } else {
-            for (int port = 1; port <= highestPort; ++port) ports.setOverride(port, port == devicePathPort ? args.port : "");
+            for (int port = 1; port <= highestPort; ++port)
+                ports.setOverride(port, port == devicePathPort ? args.port : "");
             portName = "COM" + std::to_string(devicePathPort);
         }
     }
