@@ -11,6 +11,15 @@
 extern "C" {
 #endif
 
+/* The calling convention of the six functions: stdcall on 32-bit Windows,
+ * as libraries of this kind are built there (the names are exported without
+ * decoration); the platform's own everywhere else. */
+#if defined(_WIN32) && defined(__i386__)
+#define BRIDGE_CALL __stdcall
+#else
+#define BRIDGE_CALL
+#endif
+
 #define BRIDGE_STATUS_OK 0x00000000u
 #define BRIDGE_STATUS_NO_DEVICE 0xE0000003u
 #define BRIDGE_STATUS_DEVICE_BUSY 0xE0000012u
@@ -22,17 +31,17 @@ extern "C" {
 #define BRIDGE_STATUS_BAD_ARGUMENT 0xE0000057u
 
 /* Opens the device chosen by words 0 and 1 (USB vendor and product id). */
-typedef uint32_t (*BridgeConnectFn)(uint32_t* params, int32_t mode);
+typedef uint32_t (BRIDGE_CALL *BridgeConnectFn)(uint32_t* params, int32_t mode);
 /* Applies the mode record: 0x01, baud index, 0x00, 0x01. */
-typedef uint32_t (*BridgeSetModeFn)(uint32_t* params, const uint8_t* record, int32_t length);
+typedef uint32_t (BRIDGE_CALL *BridgeSetModeFn)(uint32_t* params, const uint8_t* record, int32_t length);
 /* Discards bytes queued in either direction. */
-typedef uint32_t (*BridgeClearFn)(uint32_t* params);
+typedef uint32_t (BRIDGE_CALL *BridgeClearFn)(uint32_t* params);
 /* Writes `length` bytes within word 3 milliseconds; *written gets the count. */
-typedef uint32_t (*BridgeWriteFn)(uint32_t* params, const uint8_t* data, int32_t length, uint32_t* written);
+typedef uint32_t (BRIDGE_CALL *BridgeWriteFn)(uint32_t* params, const uint8_t* data, int32_t length, uint32_t* written);
 /* Reads up to `length` bytes within word 2 milliseconds; *read gets the count. */
-typedef uint32_t (*BridgeReadFn)(uint32_t* params, uint8_t* buffer, int32_t length, uint32_t* read);
+typedef uint32_t (BRIDGE_CALL *BridgeReadFn)(uint32_t* params, uint8_t* buffer, int32_t length, uint32_t* read);
 /* Closes the device; harmless when none is open. */
-typedef uint32_t (*BridgeDisconnectFn)(uint32_t* params);
+typedef uint32_t (BRIDGE_CALL *BridgeDisconnectFn)(uint32_t* params);
 
 #define BRIDGE_FN_CONNECT "MA101_ConnectBridge"
 #define BRIDGE_FN_SET_MODE "MA101_SetMode"
@@ -41,12 +50,12 @@ typedef uint32_t (*BridgeDisconnectFn)(uint32_t* params);
 #define BRIDGE_FN_READ "MA101_ReadData"
 #define BRIDGE_FN_DISCONNECT "MA101_DisconnectBridge"
 
-uint32_t MA101_ConnectBridge(uint32_t* params, int32_t mode);
-uint32_t MA101_SetMode(uint32_t* params, const uint8_t* record, int32_t length);
-uint32_t MA101_ClearDevBuffer(uint32_t* params);
-uint32_t MA101_WriteData(uint32_t* params, const uint8_t* data, int32_t length, uint32_t* written);
-uint32_t MA101_ReadData(uint32_t* params, uint8_t* buffer, int32_t length, uint32_t* read);
-uint32_t MA101_DisconnectBridge(uint32_t* params);
+uint32_t BRIDGE_CALL MA101_ConnectBridge(uint32_t* params, int32_t mode);
+uint32_t BRIDGE_CALL MA101_SetMode(uint32_t* params, const uint8_t* record, int32_t length);
+uint32_t BRIDGE_CALL MA101_ClearDevBuffer(uint32_t* params);
+uint32_t BRIDGE_CALL MA101_WriteData(uint32_t* params, const uint8_t* data, int32_t length, uint32_t* written);
+uint32_t BRIDGE_CALL MA101_ReadData(uint32_t* params, uint8_t* buffer, int32_t length, uint32_t* read);
+uint32_t BRIDGE_CALL MA101_DisconnectBridge(uint32_t* params);
 
 #ifdef __cplusplus
 }

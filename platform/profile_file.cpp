@@ -1,37 +1,10 @@
 #include "platform/profile_file.h"
 
 #include "platform/gbk_text.h"
-
-#include <cerrno>
-#include <climits>
-#include <cstdlib>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
+#include "platform/profile_file_io.h"
 
 namespace mub {
 namespace {
-
-enum class ReadResult { Ok, Missing, Failed };
-
-ReadResult readWholeFile(const std::string& path, std::string& out) {
-    out.clear();
-    int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOCTTY);
-    if (fd < 0) return errno == ENOENT ? ReadResult::Missing : ReadResult::Failed;
-    char buffer[8192];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            ::close(fd);
-            return ReadResult::Failed;
-        }
-        if (n == 0) break;
-        out.append(buffer, static_cast<std::size_t>(n));
-    }
-    ::close(fd);
-    return ReadResult::Ok;
-}
 
 bool isBlank(char c) { return c == ' ' || c == '\t'; }
 
@@ -155,67 +128,6 @@ bool validNames(std::string_view section, std::string_view key, std::string_view
     return key.front() != '[' && key.front() != ';' && key.front() != '#';
 }
 
-bool writeAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        data.remove_prefix(static_cast<std::size_t>(n));
-    }
-    return true;
-}
-
-// Writes a whole new file text in place of `path`: temporary file in the
-// same folder, flushed, renamed over the old file. An existing file is only
-// replaced when this user could write it in place: a writable folder alone
-// must not turn a read-only file into a new one. The new file keeps the
-// old one's mode and, where the system allows, its owner and group.
-bool replaceFile(const std::string& path, std::string_view content, bool existed) {
-    std::string target = path;
-    struct stat info {};
-    if (::lstat(path.c_str(), &info) == 0 && S_ISLNK(info.st_mode)) {
-        // Write through a symbolic link instead of replacing the link itself.
-        char resolved[PATH_MAX];
-        if (::realpath(path.c_str(), resolved) == nullptr) return false;
-        target = resolved;
-    }
-    mode_t mode = 0644;
-    bool keepOwner = false;
-    if (existed) {
-        if (::faccessat(AT_FDCWD, target.c_str(), W_OK, AT_EACCESS) != 0) return false;
-        if (::stat(target.c_str(), &info) == 0) {
-            mode = info.st_mode & 07777;
-            keepOwner = true;
-        }
-    }
-
-    std::size_t slash = target.rfind('/');
-    std::string folder = slash == std::string::npos ? "." : (slash == 0 ? "/" : target.substr(0, slash));
-    std::string name = slash == std::string::npos ? target : target.substr(slash + 1);
-    std::string temp = folder + "/." + name + ".XXXXXX";
-
-    int fd = ::mkostemp(temp.data(), O_CLOEXEC);
-    if (fd < 0) return false;
-    // Owner first: a change of owner clears the set-id bits the mode restores.
-    // Refused unless root or the group is one of this user's; nothing lost then.
-    if (keepOwner && ::fchown(fd, info.st_uid, info.st_gid) != 0)
-        (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
-    bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
-    ok = (::close(fd) == 0) && ok;
-    if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
-    if (!ok) {
-        ::unlink(temp.c_str());
-        return false;
-    }
-    // Make the rename itself durable.
-    int dirFd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dirFd >= 0) {
-        ::fsync(dirFd);
-        ::close(dirFd);
-    }
-    return true;
-}
-
 } // namespace
 
 bool sameProfileName(std::string_view a, std::string_view b) {
@@ -240,7 +152,7 @@ bool sameProfileName(std::string_view a, std::string_view b) {
 std::string readProfileString(const std::string& path, std::string_view section, std::string_view key,
                               std::string_view fallback) {
     std::string content;
-    if (readWholeFile(path, content) != ReadResult::Ok) return std::string(fallback);
+    if (readWholeProfile(path, content) != ProfileReadResult::Ok) return std::string(fallback);
     std::vector<Line> lines = splitLines(content);
     Location where = locate(content, lines, trimmed(section), trimmed(key));
     if (!where.keyFound) return std::string(fallback);
@@ -251,7 +163,7 @@ std::string readProfileString(const std::string& path, std::string_view section,
 std::vector<std::pair<std::string, std::string>> readProfileSection(const std::string& path, std::string_view section) {
     std::vector<std::pair<std::string, std::string>> entries;
     std::string content;
-    if (readWholeFile(path, content) != ReadResult::Ok) return entries;
+    if (readWholeProfile(path, content) != ProfileReadResult::Ok) return entries;
     std::string_view wanted = trimmed(section);
     bool inSection = false;
     for (const Line& line : splitLines(content)) {
@@ -273,10 +185,10 @@ bool writeProfileString(const std::string& path, std::string_view section, std::
     if (!validNames(section, key, value)) return false;
 
     std::string content;
-    ReadResult read = readWholeFile(path, content);
+    ProfileReadResult read = readWholeProfile(path, content);
     // A file that exists but cannot be read must not be replaced by one that
     // holds only the new value.
-    if (read == ReadResult::Failed) return false;
+    if (read == ProfileReadResult::Failed) return false;
 
     const std::string_view lineEnd = lineEndOf(content);
     const std::string keyLine = std::string(key) + "=" + std::string(value);
@@ -308,8 +220,8 @@ bool writeProfileString(const std::string& path, std::string_view section, std::
         updated += keyLine;
         updated += lineEnd;
     }
-    if (read == ReadResult::Ok && updated == content) return true;
-    return replaceFile(path, updated, read == ReadResult::Ok);
+    if (read == ProfileReadResult::Ok && updated == content) return true;
+    return replaceProfile(path, updated, read == ProfileReadResult::Ok);
 }
 
 } // namespace mub

@@ -3,86 +3,11 @@
 #include "platform/gbk_text.h"
 #include "platform/profile_file.h"
 #include "upgrade_file/decode_upgrade_file.h"
+#include "upgrade_file/exclusive_read.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <new>
-#include <sys/file.h>
-#include <sys/stat.h>
-#include <unistd.h>
 #include <utility>
 
 namespace mub {
-namespace {
-
-// Closes a descriptor when it goes out of scope (also releasing its flock).
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-
-private:
-    int fd_;
-};
-
-// True when another process holds a POSIX or open-file-description lock on
-// any part of the file (read or write).
-bool lockedByOther(int fd) {
-    struct flock probe {};
-    probe.l_type = F_WRLCK;
-    probe.l_whence = SEEK_SET;
-    probe.l_start = 0;
-    probe.l_len = 0; // the whole file
-    if (::fcntl(fd, F_GETLK, &probe) != 0) return false;
-    return probe.l_type != F_UNLCK;
-}
-
-// Reads exactly `size` bytes, or fails.
-bool readExactly(int fd, std::uint8_t* buffer, std::size_t size) {
-    std::size_t done = 0;
-    while (done < size) {
-        ssize_t n = ::read(fd, buffer + done, size - done);
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) return false;
-        done += static_cast<std::size_t>(n);
-    }
-    return true;
-}
-
-// Steps 6 and 8 of the open command with the pause of step 7 in between:
-// the file is held exclusively from opening until it has been read.
-// `systemPath` is in the file system's bytes.
-Bytes readExclusively(const std::string& systemPath, Ui* ui) {
-    // Non-blocking: opening a FIFO must not wait for a writer.
-    FileDescriptor file(::open(systemPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0) {
-        if (ui) ui->pumpDelay(1000);
-        return {};
-    }
-    struct stat info {};
-    bool usable = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-                  ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 && !lockedByOther(file.get());
-    if (ui) ui->pumpDelay(1000);
-    if (!usable) return {};
-
-    Bytes bytes;
-    try {
-        bytes.resize(static_cast<std::size_t>(info.st_size));
-    } catch (const std::bad_alloc&) {
-        return {};
-    } catch (const std::length_error&) {
-        return {};
-    }
-    if (!readExactly(file.get(), bytes.data(), bytes.size())) return {};
-    return bytes;
-}
-
-} // namespace
 
 bool rememberFilePath(const std::string& settingsPath, const std::string& shownPath) {
     if (shownPath.empty() || shownPath == readProfileString(settingsPath, "History", "FilePath")) return true;

@@ -2,7 +2,6 @@
 
 #include "platform/gbk_text.h"
 
-#include <cstring>
 #include <optional>
 
 namespace mub {
@@ -12,7 +11,7 @@ namespace {
 // rule that a tag starts at a GBK character need checking. This keeps the
 // megabytes of an image line from being stepped through once per tag.
 bool containsTag(std::string_view line, std::string_view tag) {
-    return ::memmem(line.data(), line.size(), tag.data(), tag.size()) != nullptr &&
+    return line.find(tag) != std::string_view::npos &&
            findGbk(line, tag) != std::string_view::npos;
 }
 

@@ -4,9 +4,7 @@
 #include "platform/profile_file.h"
 #include "upgrade_file/open_upgrade_file.h"
 
-#include <climits>
 #include <cstdint>
-#include <unistd.h>
 
 namespace mub {
 namespace {
@@ -48,23 +46,13 @@ std::size_t lastSeparator(std::string_view path) {
 
 } // namespace
 
-std::string programFolder() {
-    std::string buffer(PATH_MAX, '\0');
-    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
-    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return ".";
-    buffer.resize(static_cast<std::size_t>(n));
-    std::size_t slash = buffer.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : buffer.substr(0, slash);
-}
-
 std::string settingsPathIn(const std::string& programDir) {
     if (!programDir.empty() && programDir.back() == '/') return programDir + "cfg.ini";
     return programDir + "/cfg.ini";
 }
 
 bool settingsComplete(const std::string& settingsPath) {
-    if (::access(settingsPath.c_str(), F_OK) != 0) return false;
+    // A missing file has neither value.
     if (readProfileString(settingsPath, portSection, baudKey).empty()) return false;
     return !readProfileString(settingsPath, countSection, countKey).empty();
 }

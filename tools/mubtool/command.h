@@ -24,4 +24,7 @@ struct CommandEntry {
 
 const std::vector<CommandEntry>& commands();
 
+// The whole program, called by main with its arguments (UTF-8 on Windows).
+int runMubtool(int argc, char** argv);
+
 } // namespace mub::tool

@@ -34,7 +34,7 @@ void printUsage(std::FILE* out) {
 
 } // namespace
 
-int main(int argc, char** argv) {
+int mub::tool::runMubtool(int argc, char** argv) {
     if (argc < 2) {
         printUsage(stderr);
         return mub::tool::ExitUsage;

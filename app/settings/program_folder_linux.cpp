@@ -1,0 +1,18 @@
+#include "app/settings/settings_file.h"
+
+#include <climits>
+#include <unistd.h>
+
+namespace mub {
+
+std::string programFolder() {
+    std::string buffer(PATH_MAX, '\0');
+    ssize_t n = ::readlink("/proc/self/exe", buffer.data(), buffer.size());
+    if (n <= 0 || static_cast<std::size_t>(n) >= buffer.size()) return ".";
+    buffer.resize(static_cast<std::size_t>(n));
+    std::size_t slash = buffer.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : buffer.substr(0, slash);
+}
+
+} // namespace mub

@@ -1,0 +1,27 @@
+// Tones through the system's Beep.
+#include "platform/tone_player.h"
+
+#include <windows.h>
+
+#include <chrono>
+#include <mutex>
+#include <thread>
+
+namespace mub {
+
+bool playTone(int hertz, int milliseconds) {
+    if (milliseconds <= 0) return false;
+    static std::mutex oneAtATime;
+    std::lock_guard<std::mutex> guard(oneAtATime);
+
+    const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
+    // Beep takes 37..32767 Hz; the audible range of the Linux build is kept.
+    const bool played = hertz >= 37 && hertz <= 20000 &&
+                        ::Beep(static_cast<DWORD>(hertz), static_cast<DWORD>(milliseconds)) != FALSE;
+    // Beep may return before the tone's length (without a speaker, or under
+    // emulators); the caller still waits that long.
+    std::this_thread::sleep_until(end);
+    return played;
+}
+
+} // namespace mub

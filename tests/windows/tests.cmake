@@ -1,0 +1,36 @@
+# The Windows build's tests, run under Wine by CTest.
+#
+# The logic tests that do not depend on Linux are the same sources as the
+# Linux build's, built into one Windows program and run as one CTest test
+# (a Wine process costs far more than a native one).
+set(logic_test_sources
+    upgrade_file/decode_upgrade_file_test.cpp upgrade_file/packed_block_test.cpp upgrade_file/rc4_md5_test.cpp
+    upgrade_file/tag_lines_test.cpp link/frame_test.cpp platform/gbk_text_test.cpp
+    platform/gbk_text_removal_test.cpp upgrade/detect_model_test.cpp upgrade/number_text_test.cpp
+    upgrade/run_upgrade_checks_test.cpp upgrade/run_upgrade_transfer_test.cpp upgrade/scripted_machine.cpp)
+list(TRANSFORM logic_test_sources PREPEND ${CMAKE_SOURCE_DIR}/tests/)
+add_executable(windows_logic_tests ${logic_test_sources})
+target_link_libraries(windows_logic_tests PRIVATE mub_upgrade mub_link mub_serial mub_upgrade_file mub_platform
+                      mub_testsupport mub_settings GTest::gtest GTest::gmock GTest::gtest_main)
+add_test(NAME windows_logic_tests COMMAND windows_logic_tests)
+
+# The Windows serial channel against a simulated machine on a COM port (run
+# by the end-to-end script, which maps the port).
+add_executable(serial_channel_windows_tests ${CMAKE_CURRENT_SOURCE_DIR}/windows/serial_channel_windows_test.cpp)
+target_link_libraries(serial_channel_windows_tests PRIVATE mub_serial mub_platform GTest::gtest GTest::gtest_main)
+
+# mubtool.exe and the stand-in BridgeMini.dll against the Linux simulated
+# machine, whose mubtool comes from the Linux build.
+set(MUB_LINUX_MUBTOOL ${CMAKE_SOURCE_DIR}/build/plain/bin/mubtool CACHE FILEPATH
+    "mubtool of the Linux build (runs the simulated machine for the Wine tests)")
+find_package(Python3 REQUIRED COMPONENTS Interpreter)
+add_test(NAME windows_end_to_end
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_end_to_end_test.py
+                 ${CMAKE_BINARY_DIR}/bin ${MUB_LINUX_MUBTOOL} ${CMAKE_BINARY_DIR}/wineprefix)
+
+# Every test runs in the build folder's Wine prefix, whose server the
+# prefix script starts (scripts/test runs it before CTest, too).
+add_test(NAME windows_wine_prefix COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine-prefix ${CMAKE_BINARY_DIR}/wineprefix)
+set_tests_properties(windows_wine_prefix PROPERTIES FIXTURES_SETUP wine)
+set_tests_properties(windows_logic_tests windows_end_to_end PROPERTIES FIXTURES_REQUIRED wine
+                     ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")

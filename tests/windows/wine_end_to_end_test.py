@@ -1,0 +1,115 @@
+#!/usr/bin/env python3
+"""End-to-end tests of the Windows programs under Wine: mubtool.exe against
+the Linux simulated machine on a pseudo-terminal mapped as a COM port, over
+the serial channel and through the stand-in BridgeMini.dll.
+
+Usage: wine_end_to_end_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX
+"""
+import os
+import shutil
+import sys
+import tempfile
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_machine import WineSetup, windows_path  # noqa: E402
+
+SETUP = None
+MACHINE_PORT = 11  # above 9: opened as \\.\COM11
+
+
+class MubtoolUnderWine(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory(prefix="mub-wine-")
+        self.image = os.urandom(5000) + b"\x00\x7f\x18\x06"
+        self.upgrade_file = SETUP.pack(self.folder.name, self.image)
+        self.saved = os.path.join(self.folder.name, "saved.bin")
+        self.machines = []
+
+    def tearDown(self):
+        for machine, number in self.machines:
+            SETUP.stop_machine(machine, number)
+        self.folder.cleanup()
+
+    def machine(self, *options, port=MACHINE_PORT):
+        machine = SETUP.start_machine(port, ["--save-image", self.saved, *options])
+        self.machines.append((machine, port))
+        return machine
+
+    def upgrade(self, port, extra_env=None):
+        return SETUP.run("mubtool.exe", ["upgrade", "--port", port, "--baud", "115200", "--yes",
+                                         windows_path(self.upgrade_file)], extra_env)
+
+    def saved_image(self):
+        with open(self.saved, "rb") as f:
+            return f.read()
+
+    def test_com_port_upgrade_writes_the_image(self):
+        self.machine()
+        code, out, err = self.upgrade(f"COM{MACHINE_PORT}")
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("升级成功", out)
+        self.assertEqual(self.saved_image(), self.image)
+
+    def test_usb_mode_goes_through_the_bridge_library(self):
+        self.machine()
+        code, out, err = self.upgrade("USB", {"BRIDGEMINI_PORT": f"COM{MACHINE_PORT}"})
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(self.saved_image(), self.image)
+
+    def test_com_search_finds_the_machine_past_missing_ports(self):
+        SETUP.map_port(MACHINE_PORT - 2, None)
+        SETUP.map_port(MACHINE_PORT - 1, None)
+        self.machine()
+        code, out, err = self.upgrade(f"COM{MACHINE_PORT - 2}")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(self.saved_image(), self.image)
+
+    def test_faults_end_with_their_exit_codes(self):
+        rows = [
+            (["--reject-block", "2:4"], 8, "通讯超时"),
+            (["--silent"], 6, ""),
+            (["--disconnect-at", "5"], 6, ""),
+            (["--too-large-at", "3"], 7, ""),
+        ]
+        for options, expected, text in rows:
+            with self.subTest(options=options):
+                machine = self.machine(*options)
+                code, out, err = self.upgrade(f"COM{MACHINE_PORT}")
+                self.assertEqual(code, expected, out + err)
+                self.assertIn(text, out + err)
+                self.assertFalse(os.path.exists(self.saved))
+                SETUP.stop_machine(machine, MACHINE_PORT)
+                self.machines.remove((machine, MACHINE_PORT))
+
+    def test_info_and_detect_print_readable_chinese(self):
+        code, out, err = SETUP.run("mubtool.exe", ["info", windows_path(self.upgrade_file)])
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("QM-3000", out)
+        self.machine("--model", "型号Ｘ")
+        code, out, err = SETUP.run("mubtool.exe", ["detect", "--port", f"COM{MACHINE_PORT}"])
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("机器型号: 型号Ｘ", out)
+
+    def test_missing_bridge_function_is_a_clear_error(self):
+        # mubtool.exe beside a library without the six functions (a system DLL
+        # of the program's own width).
+        folder = self.folder.name
+        shutil.copy(os.path.join(SETUP.windows_bin, "mubtool.exe"), folder)
+        windows = os.path.join(SETUP.prefix, "drive_c", "windows")
+        system = "syswow64" if os.path.isdir(os.path.join(windows, "syswow64")) and SETUP.bits == 32 else "system32"
+        shutil.copy(os.path.join(windows, system, "version.dll"), os.path.join(folder, "BridgeMini.dll"))
+        code, out, err = SETUP.run(os.path.join(folder, "mubtool.exe"),
+                                   ["upgrade", "--port", "USB", windows_path(self.upgrade_file)])
+        self.assertEqual(code, 6, out + err)
+        self.assertIn("lacks the function MA101_", out + err)
+
+    def test_serial_channel_against_the_machine(self):
+        self.machine(port=MACHINE_PORT + 1)
+        code, out, err = SETUP.run("serial_channel_windows_tests.exe", [],
+                                   {"MUB_TEST_COM": str(MACHINE_PORT + 1)})
+        self.assertEqual(code, 0, out + err)
+
+if __name__ == "__main__":
+    SETUP = WineSetup(*sys.argv[1:4])
+    unittest.main(argv=sys.argv[:1], verbosity=2)

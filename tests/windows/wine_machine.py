@@ -1,0 +1,75 @@
+"""Runs Windows programs under Wine against the Linux simulated machine.
+
+The machine (`mubtool simulate` of the Linux build) runs on a new
+pseudo-terminal, which a link in the Wine prefix's dosdevices folder makes
+the COM port of the given number. Shared by the end-to-end tests and the
+transfer benchmark.
+"""
+import os
+import subprocess
+
+
+class WineSetup:
+    def __init__(self, windows_bin, linux_mubtool, prefix):
+        self.windows_bin = windows_bin
+        self.linux_mubtool = linux_mubtool
+        self.prefix = prefix
+        with open(os.path.join(windows_bin, "mubtool.exe"), "rb") as f:
+            header = f.read(4096)
+        pe = int.from_bytes(header[0x3C:0x40], "little")
+        self.bits = 32 if header[pe + 4:pe + 6] == b"\x4c\x01" else 64
+        self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+
+    def com_link(self, number):
+        return os.path.join(self.prefix, "dosdevices", f"com{number}")
+
+    def map_port(self, number, device):
+        link = self.com_link(number)
+        if os.path.lexists(link):
+            os.unlink(link)
+        if device:
+            os.symlink(device, link)
+
+    def start_machine(self, number, options=()):
+        """Starts a simulated machine reached as COM<number>; returns it."""
+        machine = subprocess.Popen([self.linux_mubtool, "simulate", *options], stdout=subprocess.PIPE,
+                                   stderr=subprocess.DEVNULL, text=True)
+        device = machine.stdout.readline().strip()
+        if not device:
+            machine.kill()
+            raise RuntimeError("the simulated machine did not start")
+        self.map_port(number, device)
+        return machine
+
+    def stop_machine(self, machine, number):
+        machine.terminate()
+        try:
+            machine.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            machine.kill()
+            machine.wait()
+        self.map_port(number, None)
+
+    def run(self, program, args, extra_env=None, timeout=120):
+        """Runs a Windows program; returns (exit code, stdout, stderr) with
+        the output decoded from GBK, as the programs write it into pipes."""
+        env = dict(self.env, **(extra_env or {}))
+        done = subprocess.run(["wine", os.path.join(self.windows_bin, program), *args], env=env,
+                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
+        return (done.returncode, done.stdout.decode("gbk", "replace").replace("\r\n", "\n"),
+                done.stderr.decode("gbk", "replace").replace("\r\n", "\n"))
+
+    def pack(self, folder, image, software="9.99", name="image"):
+        """Packs an upgrade file for the simulated machine's default identity."""
+        image_path = os.path.join(folder, f"{name}.bin")
+        with open(image_path, "wb") as f:
+            f.write(image)
+        upgrade_file = os.path.join(folder, f"{name}.mub")
+        subprocess.run([self.linux_mubtool, "pack", "--model", "QM-3000", "--hardware", "HW-1.0", "--software",
+                        software, image_path, "-o", upgrade_file], check=True, stdout=subprocess.DEVNULL)
+        return upgrade_file
+
+
+def windows_path(path):
+    """The path of a Linux file as Wine's programs see it (drive Z:)."""
+    return "Z:" + path.replace("/", "\\")
