@@ -7,6 +7,7 @@ transfer benchmark.
 """
 import os
 import subprocess
+import tempfile
 
 
 class WineSetup:
@@ -51,13 +52,17 @@ class WineSetup:
         self.map_port(number, None)
 
     def run(self, program, args, extra_env=None, timeout=120):
-        """Runs a Windows program; returns (exit code, stdout, stderr) with
-        the output decoded from GBK, as the programs write it into pipes."""
+        """Runs a Windows program with its output redirected to files; returns
+        (exit code, stdout, stderr) decoded from GBK, as the programs write
+        redirected output."""
         env = dict(self.env, **(extra_env or {}))
-        done = subprocess.run(["wine", os.path.join(self.windows_bin, program), *args], env=env,
-                              stdin=subprocess.DEVNULL, capture_output=True, timeout=timeout)
-        return (done.returncode, done.stdout.decode("gbk", "replace").replace("\r\n", "\n"),
-                done.stderr.decode("gbk", "replace").replace("\r\n", "\n"))
+        with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
+            code = subprocess.run(["wine", os.path.join(self.windows_bin, program), *args], env=env,
+                                  stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout).returncode
+            out.seek(0)
+            err.seek(0)
+            return (code, out.read().decode("gbk", "replace").replace("\r\n", "\n"),
+                    err.read().decode("gbk", "replace").replace("\r\n", "\n"))
 
     def pack(self, folder, image, software="9.99", name="image"):
         """Packs an upgrade file for the simulated machine's default identity."""
