@@ -6,6 +6,7 @@ the serial channel and through the stand-in BridgeMini.dll.
 Usage: wine_end_to_end_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX
 """
 import os
+import shutil
 import sys
 import tempfile
 import unittest
@@ -89,6 +90,19 @@ class MubtoolUnderWine(unittest.TestCase):
         code, out, err = SETUP.run("mubtool.exe", ["detect", "--port", f"COM{MACHINE_PORT}"])
         self.assertEqual(code, 0, out + err)
         self.assertIn("机器型号: 型号Ｘ", out)
+
+    def test_missing_bridge_function_is_a_clear_error(self):
+        # mubtool.exe beside a library without the six functions (a system DLL
+        # of the program's own width).
+        folder = self.folder.name
+        shutil.copy(os.path.join(SETUP.windows_bin, "mubtool.exe"), folder)
+        windows = os.path.join(SETUP.prefix, "drive_c", "windows")
+        system = "syswow64" if os.path.isdir(os.path.join(windows, "syswow64")) and SETUP.bits == 32 else "system32"
+        shutil.copy(os.path.join(windows, system, "version.dll"), os.path.join(folder, "BridgeMini.dll"))
+        code, out, err = SETUP.run(os.path.join(folder, "mubtool.exe"),
+                                   ["upgrade", "--port", "USB", windows_path(self.upgrade_file)])
+        self.assertEqual(code, 6, out + err)
+        self.assertIn("lacks the function MA101_", out + err)
 
     def test_serial_channel_against_the_machine(self):
         self.machine(port=MACHINE_PORT + 1)

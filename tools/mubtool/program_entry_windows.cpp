@@ -47,8 +47,8 @@ public:
         if (!thread_.joinable()) return;
         std::fflush(stream_);
         ::_dup2(saved_, fd_); // closes the pipe's writing end: the reader sees its end
+        thread_.join();       // before the copy it writes to goes
         ::_close(saved_);
-        thread_.join();
         ::_close(reader_);
     }
     GbkRedirect(const GbkRedirect&) = delete;
