@@ -1,4 +1,4 @@
-// A fresh folder under /tmp for one test, removed with everything in it when
+// A fresh folder in the temporary folder for one test, removed with everything in it when
 // the test ends; small helpers to write and read files in it.
 #pragma once
 
@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <random>
 #include <string>
 #include <sys/stat.h>
 #include <vector>
@@ -18,9 +19,15 @@ namespace mub::test {
 class TempFolder {
 public:
     TempFolder() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "mub-test-XXXXXX").string();
-        if (::mkdtemp(pattern.data()) == nullptr) ADD_FAILURE() << "mkdtemp failed";
-        root_ = pattern;
+        // A new folder of a random name (std::filesystem: also on Windows).
+        std::random_device random;
+        const auto base = std::filesystem::temp_directory_path();
+        for (int attempt = 0; attempt < 100 && root_.empty(); ++attempt) {
+            const auto candidate = base / ("mub-test-" + std::to_string(random()));
+            std::error_code error;
+            if (std::filesystem::create_directory(candidate, error)) root_ = candidate.generic_string();
+        }
+        if (root_.empty()) ADD_FAILURE() << "cannot make a folder in " << base.string();
     }
     ~TempFolder() {
         std::error_code ignored;
