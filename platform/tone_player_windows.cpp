@@ -19,8 +19,10 @@ bool playTone(int hertz, int milliseconds) {
     const bool played = hertz >= 37 && hertz <= 20000 &&
                         ::Beep(static_cast<DWORD>(hertz), static_cast<DWORD>(milliseconds)) != FALSE;
     // Beep may return before the tone's length (without a speaker, or under
-    // emulators); the caller still waits that long.
-    std::this_thread::sleep_until(end);
+    // emulators); the caller still waits that long. The system's sleeps may
+    // end a little early, so the clock decides.
+    for (auto now = std::chrono::steady_clock::now(); now < end; now = std::chrono::steady_clock::now())
+        std::this_thread::sleep_for(end - now + std::chrono::milliseconds(1));
     return played;
 }
 

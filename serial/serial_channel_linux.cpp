@@ -2,6 +2,7 @@
 
 #include "platform/gbk_text.h"
 #include "platform/serial_port_services.h"
+#include "serial/channel_owner.h"
 #include "serial/serial_codes.h"
 #include "serial/serial_session.h"
 
@@ -20,67 +21,32 @@
 namespace mub {
 namespace {
 
-// The rates a port can be given; any other rate gives 9600.
-constexpr std::int32_t supportedRates[] = {110,   150,   300,   600,   1200,  1800,   2400,   4800,   7200,
-                                           9600,  14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-
 constexpr int noPortCode = EBADF; // the code reported with "未启动串口"
-
-bool isSupportedRate(std::int32_t rate) {
-    return std::find(std::begin(supportedRates), std::end(supportedRates), rate) != std::end(supportedRates);
-}
 
 } // namespace
 
-struct SerialChannel::Impl {
+struct SerialChannel::Impl : ChannelOwner<SerialSession, SerialChannel::Impl> {
     Impl(PortTable table, SerialPortServices& services) : ports(std::move(table)), sys(services) {}
 
     PortTable ports;
     SerialPortServices& sys;
 
-    // Serialises the owner's operations. Recursive so an onError handler may
-    // call back into the channel.
-    std::recursive_mutex opLock;
-    std::shared_ptr<SerialSession> session; // set while a port is open
-    SerialErrorHandler onError;       // kept after close: later misuse is still reported
-    // Sessions closed from their own listener thread (a handler called close);
-    // their threads are joined by the next operation on another thread.
-    std::vector<std::shared_ptr<SerialSession>> orphans;
-    // A session closed by a failed step while opLock is held; released by the
-    // operation once it has let go of the lock.
-    std::shared_ptr<SerialSession> pendingRelease;
-
-    mutable std::mutex nameLock;
-    std::string portName;
-
-    void setName(std::string name) {
-        std::lock_guard<std::mutex> guard(nameLock);
-        portName = std::move(name);
-    }
-    void raise(const std::string& text) {
-        if (onError) onError(text);
-    }
-    // prefix + " 错误ID：" + code + two spaces + the system's message.
     void raiseCode(const char* prefixUtf8, int code) {
-        raise(gbk(prefixUtf8) + gbk(" 错误ID：") + std::to_string(code) + "  " + sys.errorMessage(code));
+        ChannelOwner::raiseCode(prefixUtf8, static_cast<unsigned long>(code), sys.errorMessage(code));
     }
 
-    // Stops the listener, waits for it and closes the handles. Called without
-    // opLock when a listener runs, so handlers that call the channel cannot
-    // deadlock against it.
+    void stopListener(SerialSession& s) {
+        if (s.wake >= 0) sys.signalWake(s.wake);
+    }
+
+    // Stops the listener, waits for it and closes the handles.
     void release(std::shared_ptr<SerialSession> s) {
         if (!s) return;
         s->listening.store(false);
         s->stopRequested.store(true);
-        if (s->wake >= 0) sys.signalWake(s->wake);
-        if (s->thread.joinable()) {
-            if (s->thread.get_id() == std::this_thread::get_id()) {
-                std::lock_guard<std::recursive_mutex> guard(opLock);
-                orphans.push_back(std::move(s));
-                return;
-            }
-            s->thread.join();
-        }
+        stopListener(*s);
+        if (parkIfOwnListener(s)) return;
+        if (s->thread.joinable()) s->thread.join();
         // Under the read lock: a purge that took the session before the
         // close finishes with the handle before it goes.
         std::lock_guard<std::mutex> guard(s->readLock);
@@ -88,43 +54,6 @@ struct SerialChannel::Impl {
         s->handle = -1;
         sys.closeWakeHandle(s->wake);
         s->wake = -1;
-    }
-
-    void releasePending() {
-        std::shared_ptr<SerialSession> s;
-        {
-            std::lock_guard<std::recursive_mutex> guard(opLock);
-            s = std::move(pendingRelease);
-        }
-        release(std::move(s));
-    }
-
-    void reapOrphans() {
-        std::vector<std::shared_ptr<SerialSession>> done;
-        {
-            std::lock_guard<std::recursive_mutex> guard(opLock);
-            for (auto it = orphans.begin(); it != orphans.end();) {
-                if ((*it)->thread.get_id() != std::this_thread::get_id()) {
-                    done.push_back(std::move(*it));
-                    it = orphans.erase(it);
-                } else {
-                    ++it;
-                }
-            }
-        }
-        for (auto& s : done) release(std::move(s));
-    }
-
-    // Closes the port after a failed step (the listener has not started, or
-    // configure failed on a listening channel). The listener is stopped at
-    // once; waiting for it happens in releasePending, outside opLock.
-    void closeAfterFailure() {
-        if (!session) return;
-        session->listening.store(false);
-        session->stopRequested.store(true);
-        if (session->wake >= 0) sys.signalWake(session->wake);
-        pendingRelease = std::move(session);
-        setName({});
     }
 
     void releaseAfterFailedStart(int code) {
@@ -150,7 +79,7 @@ bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
         return false;
     }
 
-    line.baudRate = isSupportedRate(s.baudRate) ? s.baudRate : 9600;
+    line.baudRate = isSupportedSerialRate(s.baudRate) ? s.baudRate : 9600;
     line.dataBits = s.dataBits >= 6 && s.dataBits <= 8 ? s.dataBits : 8;
     // One and a half stop bits do not exist on Linux: two are used instead
     // (a receiver that expects one and a half accepts two).
@@ -220,7 +149,7 @@ bool SerialChannel::Impl::openLocked(std::int32_t port, const SerialSettings& se
     };
     if (session) return refuse("串口已打开");
     // Only a listener that closed its own channel from a handler is still running here.
-    if (!orphans.empty()) return refuse("串口已在监听");
+    if (listenerStillRunning()) return refuse("串口已在监听");
     if (port < 1 || port > 255) return refuse("串口范围为1-255");
 
     onError = std::move(errorHandler);
@@ -268,37 +197,19 @@ bool SerialChannel::Impl::openLocked(std::int32_t port, const SerialSettings& se
 
 bool SerialChannel::open(std::int32_t port, const SerialSettings& settings, SerialDataHandler onData,
                          SerialNotifyHandler onNotify, SerialStatusHandler onStatus, SerialErrorHandler onError) {
-    impl_->reapOrphans();
-    bool ok;
-    {
-        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-        ok = impl_->openLocked(port, settings, std::move(onData), std::move(onNotify), std::move(onStatus),
-                               std::move(onError));
-    }
-    impl_->releasePending();
-    return ok;
+    return impl_->run(
+        [&] {
+            return impl_->openLocked(port, settings, std::move(onData), std::move(onNotify), std::move(onStatus),
+                                     std::move(onError));
+        },
+        true);
 }
 
 bool SerialChannel::configure(const SerialSettings& settings) {
-    bool ok;
-    {
-        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-        ok = impl_->configureLocked(settings);
-    }
-    impl_->releasePending();
-    return ok;
+    return impl_->run([&] { return impl_->configureLocked(settings); });
 }
 
-void SerialChannel::close() {
-    std::shared_ptr<SerialSession> s;
-    {
-        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-        s = std::move(impl_->session);
-        if (!s) return;
-        impl_->setName({});
-    }
-    impl_->release(std::move(s));
-}
+void SerialChannel::close() { impl_->closeSession(); }
 
 bool SerialChannel::send(const std::uint8_t* bytes, std::int32_t count, std::int32_t* written) {
     if (written) *written = 0;
@@ -386,25 +297,12 @@ std::string SerialChannel::settingsText() {
         impl_->raiseCode("GetCommState", code);
         return {};
     }
-    static const char parityLetters[] = {'N', 'O', 'E', 'M', 'S'};
-    std::string text = openPortName();
-    text += "," + std::to_string(line.baudRate);
-    text += ",";
-    text += parityLetters[line.parity >= 0 && line.parity <= 4 ? line.parity : 0];
-    text += line.stopBits == 2 ? ",2" : line.stopBits == 1 ? ",1.5" : ",1";
-    text += "," + std::to_string(line.dataBits);
-    return text;
+    return serialSettingsText(openPortName(), line.baudRate, line.parity, line.stopBits, line.dataBits);
 }
 
-bool SerialChannel::isOpen() const {
-    std::lock_guard<std::mutex> guard(impl_->nameLock);
-    return !impl_->portName.empty();
-}
+bool SerialChannel::isOpen() const { return !impl_->name().empty(); }
 
-std::string SerialChannel::openPortName() const {
-    std::lock_guard<std::mutex> guard(impl_->nameLock);
-    return impl_->portName;
-}
+std::string SerialChannel::openPortName() const { return impl_->name(); }
 
 PortTable& SerialChannel::ports() { return impl_->ports; }
 

@@ -7,6 +7,7 @@
 
 #include "platform/gbk_text.h"
 #include "platform/wide_text_windows.h"
+#include "serial/channel_owner.h"
 #include "serial/serial_codes.h"
 
 #include <windows.h>
@@ -25,8 +26,6 @@
 namespace mub {
 namespace {
 
-constexpr std::int32_t supportedRates[] = {110,   150,   300,   600,   1200,  1800,   2400,   4800,   7200,
-                                           9600,  14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
 constexpr std::int32_t defaultQueueSize = 4096;
 constexpr DWORD defaultTimeouts[5] = {MAXDWORD, 0, 0, 100, 1000};
 constexpr DWORD noPortCode = ERROR_INVALID_HANDLE; // the code reported with "未启动串口"
@@ -36,10 +35,6 @@ constexpr int deliveryWaitMs = 100;                // longest a purge waits for 
 constexpr DWORD modemEvents = EV_CTS | EV_DSR | EV_RLSD | EV_RING;
 constexpr DWORD lineEvents =
     EV_RXCHAR | EV_RXFLAG | EV_TXEMPTY | EV_BREAK | EV_ERR | EV_RX80FULL | modemEvents;
-
-bool isSupportedRate(std::int32_t rate) {
-    return std::find(std::begin(supportedRates), std::end(supportedRates), rate) != std::end(supportedRates);
-}
 
 // Hold bits of COMSTAT in the channel's terms.
 std::int32_t holdBitsOf(const COMSTAT& s) {
@@ -300,97 +295,41 @@ bool WindowsSerialSession::purge(bool clearOutput, bool clearInput) {
     return ok;
 }
 
-struct SerialChannel::Impl {
-    Impl(PortTable table) : ports(std::move(table)) {}
+struct SerialChannel::Impl : ChannelOwner<WindowsSerialSession, SerialChannel::Impl> {
+    explicit Impl(PortTable table) : ports(std::move(table)) {}
 
     PortTable ports; // kept for callers that fill it; COM numbers are the system's own
-    std::recursive_mutex opLock;
-    std::shared_ptr<WindowsSerialSession> session;
-    SerialErrorHandler onError;
-    std::vector<std::shared_ptr<WindowsSerialSession>> orphans;
-    std::shared_ptr<WindowsSerialSession> pendingRelease;
 
-    mutable std::mutex nameLock;
-    std::string portName;
-
-    void setName(std::string name) {
-        std::lock_guard<std::mutex> guard(nameLock);
-        portName = std::move(name);
-    }
-    void raise(const std::string& text) {
-        if (onError) onError(text);
-    }
-    // prefix + " 错误ID：" + code + two spaces + the system's message.
     void raiseCode(const char* prefixUtf8, DWORD code) {
-        raise(gbk(prefixUtf8) + gbk(" 错误ID：") + std::to_string(code) + "  " + systemErrorText(code));
+        ChannelOwner::raiseCode(prefixUtf8, code, systemErrorText(code));
     }
 
-    void release(std::shared_ptr<WindowsSerialSession> s);
-    void releasePending();
-    void reapOrphans();
-    void closeAfterFailure();
+    // The listener has not started when a step of open fails; a configure
+    // that fails later leaves it to release.
+    void stopListener(WindowsSerialSession&) {}
+
+    // Stops the listener (the signalled events and the cleared event mask
+    // end its waits, so it ends without being forced) and releases the handles.
+    void release(std::shared_ptr<WindowsSerialSession> s) {
+        if (!s) return;
+        s->listening.store(false);
+        s->stopRequested.store(true);
+        if (s->readGate) ::SetEvent(s->readGate);
+        if (s->waitDone) ::SetEvent(s->waitDone->ov.hEvent);
+        if (s->port != INVALID_HANDLE_VALUE) ::SetCommMask(s->port, 0);
+        if (parkIfOwnListener(s)) return;
+        if (s->thread.joinable()) s->thread.join();
+        std::lock_guard<std::mutex> guard(s->readLock);
+        if (s->port != INVALID_HANDLE_VALUE) ::CloseHandle(s->port);
+        s->port = INVALID_HANDLE_VALUE;
+        if (s->readGate) ::CloseHandle(s->readGate);
+        s->readGate = nullptr;
+    }
+
     bool configureLocked(const SerialSettings& settings);
     bool openLocked(std::int32_t port, const SerialSettings& settings, SerialDataHandler onData,
                     SerialNotifyHandler onNotify, SerialStatusHandler onStatus, SerialErrorHandler onError);
 };
-
-// Stops the listener (the signalled events and the cleared event mask end
-// its waits, so it ends without being forced) and releases the handles.
-void SerialChannel::Impl::release(std::shared_ptr<WindowsSerialSession> s) {
-    if (!s) return;
-    s->listening.store(false);
-    s->stopRequested.store(true);
-    if (s->readGate) ::SetEvent(s->readGate);
-    if (s->waitDone) ::SetEvent(s->waitDone->ov.hEvent);
-    if (s->port != INVALID_HANDLE_VALUE) ::SetCommMask(s->port, 0);
-    if (s->thread.joinable()) {
-        if (s->thread.get_id() == std::this_thread::get_id()) {
-            // Closed from one of its own handlers: joined by a later operation.
-            std::lock_guard<std::recursive_mutex> guard(opLock);
-            orphans.push_back(std::move(s));
-            return;
-        }
-        s->thread.join();
-    }
-    std::lock_guard<std::mutex> guard(s->readLock);
-    if (s->port != INVALID_HANDLE_VALUE) ::CloseHandle(s->port);
-    s->port = INVALID_HANDLE_VALUE;
-    if (s->readGate) ::CloseHandle(s->readGate);
-    s->readGate = nullptr;
-}
-
-void SerialChannel::Impl::releasePending() {
-    std::shared_ptr<WindowsSerialSession> s;
-    {
-        std::lock_guard<std::recursive_mutex> guard(opLock);
-        s = std::move(pendingRelease);
-    }
-    release(std::move(s));
-}
-
-void SerialChannel::Impl::reapOrphans() {
-    std::vector<std::shared_ptr<WindowsSerialSession>> done;
-    {
-        std::lock_guard<std::recursive_mutex> guard(opLock);
-        for (auto it = orphans.begin(); it != orphans.end();) {
-            if ((*it)->thread.get_id() != std::this_thread::get_id()) {
-                done.push_back(std::move(*it));
-                it = orphans.erase(it);
-            } else {
-                ++it;
-            }
-        }
-    }
-    for (auto& s : done) release(std::move(s));
-}
-
-void SerialChannel::Impl::closeAfterFailure() {
-    if (!session) return;
-    session->listening.store(false);
-    session->stopRequested.store(true);
-    pendingRelease = std::move(session);
-    setName({});
-}
 
 bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
     if (!session) {
@@ -406,7 +345,7 @@ bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
         raiseCode("GetCommState", code);
         return false;
     }
-    dcb.BaudRate = static_cast<DWORD>(isSupportedRate(s.baudRate) ? s.baudRate : 9600);
+    dcb.BaudRate = static_cast<DWORD>(isSupportedSerialRate(s.baudRate) ? s.baudRate : 9600);
     dcb.ByteSize = static_cast<BYTE>(s.dataBits >= 6 && s.dataBits <= 8 ? s.dataBits : 8);
     dcb.StopBits = static_cast<BYTE>(s.stopBits == 1 ? ONE5STOPBITS : s.stopBits == 2 ? TWOSTOPBITS : ONESTOPBIT);
 
@@ -475,7 +414,7 @@ bool SerialChannel::Impl::openLocked(std::int32_t number, const SerialSettings& 
         return false;
     };
     if (session) return refuse("串口已打开");
-    if (!orphans.empty()) return refuse("串口已在监听");
+    if (listenerStillRunning()) return refuse("串口已在监听");
     if (number < 1 || number > 255) return refuse("串口范围为1-255");
 
     const std::string name = "COM" + std::to_string(number);
@@ -545,37 +484,19 @@ SerialChannel::~SerialChannel() {
 
 bool SerialChannel::open(std::int32_t port, const SerialSettings& settings, SerialDataHandler onData,
                          SerialNotifyHandler onNotify, SerialStatusHandler onStatus, SerialErrorHandler onError) {
-    impl_->reapOrphans();
-    bool ok;
-    {
-        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-        ok = impl_->openLocked(port, settings, std::move(onData), std::move(onNotify), std::move(onStatus),
-                               std::move(onError));
-    }
-    impl_->releasePending();
-    return ok;
+    return impl_->run(
+        [&] {
+            return impl_->openLocked(port, settings, std::move(onData), std::move(onNotify), std::move(onStatus),
+                                     std::move(onError));
+        },
+        true);
 }
 
 bool SerialChannel::configure(const SerialSettings& settings) {
-    bool ok;
-    {
-        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-        ok = impl_->configureLocked(settings);
-    }
-    impl_->releasePending();
-    return ok;
+    return impl_->run([&] { return impl_->configureLocked(settings); });
 }
 
-void SerialChannel::close() {
-    std::shared_ptr<WindowsSerialSession> s;
-    {
-        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-        s = std::move(impl_->session);
-        if (!s) return;
-        impl_->setName({});
-    }
-    impl_->release(std::move(s));
-}
+void SerialChannel::close() { impl_->closeSession(); }
 
 bool SerialChannel::send(const std::uint8_t* bytes, std::int32_t count, std::int32_t* written) {
     if (written) *written = 0;
@@ -587,7 +508,7 @@ bool SerialChannel::send(const std::uint8_t* bytes, std::int32_t count, std::int
     if (!::WriteFile(s.port, bytes, static_cast<DWORD>(count), &put, &s.writeDone->ov)) {
         if (::GetLastError() != ERROR_IO_PENDING) return false;
         // Bounded by the write time-outs set on the port.
-        if (!::GetOverlappedResult(s.port, &s.writeDone->ov, &put, TRUE)) put = s.writeDone->ov.InternalHigh;
+        if (!::GetOverlappedResult(s.port, &s.writeDone->ov, &put, TRUE)) put = static_cast<DWORD>(s.writeDone->ov.InternalHigh);
         if (put < static_cast<DWORD>(count))
             impl_->raise(gbk("发送串口错误，实际发送：") + std::to_string(put) + gbk(" 字节。"));
     }
@@ -650,25 +571,13 @@ std::string SerialChannel::settingsText() {
         impl_->raiseCode("GetCommState", ::GetLastError());
         return {};
     }
-    static const char parityLetters[] = {'N', 'O', 'E', 'M', 'S'};
-    std::string text = openPortName();
-    text += "," + std::to_string(dcb.BaudRate);
-    text += ",";
-    text += parityLetters[dcb.Parity <= 4 ? dcb.Parity : 0];
-    text += dcb.StopBits == TWOSTOPBITS ? ",2" : dcb.StopBits == ONE5STOPBITS ? ",1.5" : ",1";
-    text += "," + std::to_string(dcb.ByteSize);
-    return text;
+    const int stopBits = dcb.StopBits == TWOSTOPBITS ? 2 : dcb.StopBits == ONE5STOPBITS ? 1 : 0;
+    return serialSettingsText(openPortName(), static_cast<long>(dcb.BaudRate), dcb.Parity, stopBits, dcb.ByteSize);
 }
 
-bool SerialChannel::isOpen() const {
-    std::lock_guard<std::mutex> guard(impl_->nameLock);
-    return !impl_->portName.empty();
-}
+bool SerialChannel::isOpen() const { return !impl_->name().empty(); }
 
-std::string SerialChannel::openPortName() const {
-    std::lock_guard<std::mutex> guard(impl_->nameLock);
-    return impl_->portName;
-}
+std::string SerialChannel::openPortName() const { return impl_->name(); }
 
 PortTable& SerialChannel::ports() { return impl_->ports; }
 

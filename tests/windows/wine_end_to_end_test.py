@@ -82,10 +82,17 @@ class MubtoolUnderWine(unittest.TestCase):
                 SETUP.stop_machine(machine, MACHINE_PORT)
                 self.machines.remove((machine, MACHINE_PORT))
 
-    def test_info_and_detect_print_readable_chinese(self):
-        code, out, err = SETUP.run("mubtool.exe", ["info", windows_path(self.upgrade_file)])
+    def test_pack_info_and_detect_print_readable_chinese(self):
+        # Chinese arguments and file names reach mubtool.exe whole; redirected
+        # output is GBK.
+        image = os.path.join(self.folder.name, "image.bin")
+        packed = os.path.join(self.folder.name, "升级.mub")
+        code, out, err = SETUP.run("mubtool.exe", ["pack", "--model", "型号Ｘ", "--hardware", "HW-1.0", "--software",
+                                                   "9.99", windows_path(image), "-o", windows_path(packed)])
         self.assertEqual(code, 0, out + err)
-        self.assertIn("QM-3000", out)
+        code, out, err = SETUP.run("mubtool.exe", ["info", windows_path(packed)])
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("model: 型号Ｘ", out)
         self.machine("--model", "型号Ｘ")
         code, out, err = SETUP.run("mubtool.exe", ["detect", "--port", f"COM{MACHINE_PORT}"])
         self.assertEqual(code, 0, out + err)
