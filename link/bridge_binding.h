@@ -45,6 +45,9 @@ public:
 
 private:
     void unload();
+    // Looks the six functions up in `library` with the system's `symbol`;
+    // false, with the first missing name in error(), when one is missing.
+    bool bindFunctions(void* library, void* (*symbol)(void* library, const char* name));
 
     void* handle_ = nullptr;
     std::string error_;

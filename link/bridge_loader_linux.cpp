@@ -31,15 +31,7 @@ void BridgeBinding::unload() {
 }
 
 namespace {
-template <typename Fn> bool lookUp(void* handle, const char* name, Fn& out, std::string& error) {
-    void* symbol = ::dlsym(handle, name);
-    if (!symbol) {
-        if (error.empty()) error = std::string("bridge library lacks the function ") + name;
-        return false;
-    }
-    out = reinterpret_cast<Fn>(symbol);
-    return true;
-}
+void* symbolOf(void* library, const char* name) { return ::dlsym(library, name); }
 } // namespace
 
 bool BridgeBinding::load(const std::string& path) {
@@ -56,20 +48,11 @@ bool BridgeBinding::load(const std::string& path) {
         error_ = "cannot load the bridge library " + path_ + ": " + (why ? why : "unknown error");
         return false;
     }
-    auto* fn = new Functions;
-    bool ok = lookUp(handle, BRIDGE_FN_CONNECT, fn->connect, error_);
-    ok = lookUp(handle, BRIDGE_FN_SET_MODE, fn->setMode, error_) && ok;
-    ok = lookUp(handle, BRIDGE_FN_CLEAR, fn->clear, error_) && ok;
-    ok = lookUp(handle, BRIDGE_FN_WRITE, fn->write, error_) && ok;
-    ok = lookUp(handle, BRIDGE_FN_READ, fn->read, error_) && ok;
-    ok = lookUp(handle, BRIDGE_FN_DISCONNECT, fn->disconnect, error_) && ok;
-    if (!ok) {
-        delete fn;
+    if (!bindFunctions(handle, symbolOf)) {
         ::dlclose(handle);
         return false;
     }
     handle_ = handle;
-    fn_ = fn;
     return true;
 }
 

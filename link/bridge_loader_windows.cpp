@@ -27,14 +27,8 @@ void BridgeBinding::unload() {
 }
 
 namespace {
-template <typename Fn> bool lookUp(HMODULE library, const char* name, Fn& out, std::string& error) {
-    FARPROC symbol = ::GetProcAddress(library, name);
-    if (!symbol) {
-        if (error.empty()) error = std::string("bridge library lacks the function ") + name;
-        return false;
-    }
-    out = reinterpret_cast<Fn>(reinterpret_cast<void*>(symbol));
-    return true;
+void* symbolOf(void* library, const char* name) {
+    return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(library), name));
 }
 } // namespace
 
@@ -47,29 +41,20 @@ bool BridgeBinding::load(const std::string& path) {
         error_ = "bridge library not found: " + path_;
         return false;
     }
-    // The library's own dependencies are looked for beside it, not in the
-    // current folder.
-    HMODULE library = ::LoadLibraryExW(widePath.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    // By its full path: beside the program, whose folder is also where the
+    // library's own dependencies are looked for first.
+    HMODULE library = ::LoadLibraryW(widePath.c_str());
     if (!library) {
         const DWORD code = ::GetLastError();
         error_ = "cannot load the bridge library " + path_ + ": error " + std::to_string(code) + " " +
                  utf8(systemErrorText(code));
         return false;
     }
-    auto* fn = new Functions;
-    bool ok = lookUp(library, BRIDGE_FN_CONNECT, fn->connect, error_);
-    ok = lookUp(library, BRIDGE_FN_SET_MODE, fn->setMode, error_) && ok;
-    ok = lookUp(library, BRIDGE_FN_CLEAR, fn->clear, error_) && ok;
-    ok = lookUp(library, BRIDGE_FN_WRITE, fn->write, error_) && ok;
-    ok = lookUp(library, BRIDGE_FN_READ, fn->read, error_) && ok;
-    ok = lookUp(library, BRIDGE_FN_DISCONNECT, fn->disconnect, error_) && ok;
-    if (!ok) {
-        delete fn;
+    if (!bindFunctions(library, symbolOf)) {
         ::FreeLibrary(library);
         return false;
     }
     handle_ = library;
-    fn_ = fn;
     return true;
 }
 
