@@ -7,8 +7,11 @@ Usage: wine_end_to_end_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX
 """
 import os
 import shutil
+import signal
+import subprocess
 import sys
 import tempfile
+import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
@@ -81,6 +84,31 @@ class MubtoolUnderWine(unittest.TestCase):
                 self.assertFalse(os.path.exists(self.saved))
                 SETUP.stop_machine(machine, MACHINE_PORT)
                 self.machines.remove((machine, MACHINE_PORT))
+
+    def test_ctrl_c_stops_the_run(self):
+        # Wine turns SIGINT into the console's Ctrl+C event.
+        self.upgrade_file = SETUP.pack(self.folder.name, os.urandom(60000), name="slow")
+        self.machine("--baud", "9600")
+        output = os.path.join(self.folder.name, "out.txt")
+        with open(output, "wb") as out:
+            run = subprocess.Popen(["wine", os.path.join(SETUP.windows_bin, "mubtool.exe"), "upgrade", "--port",
+                                    f"COM{MACHINE_PORT}", "--baud", "9600", "--yes",
+                                    windows_path(self.upgrade_file)], env=SETUP.env, stdin=subprocess.DEVNULL,
+                                   stdout=out, stderr=subprocess.DEVNULL)
+        # Stopped once the transfer runs (its line is out).
+        deadline = time.monotonic() + 60
+        while time.monotonic() < deadline and run.poll() is None:
+            with open(output, "rb") as f:
+                if "更新中".encode("gbk") in f.read():
+                    break
+            time.sleep(0.1)
+        run.send_signal(signal.SIGINT)
+        code = run.wait(timeout=60)
+        with open(output, "rb") as f:
+            text = f.read().decode("gbk", "replace")
+        self.assertEqual(code, 9, text)
+        self.assertIn("升级被停止", text)
+        self.assertFalse(os.path.exists(self.saved))
 
     def test_pack_info_and_detect_print_readable_chinese(self):
         # Chinese arguments and file names reach mubtool.exe whole; redirected
