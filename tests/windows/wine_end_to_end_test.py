@@ -85,6 +85,11 @@ class MubtoolUnderWine(unittest.TestCase):
                 SETUP.stop_machine(machine, MACHINE_PORT)
                 self.machines.remove((machine, MACHINE_PORT))
 
+    def test_device_paths_are_refused(self):
+        code, out, err = SETUP.run("mubtool.exe", ["detect", "--port", "Z:/dev/null"])
+        self.assertEqual(code, 1, out + err)
+        self.assertIn("not USB, COM1..COM255", err)
+
     def test_ctrl_c_stops_the_run(self):
         # Wine turns SIGINT into the console's Ctrl+C event.
         self.upgrade_file = SETUP.pack(self.folder.name, os.urandom(60000), name="slow")

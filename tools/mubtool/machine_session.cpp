@@ -3,6 +3,7 @@
 #include "app/settings/port_overrides.h"
 #include "app/settings/settings_file.h"
 #include "platform/gbk_text.h"
+#include "tools/mubtool/port_names.h"
 #include "upgrade/program_title.h"
 
 #include <array>
@@ -116,7 +117,8 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
     }
     if (!isUsb(out.port) && comNumberOf(out.port) == 0) {
         struct stat info {};
-        if (out.port.find('/') == std::string::npos || ::stat(out.port.c_str(), &info) != 0) {
+        if (!devicePathsReachPorts() || out.port.find('/') == std::string::npos ||
+            ::stat(out.port.c_str(), &info) != 0) {
             error = "--port " + out.port + ": not USB, COM1..COM255 or an existing device path";
             return false;
         }

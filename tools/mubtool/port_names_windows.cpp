@@ -1,0 +1,7 @@
+#include "tools/mubtool/port_names.h"
+
+namespace mub::tool {
+
+bool devicePathsReachPorts() { return false; }
+
+} // namespace mub::tool
