@@ -5,6 +5,7 @@ the serial channel and through the stand-in BridgeMini.dll.
 
 Usage: wine_end_to_end_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX
 """
+import json
 import os
 import shutil
 import signal
@@ -56,8 +57,11 @@ class MubtoolUnderWine(unittest.TestCase):
 
     def test_usb_mode_goes_through_the_bridge_library(self):
         self.machine()
-        code, out, err = self.upgrade("USB", {"BRIDGEMINI_PORT": f"COM{MACHINE_PORT}"})
+        code, out, err = SETUP.run("mubtool.exe", ["upgrade", "--port", "USB", "--baud", "115200", "--yes", "--json",
+                                                   windows_path(self.upgrade_file)],
+                                   {"BRIDGEMINI_PORT": f"COM{MACHINE_PORT}"}, encoding="utf-8")
         self.assertEqual(code, 0, out + err)
+        self.assertEqual(json.loads(out)["exitCode"], 0)
         self.assertEqual(self.saved_image(), self.image)
 
     def test_com_search_finds_the_machine_past_missing_ports(self):

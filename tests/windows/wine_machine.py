@@ -51,17 +51,17 @@ class WineSetup:
             machine.wait()
         self.map_port(number, None)
 
-    def run(self, program, args, extra_env=None, timeout=120):
+    def run(self, program, args, extra_env=None, timeout=120, encoding="gbk"):
         """Runs a Windows program with its output redirected to files; returns
         (exit code, stdout, stderr) decoded from GBK, as the programs write
-        redirected output."""
+        redirected output (stdout from `encoding`)."""
         env = dict(self.env, **(extra_env or {}))
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
             code = subprocess.run(["wine", os.path.join(self.windows_bin, program), *args], env=env,
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout).returncode
             out.seek(0)
             err.seek(0)
-            return (code, out.read().decode("gbk", "replace").replace("\r\n", "\n"),
+            return (code, out.read().decode(encoding, "replace").replace("\r\n", "\n"),
                     err.read().decode("gbk", "replace").replace("\r\n", "\n"))
 
     def pack(self, folder, image, software="9.99", name="image"):

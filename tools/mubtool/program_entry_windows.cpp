@@ -2,7 +2,8 @@
 // (the encoding of paths throughout). Output, written in UTF-8 by the
 // commands, is made readable where it goes: a console is switched to UTF-8
 // for the run, and output redirected to a file or pipe is converted to GBK
-// (code page 936), the encoding a Chinese Windows reads such files in.
+// (code page 936), the encoding a Chinese Windows reads such files in; the
+// JSON report of --json stays UTF-8.
 #include "tools/mubtool/command.h"
 
 #include "platform/gbk_text.h"
@@ -11,6 +12,7 @@
 #include <windows.h>
 #include <timeapi.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <fcntl.h>
 #include <io.h>
@@ -29,7 +31,8 @@ bool isConsole(HANDLE h) {
 // converts complete UTF-8 text to GBK and writes it to the original target.
 class GbkRedirect {
 public:
-    GbkRedirect(std::FILE* stream, int fd) : stream_(stream), fd_(fd) {
+    GbkRedirect(std::FILE* stream, int fd, bool active = true) : stream_(stream), fd_(fd) {
+        if (!active) return;
         const auto original = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
         if (original == INVALID_HANDLE_VALUE || isConsole(original)) return;
         int ends[2];
@@ -131,7 +134,9 @@ int wmain(int argc, wchar_t** wideArgv) {
 
     FineTimer timer;
     ConsoleUtf8 console;
-    GbkRedirect out(stdout, 1);
+    // JSON is UTF-8 by its own rules: with --json, stdout carries nothing else.
+    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+    GbkRedirect out(stdout, 1, !json);
     GbkRedirect err(stderr, 2);
     const int code = mub::tool::runMubtool(argc, argv.data());
     std::fflush(stdout);
