@@ -16,4 +16,12 @@ std::string clockText(const std::tm& local) {
     return std::string(lastBytes(padded, 25));
 }
 
+std::string clockTextNow() {
+    // Called on the window's thread only, so the shared result of
+    // std::localtime is safe here.
+    std::time_t now = std::time(nullptr);
+    const std::tm* local = std::localtime(&now);
+    return local ? clockText(*local) : std::string();
+}
+
 } // namespace mub

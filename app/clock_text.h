@@ -9,4 +9,7 @@ namespace mub {
 // GBK text for the given local time.
 std::string clockText(const std::tm& local);
 
+// The text for the local time now; what each tick of the clock shows.
+std::string clockTextNow();
+
 } // namespace mub

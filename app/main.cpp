@@ -1,7 +1,6 @@
 // The window program: one main window, started in the order of its start-up
 // steps; a second copy or a missing bridge library ends it before it shows.
-#include "app/main_window.h"
-#include "app/screenshot_mode.h"
+#include "app/qt/main_window.h"
 
 #include <QApplication>
 
@@ -10,6 +9,5 @@ int main(int argc, char* argv[]) {
     mub::MainWindow window;
     if (!window.start()) return window.exitCode();
     window.show();
-    mub::startScreenshotModeIfAsked(window);
     return application.exec();
 }

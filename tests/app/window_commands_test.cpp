@@ -1,10 +1,10 @@
-// Menu commands and secondary windows: help, download page, About window,
-// system information, 清零 and closing.
+// The Qt view's commands: buttons, menu items and the close request reach
+// the logic; the boxes have no owner and leave the window usable; the About
+// window is built from its template and its 系统信息 reaches the logic.
 #include "tests/app/window_test_support.h"
 
-#include "app/about_window.h"
+#include "app/qt/about_window.h"
 #include "app/main_layout.h"
-#include "link/machine_link.h"
 #include "platform/gbk_text.h"
 
 #include <QAction>
@@ -14,10 +14,9 @@
 #include <QLabel>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QSignalSpy>
+#include <QLineEdit>
 #include <QTest>
 #include <QTimer>
-#include <QUrl>
 
 #include <memory>
 
@@ -73,15 +72,36 @@ private slots:
         folder_.reset();
     }
 
-    void helpShowsTheFourStepsWithoutIcon() {
+    void buttonsMenuItemsAndCloseReachTheLogic() {
+        folder_->writeSettings("[Port]\r\nPort=COM5\r\nBaudRate=57600\r\n[History]\r\nFilePath=\r\n"
+                               "[ImportHistory]\r\nCount=41\r\n");
         TestWindow& w = startWindow();
+        QTest::mouseClick(w.control(mub::IdClearCountButton), Qt::LeftButton);
+        QCOMPARE(static_cast<QLineEdit*>(w.control(mub::IdCountField))->text(), QStringLiteral("0"));
+
+        std::string path = folder_->writeUpgradeFile(QStringLiteral("good.mub"), "QM-3000", "HW-1.0", "1.10", 1000);
+        w.files.push_back(path);
+        QTest::mouseClick(w.control(mub::IdOpenFileButton), Qt::LeftButton);
+        QVERIFY(w.logic().upgradeFile().loaded);
+        auto* pathField = static_cast<QLineEdit*>(w.control(mub::IdFilePathField));
+        QCOMPARE(pathField->text(), QString::fromStdString(mub::utf8(path)));
+        QCOMPARE(pathField->cursorPosition(), static_cast<int>(pathField->text().size()));
+        QCOMPARE(static_cast<QLineEdit*>(w.control(mub::IdFileHardwareField))->text(), QStringLiteral("HW-1.0"));
+        QVERIFY(w.control(mub::IdUpgradeButton)->isEnabled());
+        QCOMPARE(w.focusWidget(), w.control(mub::IdUpgradeButton));
+        w.files.push_back(std::nullopt);
+        w.menuAction(mub::MenuOpen)->trigger();
+        QVERIFY(w.files.empty()); // the menu item showed the dialog too
+
         w.menuAction(mub::MenuHelp)->trigger();
         QCOMPARE(w.boxes.size(), std::size_t{1});
         QCOMPARE(w.boxes[0].title, gbk("Tessaline帮助"));
-        QCOMPARE(w.boxes[0].text, gbk("第一步：选择波特率。\r\n\r\n第二步：打开升级文件。\r\n\r\n第三步：用USB连接线将机器"
-                                      "和电脑连接，打开机器电源。\r\n\r\n第四步：机器进入待机状态后，点击升级按钮。"));
-        QVERIFY(!w.boxes[0].error);
-        QVERIFY(!w.boxes[0].question);
+        w.menuAction(mub::MenuDownload)->trigger();
+        QCOMPARE(w.openedAddresses.size(), std::size_t{1});
+
+        w.close();
+        QCOMPARE(w.endedWith, std::optional<int>(0));
+        QCOMPARE(iniValue(folder_->readSettings(), "ImportHistory", "Count"), std::optional<std::string>("0"));
     }
 
     void programBoxesHaveNoOwnerAndLeaveTheWindowUsable() {
@@ -92,7 +112,7 @@ private slots:
 
         SeenBox help;
         answerNextBox(QMessageBox::Ok, help);
-        w.showHelp();
+        w.logic().showHelp();
         QCOMPARE(help.title, QStringLiteral("Tessaline帮助"));
         QVERIFY(help.text.startsWith(QStringLiteral("第一步：选择波特率。\n\n第二步")));
         QCOMPARE(help.icon, QMessageBox::NoIcon);
@@ -119,20 +139,8 @@ private slots:
         QVERIFY(!yes.blocksTheWindow && !no.blocksTheWindow);
     }
 
-    void downloadOpensThePolicyPage() {
+    void aboutWindowIsBuiltFromItsTemplateAndReachesSystemInfo() {
         TestWindow& w = startWindow();
-        w.menuAction(mub::MenuDownload)->trigger();
-        QCOMPARE(w.openedUrls.size(), std::size_t{1});
-        QUrl url(w.openedUrls[0]);
-        QVERIFY(url.isValid());
-        QCOMPARE(url.path(), QStringLiteral("/policy.asp"));
-        QVERIFY(url.scheme().startsWith(QStringLiteral("http")));
-        QVERIFY(!url.host().isEmpty());
-    }
-
-    void aboutWindowShowsTheTitleOfTheMoment() {
-        TestWindow& w = startWindow();
-        w.setWindowTitle(QStringLiteral("changed title"));
         QString label;
         QString caption;
         bool modal = false;
@@ -155,63 +163,8 @@ private slots:
         w.menuAction(mub::MenuAbout)->trigger();
         QCOMPARE(caption, QStringLiteral("关于"));
         QVERIFY(modal);
-        // The title of the moment, not the template's text.
-        QCOMPARE(label, QStringLiteral("changed title"));
-        QCOMPARE(w.boxes.size(), std::size_t{2});
-    }
-
-    void systemInfoWithoutProgramShowsBothErrorsInOrder() {
-        TestWindow& w = startWindow();
-        w.showSystemInfo();
-        QCOMPARE(w.boxes.size(), std::size_t{2});
-        QCOMPARE(w.boxes[0].title, gbk("错误"));
-        QCOMPARE(w.boxes[0].text, gbk("错误 - 文件找不到..."));
-        QCOMPARE(w.boxes[1].title, gbk("错误"));
-        QCOMPARE(w.boxes[1].text, gbk("错误 - 注册表项找不到..."));
-        QVERIFY(w.boxes[0].error && w.boxes[1].error);
-        QVERIFY(w.startedPrograms.empty());
-    }
-
-    void systemInfoStartsTheProgramFound() {
-        TestWindow& w = startWindow();
-        w.systemInfoProgram = QStringLiteral("/usr/bin/hardinfo");
-        w.showSystemInfo();
-        QVERIFY(w.boxes.empty());
-        QCOMPARE(w.startedPrograms, std::vector<QString>{QStringLiteral("/usr/bin/hardinfo")});
-    }
-
-    void clearCountSetsZeroAndCloseStoresIt() {
-        folder_->writeSettings("[Port]\r\nPort=COM5\r\nBaudRate=57600\r\n[History]\r\nFilePath=\r\n"
-                               "[ImportHistory]\r\nCount=41\r\n");
-        TestWindow& w = startWindow();
-        QCOMPARE(w.fieldText(mub::Field::Count), std::string("41"));
-        QTest::mouseClick(w.control(mub::IdClearCountButton), Qt::LeftButton);
-        QCOMPARE(w.fieldText(mub::Field::Count), std::string("0"));
-        w.menuAction(mub::MenuExit)->trigger();
-        QCOMPARE(w.endedWith, std::optional<int>(0));
-        std::string cfg = folder_->readSettings();
-        QCOMPARE(iniValue(cfg, "ImportHistory", "Count"), std::optional<std::string>("0"));
-        QCOMPARE(iniValue(cfg, "Port", "Port"), std::optional<std::string>("COM5"));
-    }
-
-    void closingWithoutChangesLeavesTheFileUntouched() {
-        const std::string text = "; operator notes\r\n[Port]\r\nPort=COM2\r\nBaudRate=9600\r\n[History]\r\n"
-                                 "FilePath=\r\n[ImportHistory]\r\nCount=7\r\n";
-        folder_->writeSettings(text);
-        TestWindow& w = startWindow();
-        w.close();
-        QCOMPARE(w.endedWith, std::optional<int>(0));
-        QCOMPARE(folder_->readSettings(), text);
-    }
-
-    void closeStoresChangedBaudRateAndPort() {
-        TestWindow& w = startWindow();
-        static_cast<QComboBox*>(w.control(mub::IdBaudRateList))->setCurrentIndex(7);
-        w.link()->portName = "COM5"; // where the machine last answered
-        w.close();
-        std::string cfg = folder_->readSettings();
-        QCOMPARE(iniValue(cfg, "Port", "BaudRate"), std::optional<std::string>("115200"));
-        QCOMPARE(iniValue(cfg, "Port", "Port"), std::optional<std::string>("COM5"));
+        QCOMPARE(label, w.windowTitle());
+        QCOMPARE(w.boxes.size(), std::size_t{2}); // no system-information program in the test window
     }
 };
 

@@ -1,10 +1,9 @@
-// Runs driven from the window against the simulated machine on a
-// pseudo-terminal: Upgrade/Stop states while connecting and transferring,
-// F8, the model check and its Stop, 清零 and closing during a run, and a
-// full upgrade that counts.
+// Runs through the Qt view against the simulated machine on a
+// pseudo-terminal: the grabbed F8 key and the close request reach the logic
+// while a run waits inside the window's pauses.
 #include "tests/app/window_test_support.h"
 
-#include "app/global_hot_key.h"
+#include "app/qt/global_hot_key.h"
 #include "app/main_layout.h"
 #include "link/machine_link.h"
 #include "platform/gbk_text.h"
@@ -76,7 +75,7 @@ private:
         window_->show();
         window_->files.push_back(
             folder_->writeUpgradeFile(QStringLiteral("fw.mub"), "QM-3000", "HW-1.0", "1.10", imageBytes));
-        window_->openUpgradeFileCommand();
+        window_->logic().openUpgradeFileCommand();
         return *window_;
     }
 
@@ -97,90 +96,12 @@ private:
 
     bool transferring() const { return bar()->isVisible() && bar()->value() >= 10; }
 
-    void verifyIdleAfterRun(TestWindow& w) {
-        QCOMPARE(w.caption(Control::UpgradeButton), gbk("升级(F8)"));
-        QVERIFY(!w.link()->running);
-        for (Control c : {Control::OpenFileButton, Control::BaudRateList, Control::DetectModelButton,
-                          Control::UpgradeButton})
-            QVERIFY(w.isEnabled(c));
-        QVERIFY(!bar()->isVisible());
-        QVERIFY(!w.control(mub::IdPercentLabel)->isVisible());
-        QVERIFY(w.clockRunning());
-        QCOMPARE(w.focusWidget(), w.control(mub::IdUpgradeButton));
-        QVERIFY(!w.link()->serial().isOpen());
-    }
-
 private slots:
     void init() { folder_ = std::make_unique<ProgramFolder>(); }
     void cleanup() {
         window_.reset();
         machine_.reset();
         folder_.reset();
-    }
-
-    void fullUpgradeCountsAndIsStoredAtClose() {
-        TestWindow& w = startAgainst({});
-        QVERIFY(w.upgradeFile().loaded);
-        bool sawConnecting = false;
-        bool sawTransfer = false;
-        during([&] { return w.link()->running.load(); }, [&] {
-            sawConnecting = w.caption(Control::UpgradeButton) == gbk("停止") &&
-                            !w.isEnabled(Control::DetectModelButton) && !w.isEnabled(Control::OpenFileButton) &&
-                            !w.isEnabled(Control::BaudRateList) && w.isEnabled(Control::UpgradeButton);
-        });
-        during([&] { return transferring(); }, [&] {
-            sawTransfer = w.caption(Control::UpgradeButton) == gbk("停止") && !w.isEnabled(Control::UpgradeButton) &&
-                          !w.isEnabled(Control::DetectModelButton) && !w.clockRunning() &&
-                          w.control(mub::IdPercentLabel)->isVisible();
-        });
-        button(mub::IdUpgradeButton)->click();
-
-        QVERIFY(sawConnecting);
-        QVERIFY(sawTransfer);
-        verifyIdleAfterRun(w);
-        QCOMPARE(w.fieldText(Field::Count), std::string("1"));
-        QCOMPARE(w.fieldText(Field::MachineModel), std::string("QM-3000"));
-        QVERIFY2(w.paneText().find(gbk("升级完成！\r\n耗时:")) != std::string::npos, w.paneText().c_str());
-        QVERIFY(w.boxes.empty());
-
-        w.close();
-        QCOMPARE(w.endedWith, std::optional<int>(0));
-        QCOMPARE(iniValue(folder_->readSettings(), "ImportHistory", "Count"), std::optional<std::string>("1"));
-    }
-
-    void fullUpgradeThroughTheBridgeLibrary() {
-        // The stand-in library beside the program reaches the simulated
-        // machine's terminal named in its environment.
-        QVERIFY(QFile::copy(qEnvironmentVariable("MUB_BIN_DIR") + QStringLiteral("/libBridgeMini.so"),
-                            folder_->path() + QStringLiteral("/libBridgeMini.so")));
-        machine_ = std::make_unique<Simulator>();
-        QVERIFY(machine_->start({}));
-        qputenv("BRIDGEMINI_DEVICE", machine_->path().toLocal8Bit());
-        folder_->writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=0\r\n");
-        window_ = std::make_unique<TestWindow>(folder_->path());
-        QVERIFY(window_->start());
-        TestWindow& w = *window_;
-        QVERIFY(w.boxes.empty());
-        QVERIFY(w.link()->usbMode());
-        w.files.push_back(folder_->writeUpgradeFile(QStringLiteral("fw.mub"), "QM-3000", "HW-1.0", "1.10", 4096));
-        w.openUpgradeFileCommand();
-        button(mub::IdUpgradeButton)->click();
-        qunsetenv("BRIDGEMINI_DEVICE");
-        QVERIFY2(w.paneText().find(gbk("升级完成！")) != std::string::npos, mub::utf8(w.paneText()).c_str());
-        QCOMPARE(w.fieldText(Field::Count), std::string("1"));
-        verifyIdleAfterRun(w);
-    }
-
-    void stopWhileConnectingRestoresTheIdleWindow() {
-        TestWindow& w = startAgainst({QStringLiteral("--silent")});
-        during([&] { return w.link()->running.load(); }, [&] {
-            QTest::qWait(200);
-            button(mub::IdUpgradeButton)->click(); // reads 停止
-        });
-        button(mub::IdUpgradeButton)->click();
-        QCOMPARE(w.paneText(), gbk("升级被停止！"));
-        verifyIdleAfterRun(w);
-        QCOMPARE(w.fieldText(Field::Count), std::string("0"));
     }
 
     void f8WhileTheTransferWaitsStopsIt() {
@@ -192,7 +113,7 @@ private slots:
         });
         // F8 with no run starts one, like the button.
         emit w.hotKey().pressed();
-        QVERIFY(waitUntil([&] { return positionAtStop >= 0 && !w.link()->running; }, 30000));
+        QVERIFY(waitUntil([&] { return positionAtStop >= 0 && !w.logic().link()->running; }, 30000));
         QVERIFY(waitUntil([&] { return w.caption(Control::UpgradeButton) == gbk("升级(F8)"); }, 5000));
         QTest::qWait(50);
         // The stop replaced the pane; the abandoned block wait may add its line.
@@ -200,7 +121,7 @@ private slots:
         QVERIFY(positionAtStop < 100);
         QCOMPARE(w.fieldText(Field::Count), std::string("0"));
         QVERIFY(!bar()->isVisible());
-        QVERIFY(!w.link()->serial().isOpen());
+        QVERIFY(!w.logic().link()->serial().isOpen());
 
         // The next press starts a new run, which completes.
         emit w.hotKey().pressed();
@@ -209,82 +130,13 @@ private slots:
         QVERIFY2(w.paneText().find(gbk("升级完成！")) != std::string::npos, mub::utf8(w.paneText()).c_str());
     }
 
-    void f8WithoutALoadedFileDoesNothing() {
-        folder_->writeSettings("[Port]\r\nPort=COM9\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=0\r\n");
-        window_ = std::make_unique<TestWindow>(folder_->path());
-        QVERIFY(window_->start());
-        emit window_->hotKey().pressed();
-        QTest::qWait(50);
-        QVERIFY(!window_->link()->running);
-        QCOMPARE(window_->caption(Control::UpgradeButton), gbk("升级(F8)"));
-        QCOMPARE(window_->paneText(), std::string());
-    }
-
-    void modelCheckFillsTheMachineFields() {
-        TestWindow& w = startAgainst({QStringLiteral("--software"), QStringLiteral("2.05")});
-        button(mub::IdDetectModelButton)->click();
-        QCOMPARE(w.fieldText(Field::MachineModel), std::string("QM-3000"));
-        QCOMPARE(w.fieldText(Field::MachineHardware), std::string("HW-1.0"));
-        QCOMPARE(w.fieldText(Field::MachineSoftware), std::string("2.05"));
-        QCOMPARE(w.caption(Control::DetectModelButton), gbk("型号检测"));
-        QVERIFY(w.isEnabled(Control::UpgradeButton));
-        QVERIFY(w.isEnabled(Control::OpenFileButton));
-        QVERIFY(!w.link()->running);
-        QCOMPARE(w.fieldText(Field::Count), std::string("0"));
-    }
-
-    void f8DuringAModelCheckLeavesTheCheckAlone() {
-        // The model check owns the link until it ends; an upgrade started
-        // under it would fight it for the machine's replies.
-        TestWindow& w = startAgainst({QStringLiteral("--software"), QStringLiteral("2.05")});
-        bool pressed = false;
-        during([&] { return w.link()->running.load(); }, [&] {
-            pressed = true;
-            emit w.hotKey().pressed();
-        });
-        button(mub::IdDetectModelButton)->click();
-        QVERIFY(pressed);
-        QVERIFY(w.boxes.empty());
-        QCOMPARE(w.fieldText(Field::MachineSoftware), std::string("2.05"));
-        QCOMPARE(w.caption(Control::UpgradeButton), gbk("升级(F8)"));
-        QCOMPARE(w.caption(Control::DetectModelButton), gbk("型号检测"));
-        QVERIFY(!w.link()->running);
-        QCOMPARE(w.fieldText(Field::Count), std::string("0"));
-    }
-
-    void modelCheckStopsOnItsSecondClick() {
-        TestWindow& w = startAgainst({QStringLiteral("--silent")});
-        bool disabledDuringCheck = false;
-        during([&] { return w.link()->running.load(); }, [&] {
-            disabledDuringCheck = !w.isEnabled(Control::UpgradeButton) &&
-                                  w.caption(Control::DetectModelButton) == gbk("停止");
-            QTest::qWait(100);
-            button(mub::IdDetectModelButton)->click();
-        });
-        button(mub::IdDetectModelButton)->click();
-        QVERIFY(disabledDuringCheck);
-        QCOMPARE(w.paneText(), gbk("型号检测被停止！"));
-        QCOMPARE(w.caption(Control::DetectModelButton), gbk("型号检测"));
-        QCOMPARE(w.fieldText(Field::MachineModel), std::string());
-        QVERIFY(w.isEnabled(Control::UpgradeButton));
-        QVERIFY(!w.link()->running);
-    }
-
-    void clearCountDuringARunCountsFromZero() {
-        TestWindow& w = startAgainst({QStringLiteral("--baud"), QStringLiteral("115200")}, "41", 8192);
-        during([&] { return transferring(); }, [&] { button(mub::IdClearCountButton)->click(); });
-        button(mub::IdUpgradeButton)->click();
-        QVERIFY2(w.paneText().find(gbk("升级完成！")) != std::string::npos, w.paneText().c_str());
-        QCOMPARE(w.fieldText(Field::Count), std::string("1"));
-    }
-
     void closeDuringARunSavesTheSettings() {
         TestWindow& w = startAgainst({QStringLiteral("--baud"), QStringLiteral("57600")}, "5", 16384);
         static_cast<QComboBox*>(w.control(mub::IdBaudRateList))->setCurrentIndex(7);
         bool transportClosed = false;
         w.onEnd = [&] {
-            transportClosed = !w.link()->serial().isOpen();
-            w.link()->running = false; // the process would end here; let the run unwind
+            transportClosed = !w.logic().link()->serial().isOpen();
+            w.logic().link()->running = false; // the process would end here; let the run unwind
         };
         during([&] { return transferring(); }, [&] { w.close(); });
         button(mub::IdUpgradeButton)->click();

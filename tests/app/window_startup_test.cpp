@@ -1,10 +1,9 @@
-// Start-up of the main window: layout, states and texts, the settings it
-// reads, the bridge-library check, the single instance, the clock.
+// The Qt view at start-up: controls and menus built from the tables, the
+// start-up state reaching the widgets, the single instance, the clock, the
+// pauses.
 #include "tests/app/window_test_support.h"
 
-#include "app/clock_text.h"
 #include "app/main_layout.h"
-#include "link/machine_link.h"
 #include "platform/gbk_text.h"
 
 #include <QAction>
@@ -21,7 +20,6 @@
 #include <QTimer>
 
 #include <chrono>
-#include <ctime>
 #include <thread>
 #include <memory>
 
@@ -56,35 +54,21 @@ private slots:
         folder_.reset();
     }
 
-    void firstStartWritesDefaultsAndShowsIdleWindow() {
+    void startupStateReachesTheWidgets() {
         TestWindow& w = startWindow();
         w.show();
-
         QCOMPARE(w.windowTitle(), QStringLiteral("Korvan升级工具v1.0--生产专用"));
         QCOMPARE(w.title(), gbk("Korvan升级工具v1.0--生产专用"));
-        QCOMPARE(w.statusText(0), std::string("Marrowind"));
-        QCOMPARE(w.selectedBaudText(), std::string("57600"));
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("statusPart0"))->text(), QStringLiteral("Marrowind"));
+        QCOMPARE(static_cast<QComboBox*>(w.control(mub::IdBaudRateList))->currentText(), QStringLiteral("57600"));
         QCOMPARE(textOf(mub::IdCountField), QStringLiteral("0"));
-        QVERIFY(!w.link()->usbMode());
-        QCOMPARE(w.link()->portName, std::string("COM1"));
-        QVERIFY(!w.upgradeFile().loaded);
-
-        QVERIFY(!w.isEnabled(mub::Control::UpgradeButton));
-        QVERIFY(w.isEnabled(mub::Control::DetectModelButton));
-        QVERIFY(w.isEnabled(mub::Control::OpenFileButton));
-        QVERIFY(w.isEnabled(mub::Control::BaudRateList));
         QCOMPARE(textOf(mub::IdUpgradeButton), QStringLiteral("升级(F8)"));
+        QVERIFY(!w.control(mub::IdUpgradeButton)->isEnabled());
+        QVERIFY(w.control(mub::IdDetectModelButton)->isEnabled());
         QVERIFY(!w.control(mub::IdProgressBar)->isVisible());
         QVERIFY(!w.control(mub::IdPercentLabel)->isVisible());
         QCOMPARE(textOf(mub::IdPercentLabel), QStringLiteral("100%"));
         QVERIFY(w.boxes.empty());
-
-        std::string cfg = folder_->readSettings();
-        QCOMPARE(iniValue(cfg, "Port", "Port"), std::optional<std::string>("COM1"));
-        QCOMPARE(iniValue(cfg, "Port", "BaudRate"), std::optional<std::string>("57600"));
-        QCOMPARE(iniValue(cfg, "History", "FilePath"), std::optional<std::string>(""));
-        QCOMPARE(iniValue(cfg, "ImportHistory", "Count"), std::optional<std::string>("0"));
-        // No file path stored: the open dialog starts in the program folder.
         QCOMPARE(w.openDialogFolder(), folder_->path());
     }
 
@@ -172,19 +156,6 @@ private slots:
         QVERIFY(!w.endedWith.has_value());
     }
 
-    void storedSettingsAreShown() {
-        folder_->writeSettings("[Port]\r\nPort=usb\r\nBaudRate=1\r\n[History]\r\nFilePath=/data/fw/new.mub\r\n"
-                               "[ImportHistory]\r\nCount=abc\r\n");
-        TestWindow& w = startWindow();
-        // Lower-case usb is a COM port name: no library check, no box.
-        QVERIFY(!w.link()->usbMode());
-        QCOMPARE(w.link()->portName, std::string("usb"));
-        QVERIFY(w.boxes.empty());
-        QCOMPARE(w.selectedBaudText(), std::string("19200"));
-        QCOMPARE(w.fieldText(mub::Field::Count), std::string("abc"));
-        QCOMPARE(w.openDialogFolder(), QStringLiteral("/data/fw"));
-    }
-
     void storedFolderIsReadAsGbk() {
         // "谋" is C4 B1 in GBK, bytes that are also valid UTF-8 (for "ı").
         folder_->writeSettings("[Port]\r\nPort=COM1\r\nBaudRate=57600\r\n[History]\r\nFilePath=" +
@@ -212,25 +183,7 @@ private slots:
         QCOMPARE(secondExit, 0);
         QCOMPARE(window_->exitCode(), 0);
         QCOMPARE(window_->boxes.size(), std::size_t{1});
-        QCOMPARE(window_->boxes[0].title, gbk("Korvan升级工具v1.0--生产专用"));
-        QCOMPARE(window_->boxes[0].text,
-                 gbk("无法启动此程序，因为该计算机中丢失libBridgeMini.so文件！请重新安装该程序。"));
-        QVERIFY(window_->boxes[0].error);
         QVERIFY(!window_->isVisible());
-    }
-
-    void usbModeWithBridgeLibraryStarts() {
-        folder_->writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=3\r\n");
-        folder_->writeBytes(QStringLiteral("libBridgeMini.so"), "not a library");
-        TestWindow& w = startWindow();
-        QVERIFY(w.boxes.empty());
-        QVERIFY(w.link()->usbMode());
-        QCOMPARE(w.fieldText(mub::Field::Count), std::string("3"));
-        const mub::BridgeParams& params = w.link()->bridgeParams();
-        QCOMPARE(params.words[0], 0x0E6Au);
-        QCOMPARE(params.words[1], 0x0103u);
-        QCOMPARE(params.words[2], 1000u);
-        QCOMPARE(params.words[3], 1000u);
     }
 
     void dialogUnitsScaleAndRoundLikeTemplates() {
@@ -249,22 +202,6 @@ private slots:
         mub::DialogUnits largeUnits(large);
         QVERIFY(largeUnits.baseWidth() > smallUnits.baseWidth());
         QVERIFY(largeUnits.baseHeight() > smallUnits.baseHeight());
-    }
-
-    void clockTextIsRightAlignedInTwentyFiveBytes() {
-        std::tm morning{};
-        morning.tm_year = 2013 - 1900;
-        morning.tm_mon = 4;
-        morning.tm_mday = 3;
-        morning.tm_hour = 9;
-        QCOMPARE(mub::clockText(morning), std::string(7, ' ') + gbk("2013年5月3日9时0分"));
-        std::tm lastMinute{};
-        lastMinute.tm_year = 2013 - 1900;
-        lastMinute.tm_mon = 11;
-        lastMinute.tm_mday = 31;
-        lastMinute.tm_hour = 23;
-        lastMinute.tm_min = 59;
-        QCOMPARE(mub::clockText(lastMinute), std::string(3, ' ') + gbk("2013年12月31日23时59分"));
     }
 
     void clockTicksAtOnceWhenStartedAndThenEverySecond() {

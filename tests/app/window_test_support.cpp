@@ -8,14 +8,13 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QUrl>
 
 #include <cstdlib>
 #include <sys/stat.h>
 
 namespace mub::test {
 
-bool TestWindow::messageBox(const std::string& title, const std::string& text, BoxIcon icon, bool yesNo) {
+bool TestWindow::messageBox(const std::string& title, const std::string& text, mub::BoxIcon icon, bool yesNo) {
     ShownBox box{title, text, icon == BoxIcon::Error, yesNo};
     boxes.push_back(box);
     if (realBoxes) return MainWindow::messageBox(title, text, icon, yesNo);
@@ -27,7 +26,7 @@ bool TestWindow::messageBox(const std::string& title, const std::string& text, B
     return answer;
 }
 
-bool TestWindow::chooseOpenFileAnswer(std::string& path) {
+bool TestWindow::chooseOpenFile(std::string& path) {
     if (files.empty()) return false;
     std::optional<std::string> answer = files.front();
     files.pop_front();
@@ -39,13 +38,6 @@ bool TestWindow::chooseOpenFileAnswer(std::string& path) {
 void TestWindow::runModal(QDialog& dialog) {
     if (onModal) onModal(dialog);
 }
-
-bool TestWindow::startProgram(const QString& program) {
-    startedPrograms.push_back(program);
-    return true;
-}
-
-void TestWindow::openUrl(const QUrl& url) { openedUrls.push_back(url.toString()); }
 
 void TestWindow::endProcess(int code) {
     endedWith = code;

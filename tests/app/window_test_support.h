@@ -1,9 +1,9 @@
-// The main window for tests: message boxes, the open dialog, modal windows,
-// started programs, opened pages, tones and the end of the process are
-// recorded and answered here instead of reaching the desktop.
+// The Qt main window for tests: message boxes, the open dialog, modal
+// windows, started programs, opened pages, tones and the end of the process
+// are recorded and answered here instead of reaching the desktop.
 #pragma once
 
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 
 #include <QString>
 #include <QTemporaryDir>
@@ -33,26 +33,21 @@ public:
     std::deque<std::optional<std::string>> files;  // open dialog answers (GBK paths); nullopt cancels
     std::function<void(QDialog&)> onModal;         // inspects a modal window instead of running it
     std::function<void(const ShownBox&)> onBox;    // runs when a box is shown
-    std::vector<QString> startedPrograms;
-    std::vector<QString> openedUrls;
-    QString systemInfoProgram;
+    std::vector<std::string> openedAddresses;
     std::vector<std::pair<int, int>> tones;
     std::optional<int> endedWith;
     std::function<void()> onEnd;
     bool realBoxes = false; // show the program's own boxes; the test presses their buttons
 
-protected:
-    bool messageBox(const std::string& title, const std::string& text, BoxIcon icon, bool yesNo) override;
-    bool chooseOpenFileAnswer(std::string& path);
-    void runModal(QDialog& dialog) override;
-    bool startProgram(const QString& program) override;
-    void openUrl(const QUrl& url) override;
-    QString findSystemInfoProgram() const override { return systemInfoProgram; }
+    bool messageBox(const std::string& title, const std::string& text, mub::BoxIcon icon, bool yesNo) override;
+    bool chooseOpenFile(std::string& path) override;
+    void tone(int hertz, int milliseconds) override { tones.emplace_back(hertz, milliseconds); }
+    std::string systemInfoProgram() override { return {}; }
+    void openAddress(const std::string& address) override { openedAddresses.push_back(address); }
     void endProcess(int code) override;
 
-public:
-    bool chooseOpenFile(std::string& path) override { return chooseOpenFileAnswer(path); }
-    void tone(int hertz, int milliseconds) override { tones.emplace_back(hertz, milliseconds); }
+protected:
+    void runModal(QDialog& dialog) override;
 };
 
 // A folder standing in for the program's folder (cfg.ini, bridge library).

@@ -1,17 +1,14 @@
-// Builds the main window from its template: controls at their dialog-unit
+// Builds the main window from its tables: controls at their dialog-unit
 // positions, the menu bar, the status bar with the progress display over it.
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 
-#include "app/global_hot_key.h"
+#include "app/clock_text.h"
 #include "app/main_layout.h"
-#include "app/single_instance.h"
-#include "app/window_icon.h"
-#include "link/bridge_binding.h"
-#include "link/machine_link.h"
-#include "serial/serial_channel.h"
-#include "upgrade_file/open_upgrade_file.h"
+#include "app/qt/global_hot_key.h"
+#include "app/qt/single_instance.h"
+#include "app/qt/window_icon.h"
+#include "app/settings/settings_file.h"
 #include "platform/gbk_text.h"
-#include "upgrade/program_title.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -38,17 +35,17 @@ MainWindow::MainWindow(QString programDir)
     : QMainWindow(nullptr, Qt::Window | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                                Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
       programDir_(programDir.isEmpty() ? QCoreApplication::applicationDirPath() : programDir), font_(windowFont()),
-      units_(font_), hotKey_(std::make_unique<GlobalHotKey>()) {
+      units_(font_), hotKey_(std::make_unique<GlobalHotKey>()), logic_(*this, *this) {
     setFont(font_);
     setWindowIcon(programIcon());
     buildMenuBar();
     buildControls();
 
     clockTimer_.setTimerType(Qt::PreciseTimer);
-    connect(&clockTimer_, &QTimer::timeout, this, [this] { updateClock(); });
+    connect(&clockTimer_, &QTimer::timeout, this, [this] { setStatusText(1, clockTextNow()); });
     timeoutTimer_.setTimerType(Qt::PreciseTimer);
     connect(&timeoutTimer_, &QTimer::timeout, this, [this] { timeoutElapsed_ = true; });
-    connect(hotKey_.get(), &GlobalHotKey::pressed, this, [this] { onUpgradeHotKey(); });
+    connect(hotKey_.get(), &GlobalHotKey::pressed, this, [this] { logic_.onUpgradeHotKey(); });
 }
 
 void MainWindow::buildControls() {
@@ -68,6 +65,7 @@ void MainWindow::buildControls() {
         case ControlKind::PushButton: {
             auto* button = new QPushButton(text(control.text), client_);
             button->setAutoDefault(false);
+            connect(button, &QPushButton::clicked, this, [this, id = control.id] { logic_.command(id); });
             widget = button;
             tabStop = true;
             break;
@@ -75,6 +73,12 @@ void MainWindow::buildControls() {
         case ControlKind::DropDownList: {
             auto* list = new QComboBox(client_);
             list->setEditable(false);
+            // The baud rates; the opened list shows all of them.
+            for (std::string_view rate : baudRateTexts) {
+                QString item = QString::fromLatin1(rate.data(), static_cast<qsizetype>(rate.size()));
+                list->addItem(item, item.toInt());
+            }
+            list->setMaxVisibleItems(list->count());
             widget = list;
             tabStop = true;
             break;
@@ -155,13 +159,8 @@ void MainWindow::buildControls() {
         controls_[control.id] = widget;
     }
 
-    upgradeButton_ = static_cast<QPushButton*>(controls_.at(IdUpgradeButton));
-    detectModelButton_ = static_cast<QPushButton*>(controls_.at(IdDetectModelButton));
-    openFileButton_ = static_cast<QPushButton*>(controls_.at(IdOpenFileButton));
-    clearCountButton_ = static_cast<QPushButton*>(controls_.at(IdClearCountButton));
     baudRateList_ = static_cast<QComboBox*>(controls_.at(IdBaudRateList));
     messagePane_ = static_cast<QPlainTextEdit*>(controls_.at(IdMessagePane));
-    statusBar_ = static_cast<QStatusBar*>(controls_.at(IdStatusBar));
     progressBar_ = static_cast<QProgressBar*>(controls_.at(IdProgressBar));
     percentLabel_ = static_cast<QLabel*>(controls_.at(IdPercentLabel));
 
@@ -193,13 +192,8 @@ void MainWindow::buildMenuBar() {
         action->setObjectName(QStringLiteral("menu%1").arg(control.id));
         action->setProperty("ctrlId", control.id);
         actions_[control.id] = action;
+        connect(action, &QAction::triggered, this, [this, id = control.id] { logic_.command(id); });
     }
-    connect(actions_.at(MenuOpen), &QAction::triggered, this, [this] { openUpgradeFileCommand(); });
-    connect(actions_.at(MenuExit), &QAction::triggered, this, [this] { exitCommand(); });
-    connect(actions_.at(MenuHelp), &QAction::triggered, this, [this] { showHelp(); });
-    connect(actions_.at(MenuDownload), &QAction::triggered, this, [this] { openDownloadPage(); });
-    connect(actions_.at(MenuAbout), &QAction::triggered, this, [this] { showAbout(); });
-    // MenuLanguage has no command.
 }
 
 QWidget* MainWindow::control(int id) const {

@@ -1,6 +1,6 @@
 // The window side of the logic: fields, buttons, progress, status bar,
 // timers, boxes and the pauses that keep the window alive.
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 
 #include "app/clock_text.h"
 #include "app/main_layout.h"
@@ -22,7 +22,6 @@
 #include <QStatusBar>
 
 #include <chrono>
-#include <ctime>
 #include <thread>
 
 namespace mub {
@@ -140,18 +139,11 @@ std::string MainWindow::statusText(int part) const { return part == 0 || part ==
 void MainWindow::startClock() {
     if (clockTimer_.isActive()) return;
     // The first tick comes at once, the next ones every second.
-    updateClock();
+    setStatusText(1, clockTextNow());
     clockTimer_.start(1000);
 }
 
 void MainWindow::stopClock() { clockTimer_.stop(); }
-
-void MainWindow::updateClock() {
-    std::time_t now = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&now, &local);
-    setStatusText(1, clockText(local));
-}
 
 void MainWindow::armTimeout(int milliseconds) {
     timeoutElapsed_ = false;
@@ -205,11 +197,6 @@ bool MainWindow::chooseOpenFile(std::string& path) {
 }
 
 bool MainWindow::runFileDialog(QString& path) {
-    if (!scriptedOpenPath_.isEmpty()) {
-        path = scriptedOpenPath_;
-        scriptedOpenPath_.clear();
-        return true;
-    }
     QFileDialog dialog(this, QStringLiteral("打开文件"), openDialogFolder_, QStringLiteral("升级文件(*.mub)"));
     dialog.setFileMode(QFileDialog::ExistingFile);
     dialog.setAcceptMode(QFileDialog::AcceptOpen);

@@ -1,6 +1,6 @@
-#include "app/about_window.h"
+#include "app/qt/about_window.h"
 
-#include "app/window_icon.h"
+#include "app/qt/window_icon.h"
 
 #include <QFrame>
 #include <QLabel>

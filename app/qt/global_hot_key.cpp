@@ -1,4 +1,4 @@
-#include "app/global_hot_key.h"
+#include "app/qt/global_hot_key.h"
 
 #include <QCoreApplication>
 #include <QGuiApplication>

@@ -2,7 +2,7 @@
 // 确定 and 系统信息. Laid out from its template in dialog units.
 #pragma once
 
-#include "app/dialog_units.h"
+#include "app/qt/dialog_units.h"
 
 #include <QDialog>
 

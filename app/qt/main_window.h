@@ -1,17 +1,19 @@
-// The main window: the controls of the window template, the menu bar, the
-// status bar with its clock, and the window side of the logic (Ui). It owns
-// the shared state of the program: the link to the machine with its
-// transport, the one upgrade file and the settings path.
+// The Qt main window: a view over the window logic. It builds the controls
+// of the control table and the menu bar of the menu table, the status bar
+// with its clock, and implements the window side (Ui) and the desktop
+// services (Desktop) with Qt and X11. Button clicks, menu items, F8, a later
+// copy's request and the close request are forwarded to WindowLogic, which
+// decides what happens.
 //
-// Everything runs on the GUI thread. Long operations (connecting, upgrading,
-// model checking) run inside the handler that started them and keep the
-// window alive through pumpDelay, so Stop, the F8 key, the clock and the
-// close request are handled nested inside them.
+// Everything runs on the GUI thread. Long operations keep the window alive
+// through pumpDelay, so Stop, F8, the clock and the close request are
+// handled nested inside them.
 #pragma once
 
-#include "app/dialog_units.h"
+#include "app/desktop.h"
+#include "app/qt/dialog_units.h"
+#include "app/window_logic.h"
 #include "platform/ui.h"
-#include "upgrade_file/upgrade_file.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -32,19 +34,13 @@ class QLineEdit;
 class QPlainTextEdit;
 class QProgressBar;
 class QPushButton;
-class QStatusBar;
-class QUrl;
 
 namespace mub {
 
-class BridgeBinding;
 class GlobalHotKey;
-class MachineLink;
-class SerialChannel;
 class SingleInstance;
-class UpgradeFileOpener;
 
-class MainWindow : public QMainWindow, public Ui {
+class MainWindow : public QMainWindow, public Ui, public Desktop {
     Q_OBJECT
 public:
     // `programDir`: where cfg.ini and the bridge library are looked for;
@@ -52,11 +48,11 @@ public:
     explicit MainWindow(QString programDir = {});
     ~MainWindow() override;
 
-    // Start-up before the window is shown. False when the program ends here
-    // (another copy runs, or the bridge library is missing in USB mode);
-    // the exit code is then exitCode().
+    // Start-up (WindowLogic::start), then the window's fixed size and place.
+    // False when the program ends here; the exit code is then exitCode().
     bool start();
-    int exitCode() const { return exitCode_; }
+    int exitCode() const { return logic_.exitCode(); }
+    WindowLogic& logic() { return logic_; }
 
     // --- Ui ---
     void setMessage(const std::string& text) override;
@@ -91,57 +87,40 @@ public:
     void wake() override;
     bool chooseOpenFile(std::string& path) override;
 
-    // --- commands ---
-    void toggleUpgrade();
-    void onUpgradeHotKey();
-    void detectModelCommand();
-    void openUpgradeFileCommand();
-    void clearCount();
-    void exitCommand();
-    void showHelp();
-    void openDownloadPage();
-    void showAbout();
-    void showSystemInfo();
-    void saveSettingsAndExit();
+    // --- Desktop ---
+    void setTitle(const std::string& title) override;
+    void selectBaudRate(int index) override;
+    void bringToFront() override;
+    void raiseWindow() override;
+    bool claimSingleInstance(const std::string& name) override;
+    bool registerUpgradeHotKey() override;
+    void setOpenDialogFolder(const std::string& folder) override;
+    bool messageBox(const std::string& title, const std::string& text, BoxIcon icon, bool yesNo) override;
+    void showAbout(const std::string& title) override;
+    std::string systemInfoProgram() override;
+    void startProgram(const std::string& program) override;
+    void openAddress(const std::string& address) override;
+    void endProcess(int code) override;
 
-    // --- for tests and the screenshot mode ---
+    // --- for tests ---
     QWidget* control(int id) const;
     QAction* menuAction(int id) const;
     std::string paneText() const { return paneText_; }
     std::string statusText(int part) const;
     bool clockRunning() const { return clockTimer_.isActive(); }
-    MachineLink* link() const { return link_.get(); }
-    UpgradeFile& upgradeFile() { return file_; }
     GlobalHotKey& hotKey() const { return *hotKey_; }
-    const std::string& settingsPath() const { return settingsPath_; }
     QString openDialogFolder() const { return openDialogFolder_; }
     const DialogUnits& units() const { return units_; }
-    QString programDir() const { return programDir_; }
-    // The next open dialog is answered with `path` instead of being shown
-    // (screenshot mode).
-    void answerOpenDialogWith(const QString& path) { scriptedOpenPath_ = path; }
 
 protected:
-    enum class BoxIcon { None, Error, Warning };
-    // A message box without owner; true for OK or Yes.
-    virtual bool messageBox(const std::string& gbkTitle, const std::string& gbkText, BoxIcon icon, bool yesNo);
     virtual bool runFileDialog(QString& path);
     virtual void runModal(QDialog& dialog);
-    virtual bool startProgram(const QString& program);
-    virtual void openUrl(const QUrl& url);
-    virtual QString findSystemInfoProgram() const;
-    // Ends the process after the settings were saved; never returns in the
-    // program.
-    virtual void endProcess(int code);
 
     void closeEvent(QCloseEvent* event) override;
 
 private:
     void buildControls();
     void buildMenuBar();
-    void updateClock();
-    void finishUpgrade();
-    void bringToFront();
     QWidget* widgetFor(Control control) const;
     QLineEdit* lineFor(Field field) const;
     void quitWaits();
@@ -154,13 +133,8 @@ private:
     QWidget* client_ = nullptr;
     std::map<int, QWidget*> controls_;
     std::map<int, QAction*> actions_;
-    QPushButton* upgradeButton_ = nullptr;
-    QPushButton* detectModelButton_ = nullptr;
-    QPushButton* openFileButton_ = nullptr;
-    QPushButton* clearCountButton_ = nullptr;
     QComboBox* baudRateList_ = nullptr;
     QPlainTextEdit* messagePane_ = nullptr;
-    QStatusBar* statusBar_ = nullptr;
     QLabel* statusParts_[2] = {nullptr, nullptr};
     QProgressBar* progressBar_ = nullptr;
     QLabel* percentLabel_ = nullptr;
@@ -182,18 +156,11 @@ private:
     int waitDepth_ = 0;
     std::atomic<bool> woken_{false};
 
-    UpgradeFile file_;
-    std::string settingsPath_;
     QString openDialogFolder_;
     std::unique_ptr<SingleInstance> singleInstance_;
     std::unique_ptr<GlobalHotKey> hotKey_;
-    std::unique_ptr<SerialChannel> serial_;
-    std::unique_ptr<BridgeBinding> bridge_;
-    std::unique_ptr<MachineLink> link_;
-    std::unique_ptr<UpgradeFileOpener> opener_;
-    QString scriptedOpenPath_;
-    int exitCode_ = 0;
-    bool started_ = false;
+    // Last: it goes first, while the window it reports to still stands.
+    WindowLogic logic_;
 };
 
 } // namespace mub

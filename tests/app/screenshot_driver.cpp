@@ -1,7 +1,12 @@
-#include "app/screenshot_mode.h"
-
+// Review pictures of the real window, for scripts/screenshots: a test-only
+// program that runs the Qt main window with the program folder given,
+// drives it once through idle, open, transfer and About, saves a PNG of each
+// and closes it through its close request. The run is started by an F8
+// press from outside (the script sends one with xdotool); without one it is
+// started with the button after a while.
+//   screenshot_driver PROGRAM_DIR OUTDIR [FILE.mub]
 #include "app/main_layout.h"
-#include "app/main_window.h"
+#include "app/qt/main_window.h"
 #include "link/machine_link.h"
 #include "platform/gbk_text.h"
 
@@ -9,14 +14,14 @@
 #include <QDir>
 #include <QPixmap>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QTimer>
-#include <QWidget>
 
 #include <cstdio>
 
-namespace mub {
-
 namespace {
+
+using mub::MainWindow;
 
 void save(QWidget* widget, const QString& folder, const char* name) {
     QString path = folder + QLatin1Char('/') + QLatin1String(name);
@@ -25,10 +30,27 @@ void save(QWidget* widget, const QString& folder, const char* name) {
     std::fflush(stdout);
 }
 
+// The window whose open dialog is answered with the given file once.
+class DrivenWindow : public MainWindow {
+public:
+    DrivenWindow(const QString& programDir, QString file) : MainWindow(programDir), file_(std::move(file)) {}
+
+protected:
+    bool runFileDialog(QString& path) override {
+        if (file_.isEmpty()) return MainWindow::runFileDialog(path);
+        path = file_;
+        file_.clear();
+        return true;
+    }
+
+private:
+    QString file_;
+};
+
 class ScreenshotDriver : public QObject {
 public:
-    ScreenshotDriver(MainWindow& window, QString folder, QString file)
-        : QObject(&window), window_(window), folder_(std::move(folder)), file_(std::move(file)) {
+    ScreenshotDriver(DrivenWindow& window, QString folder, bool withFile)
+        : QObject(&window), window_(window), folder_(std::move(folder)), withFile_(withFile) {
         QDir().mkpath(folder_);
         // Long enough for the clock to have ticked more than once.
         QTimer::singleShot(2500, this, [this] { idle(); });
@@ -37,31 +59,28 @@ public:
 private:
     void idle() {
         save(&window_, folder_, "main-idle.png");
-        if (file_.isEmpty()) {
+        if (!withFile_) {
             about();
             return;
         }
-        window_.answerOpenDialogWith(file_);
-        window_.openUpgradeFileCommand();
-        // The run is started by an F8 press from outside (the script sends
-        // one); without it the run is started directly after a while.
+        static_cast<QPushButton*>(window_.control(mub::IdOpenFileButton))->click();
         std::printf("screenshots: waiting for F8\n");
         std::fflush(stdout);
         auto* watch = new QTimer(this);
         connect(watch, &QTimer::timeout, this, [this, watch] {
             ++ticks_;
-            bool running = window_.link() && window_.link()->running.load();
+            bool running = window_.logic().link()->running.load();
             if (running && !started_) {
                 started_ = true;
                 std::printf("screenshots: run started%s\n", direct_ ? " directly" : " by F8");
                 std::fflush(stdout);
             }
-            auto* bar = static_cast<QProgressBar*>(window_.control(IdProgressBar));
+            auto* bar = static_cast<QProgressBar*>(window_.control(mub::IdProgressBar));
             if (!transferSaved_ && bar->isVisible() && bar->value() >= 30) {
                 save(&window_, folder_, "main-transfer.png");
                 transferSaved_ = true;
             }
-            if (started_ && !running && window_.caption(Control::UpgradeButton) == gbk("升级(F8)")) {
+            if (started_ && !running && window_.caption(mub::Control::UpgradeButton) == mub::gbk("升级(F8)")) {
                 watch->stop();
                 save(&window_, folder_, "main-done.png");
                 QTimer::singleShot(0, this, [this] { about(); });
@@ -69,7 +88,9 @@ private:
             }
             if (!started_ && !direct_ && ticks_ > 160) {
                 direct_ = true;
-                QTimer::singleShot(0, &window_, [this] { window_.toggleUpgrade(); });
+                QTimer::singleShot(0, &window_, [this] {
+                    static_cast<QPushButton*>(window_.control(mub::IdUpgradeButton))->click();
+                });
             }
             if (ticks_ > 2400) { // two minutes at most
                 watch->stop();
@@ -86,12 +107,12 @@ private:
             if (dialog) dialog->close();
             QTimer::singleShot(0, &window_, [this] { window_.close(); });
         });
-        window_.showAbout();
+        window_.menuAction(mub::MenuAbout)->trigger();
     }
 
-    MainWindow& window_;
+    DrivenWindow& window_;
     QString folder_;
-    QString file_;
+    bool withFile_;
     bool transferSaved_ = false;
     bool started_ = false;
     bool direct_ = false;
@@ -100,10 +121,16 @@ private:
 
 } // namespace
 
-void startScreenshotModeIfAsked(MainWindow& window) {
-    QString folder = qEnvironmentVariable("UPGRADER_SCREENSHOTS");
-    if (folder.isEmpty()) return;
-    new ScreenshotDriver(window, folder, qEnvironmentVariable("UPGRADER_SCREENSHOT_FILE"));
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    if (argc < 3) {
+        std::fprintf(stderr, "usage: screenshot_driver PROGRAM_DIR OUTDIR [FILE.mub]\n");
+        return 2;
+    }
+    QString file = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString();
+    DrivenWindow window(QString::fromLocal8Bit(argv[1]), file);
+    if (!window.start()) return window.exitCode();
+    window.show();
+    new ScreenshotDriver(window, QString::fromLocal8Bit(argv[2]), !file.isEmpty());
+    return application.exec();
 }
-
-} // namespace mub

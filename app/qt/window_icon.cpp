@@ -1,4 +1,4 @@
-#include "app/window_icon.h"
+#include "app/qt/window_icon.h"
 
 #include <QLinearGradient>
 #include <QPainter>

@@ -1,4 +1,4 @@
-#include "app/single_instance.h"
+#include "app/qt/single_instance.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>

@@ -1,0 +1,229 @@
+#include "app/window_logic.h"
+
+#include "app/main_layout.h"
+#include "app/settings/port_overrides.h"
+#include "app/settings/settings_file.h"
+#include "link/bridge_binding.h"
+#include "link/connect_machine.h"
+#include "link/machine_link.h"
+#include "platform/gbk_text.h"
+#include "serial/serial_channel.h"
+#include "upgrade/detect_model.h"
+#include "upgrade/program_title.h"
+#include "upgrade/run_upgrade.h"
+#include "upgrade_file/key_setup.h"
+#include "upgrade_file/open_upgrade_file.h"
+
+#include <filesystem>
+
+namespace mub {
+
+namespace {
+
+const std::string& idleCaption() {
+    static const std::string text = gbk("升级(F8)");
+    return text;
+}
+
+std::string trimTrailingBlanks(std::string text) {
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
+    return text;
+}
+
+} // namespace
+
+WindowLogic::WindowLogic(Ui& ui, Desktop& desktop) : ui_(ui), desktop_(desktop) {}
+
+WindowLogic::~WindowLogic() {
+    // The serial listener reports to the link: stop it before the link goes.
+    if (serial_) serial_->close();
+}
+
+// Start-up in the order the program has always used: single instance,
+// caption, status bar and clock, progress display, baud rates, settings,
+// button handlers, bridge-library check, open dialog, F8, bridge parameters.
+bool WindowLogic::start(const std::string& programDir) {
+    if (started_) return true;
+
+    // 1-3: the title, then refuse a second copy.
+    const std::string title = trimTrailingBlanks(programTitle());
+    if (!desktop_.claimSingleInstance(title)) {
+        exitCode_ = 0;
+        return false;
+    }
+
+    // 4-5: caption; no file loaded.
+    desktop_.setTitle(title);
+    file_.loaded = false;
+
+    // 6-7: status bar, clock, time-out tick. The tick runs at the shortest
+    // interval such a timer had where the program comes from (10 ms) until
+    // a run arms it; a zero interval would keep a core busy.
+    ui_.setStatusText(0, "Marrowind");
+    ui_.startClock();
+    ui_.armTimeout(10);
+
+    // 8-9: progress display, hidden.
+    ui_.setPercentText("100%");
+    ui_.showPercent(false);
+    ui_.showProgress(false);
+
+    // 10-11: settings, shown in the baud-rate list and the counter.
+    LoadedSettings loaded = loadSettings(programDir);
+    settingsPath_ = loaded.settingsPath;
+    desktop_.selectBaudRate(loaded.baudIndex);
+    ui_.setFieldText(Field::Count, loaded.countText);
+
+    PortTable ports;
+    loadPortOverrides(settingsPath_, ports);
+    serial_ = std::make_unique<SerialChannel>(ports);
+    if (loaded.usbMode) bridge_ = std::make_unique<BridgeBinding>();
+    link_ = std::make_unique<MachineLink>(ui_, *serial_, bridge_.get(), loaded.usbMode);
+    link_->portName = loaded.portName;
+    opener_ = std::make_unique<UpgradeFileOpener>(ui_, file_, link_->running, settingsPath_);
+
+    // 13-15: nothing to upgrade yet; the key and the company mark.
+    ui_.setEnabled(Control::UpgradeButton, false);
+    upgradeKey();
+    companyMark();
+
+    // 17: in USB mode the bridge library must lie beside the program.
+    if (loaded.usbMode) {
+        const std::string library = programDir + "/" + bridgeLibraryFileName();
+        std::error_code ignored;
+        if (!std::filesystem::is_regular_file(library, ignored)) {
+            desktop_.messageBox(title,
+                                gbk("无法启动此程序，因为该计算机中丢失") + bridgeLibraryFileName() +
+                                    gbk("文件！请重新安装该程序。"),
+                                BoxIcon::Error, false);
+            exitCode_ = 0;
+            return false;
+        }
+        bridge_->load(library);
+    }
+
+    // 18-20: open dialog, F8, bridge parameters.
+    desktop_.setOpenDialogFolder(loaded.openDialogFolder);
+    desktop_.registerUpgradeHotKey();
+    BridgeParams& params = link_->bridgeParams();
+    params.words[0] = 0x0E6A;
+    params.words[1] = 0x0103;
+    params.words[2] = 1000;
+    params.words[3] = 1000;
+
+    started_ = true;
+    return true;
+}
+
+void WindowLogic::command(int id) {
+    switch (id) {
+    case IdUpgradeButton: toggleUpgrade(); break;
+    case IdDetectModelButton: detectModelCommand(); break;
+    case IdOpenFileButton:
+    case MenuOpen: openUpgradeFileCommand(); break;
+    case IdClearCountButton: clearCount(); break;
+    case MenuExit: exitCommand(); break;
+    case MenuHelp: showHelp(); break;
+    case MenuDownload: openDownloadPage(); break;
+    case MenuAbout: showAbout(); break;
+    default: break; // MenuLanguage has no command
+    }
+}
+
+// The caption of the upgrade button is the state: "升级(F8)" is idle, any
+// other text a run in progress. Everything runs on the window's thread (F8
+// too), so the test and the change of the caption are one step.
+void WindowLogic::toggleUpgrade() {
+    if (!link_ || !file_.loaded) return;
+    if (ui_.caption(Control::UpgradeButton) == idleCaption()) {
+        // A model check holds the link (its button is the one that stops
+        // it); an upgrade started under it would fight it for the replies.
+        if (link_->running) return;
+        link_->running = true;
+        ui_.setCaption(Control::UpgradeButton, gbk("停止"));
+        ui_.setEnabled(Control::DetectModelButton, false);
+        if (connectMachine(*link_)) runUpgrade(*link_, file_);
+    } else {
+        ui_.setMessage(gbk("升级被停止！"));
+    }
+    // A stop runs this nested inside the run, and the run once more when it
+    // returns; both passes leave the same state.
+    finishUpgrade();
+}
+
+void WindowLogic::finishUpgrade() {
+    ui_.showProgress(false);
+    ui_.showPercent(false);
+    ui_.startClock();
+    ui_.setEnabled(Control::OpenFileButton, true);
+    ui_.setEnabled(Control::BaudRateList, true);
+    ui_.setEnabled(Control::DetectModelButton, true);
+    ui_.setEnabled(Control::UpgradeButton, true);
+    ui_.focus(Control::UpgradeButton);
+    link_->running = false;
+    ui_.setCaption(Control::UpgradeButton, idleCaption());
+    link_->closeTransport();
+}
+
+// Without a loaded file F8 does nothing, not even raise the window.
+void WindowLogic::onUpgradeHotKey() {
+    if (!link_ || !file_.loaded) return;
+    desktop_.raiseWindow();
+    toggleUpgrade();
+}
+
+void WindowLogic::detectModelCommand() {
+    if (link_) detectModel(*link_, file_);
+}
+
+void WindowLogic::openUpgradeFileCommand() {
+    if (opener_) opener_->openUpgradeFile();
+}
+
+void WindowLogic::clearCount() { ui_.setFieldText(Field::Count, "0"); }
+
+void WindowLogic::exitCommand() { saveSettingsAndExit(); }
+
+void WindowLogic::showHelp() {
+    desktop_.messageBox(gbk("Tessaline帮助"),
+                        gbk("第一步：选择波特率。\r\n\r\n第二步：打开升级文件。\r\n\r\n第三步：用USB连接线将机器和电脑"
+                            "连接，打开机器电源。\r\n\r\n第四步：机器进入待机状态后，点击升级按钮。"),
+                        BoxIcon::None, false);
+}
+
+void WindowLogic::openDownloadPage() { desktop_.openAddress("http://www.example.com/policy.asp"); }
+
+// The About window shows the caption of the moment it opens.
+void WindowLogic::showAbout() { desktop_.showAbout(ui_.title()); }
+
+// The desktop's system-information program; without one the operator gets
+// the two error boxes, in this order.
+void WindowLogic::showSystemInfo() {
+    const std::string program = desktop_.systemInfoProgram();
+    if (program.empty()) desktop_.messageBox(gbk("错误"), gbk("错误 - 文件找不到..."), BoxIcon::Error, false);
+    if (!program.empty()) desktop_.startProgram(program);
+    if (program.empty()) desktop_.messageBox(gbk("错误"), gbk("错误 - 注册表项找不到..."), BoxIcon::Error, false);
+}
+
+// A copy that is still starting (or ending at the bridge-library box) has
+// no window to show yet.
+void WindowLogic::onActivationRequested() {
+    if (started_) desktop_.bringToFront();
+}
+
+// The changed settings are saved, the link is closed and the process ends;
+// a run in progress is abandoned.
+void WindowLogic::saveSettingsAndExit() {
+    if (link_) {
+        SettingsToSave values;
+        values.baudText = ui_.selectedBaudText();
+        values.filePath = ui_.fieldText(Field::FilePath);
+        values.countText = ui_.fieldText(Field::Count);
+        values.portName = link_->portName;
+        saveSettings(settingsPath_, values);
+        link_->closeTransport();
+    }
+    desktop_.endProcess(0);
+}
+
+} // namespace mub

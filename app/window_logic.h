@@ -1,0 +1,83 @@
+// What the main window does, without a toolkit: the start-up steps, the
+// Upgrade/Stop toggle, the commands of the buttons and the menu, and the
+// close path that saves the settings and ends the process. It owns the
+// shared state of the program: the link to the machine with its transport,
+// the one upgrade file and the settings path.
+//
+// A view (the Qt window, the Win32 window, a test window) builds its
+// controls from the control and menu tables, implements Ui and Desktop,
+// and forwards its events here: command(id) for buttons and menu items,
+// onUpgradeHotKey for F8, onActivationRequested for a later copy,
+// saveSettingsAndExit for the close request, showSystemInfo for About's
+// button. Everything runs on the window's thread; long operations run
+// inside the handler that started them and keep the window alive through
+// Ui::pumpDelay, so Stop, F8 and the close request are handled nested in them.
+#pragma once
+
+#include "app/desktop.h"
+#include "platform/ui.h"
+#include "upgrade_file/upgrade_file.h"
+
+#include <memory>
+#include <string>
+
+namespace mub {
+
+class BridgeBinding;
+class MachineLink;
+class SerialChannel;
+class UpgradeFileOpener;
+
+class WindowLogic {
+public:
+    WindowLogic(Ui& ui, Desktop& desktop);
+    ~WindowLogic();
+    WindowLogic(const WindowLogic&) = delete;
+    WindowLogic& operator=(const WindowLogic&) = delete;
+
+    // Start-up before the window is shown; `programDir` holds cfg.ini and
+    // the bridge library. False when the program ends here (another copy
+    // runs, or the bridge library is missing in USB mode); the exit code is
+    // then exitCode().
+    bool start(const std::string& programDir);
+    int exitCode() const { return exitCode_; }
+    bool started() const { return started_; }
+
+    // A button (control id) or a menu item (menu id) of the tables.
+    void command(int id);
+
+    void toggleUpgrade();
+    void onUpgradeHotKey();
+    void detectModelCommand();
+    void openUpgradeFileCommand();
+    void clearCount();
+    void exitCommand();
+    void showHelp();
+    void openDownloadPage();
+    void showAbout();
+    void showSystemInfo();
+    void onActivationRequested();
+    // Every way of closing ends here, also in the middle of a run.
+    void saveSettingsAndExit();
+
+    // State, for views and tests.
+    MachineLink* link() const { return link_.get(); }
+    UpgradeFile& upgradeFile() { return file_; }
+    const std::string& settingsPath() const { return settingsPath_; }
+
+private:
+    void finishUpgrade();
+
+    Ui& ui_;
+    Desktop& desktop_;
+    UpgradeFile file_;
+    std::string settingsPath_;
+    std::unique_ptr<SerialChannel> serial_;
+    std::unique_ptr<BridgeBinding> bridge_;
+    std::unique_ptr<MachineLink> link_;
+    std::unique_ptr<UpgradeFileOpener> opener_;
+    int exitCode_ = 0;
+    bool started_ = false;
+};
+
+} // namespace mub
