@@ -7,6 +7,7 @@
 #include "link/connect_machine.h"
 #include "link/machine_link.h"
 #include "platform/gbk_text.h"
+#include "platform/tone_player.h"
 #include "serial/serial_channel.h"
 #include "upgrade/detect_model.h"
 #include "upgrade/program_title.h"
@@ -31,6 +32,12 @@ std::string trimTrailingBlanks(std::string text) {
 }
 
 } // namespace
+
+void toneWhileHandlingEvents(Ui& ui, int hertz, int milliseconds) {
+    if (milliseconds <= 0) return;
+    startTone(hertz, milliseconds);
+    ui.pumpDelay(milliseconds * 1000);
+}
 
 WindowLogic::WindowLogic(Ui& ui, Desktop& desktop) : ui_(ui), desktop_(desktop) {}
 

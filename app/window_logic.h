@@ -28,6 +28,11 @@ class MachineLink;
 class SerialChannel;
 class UpgradeFileOpener;
 
+// A view's Ui::tone: the tone plays on its own thread while the window waits
+// its length in a pause that handles events, so a close, a Stop or F8 during
+// a tone is handled at once instead of after it.
+void toneWhileHandlingEvents(Ui& ui, int hertz, int milliseconds);
+
 class WindowLogic {
 public:
     WindowLogic(Ui& ui, Desktop& desktop);

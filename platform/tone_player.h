@@ -2,6 +2,8 @@
 // machine identified and an upgrade completed.
 #pragma once
 
+#include <thread>
+
 namespace mub {
 
 // Plays a sine tone of `hertz` for `milliseconds` on the default ALSA output
@@ -12,5 +14,12 @@ namespace mub {
 // are silent waits. Tones from several threads play one after another.
 // Returns true when the tone went to a device.
 bool playTone(int hertz, int milliseconds);
+
+// The same tone on a thread of its own; returns at once. A window plays its
+// tones this way and waits their length while it handles its events, so a
+// close or a Stop during a tone is handled at once.
+inline void startTone(int hertz, int milliseconds) {
+    std::thread([hertz, milliseconds] { playTone(hertz, milliseconds); }).detach();
+}
 
 } // namespace mub

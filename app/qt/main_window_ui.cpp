@@ -5,7 +5,6 @@
 #include "app/clock_text.h"
 #include "app/main_layout.h"
 #include "platform/gbk_text.h"
-#include "platform/tone_player.h"
 
 #include <QAbstractButton>
 #include <QComboBox>
@@ -182,7 +181,7 @@ bool MainWindow::messageBox(const std::string& gbkTitle, const std::string& gbkT
     return yesNo ? clicked != nullptr && box.standardButton(clicked) == QMessageBox::Yes : true;
 }
 
-void MainWindow::tone(int hertz, int milliseconds) { playTone(hertz, milliseconds); }
+void MainWindow::tone(int hertz, int milliseconds) { toneWhileHandlingEvents(*this, hertz, milliseconds); }
 
 std::uint32_t MainWindow::tickCount() const {
     auto now = std::chrono::steady_clock::now().time_since_epoch();

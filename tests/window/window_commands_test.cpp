@@ -106,6 +106,16 @@ TEST_F(WindowCommands, OpenIsRefusedWhileARunIsInProgress) {
     logic.link()->running = false;
 }
 
+// A close or a Stop during a tone is handled in the tone's wait, not after it.
+TEST(WindowTone, WaitsItsLengthWhileHandlingEvents) {
+    FakeUi ui(FakeUi::Clock::Virtual);
+    int pumps = 0;
+    ui.onPump = [&] { ++pumps; };
+    toneWhileHandlingEvents(ui, 5, 500); // below hearing: a silent wait on the tone's thread
+    EXPECT_EQ(ui.virtualMicros(), 500'000);
+    EXPECT_GT(pumps, 0);
+}
+
 TEST(WindowClose, ClearCountSetsZeroAndExitStoresIt) {
     TempFolder folder;
     folder.write("cfg.ini", "[Port]\r\nPort=COM5\r\nBaudRate=57600\r\n[History]\r\nFilePath=\r\n"
