@@ -26,7 +26,10 @@ QLabel* addLabel(QDialog* owner, int id, const QString& text, const QRect& rect)
 AboutWindow::AboutWindow(QWidget* owner, const QString& title, const DialogUnits& units)
     : QDialog(owner, Qt::Tool | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint) {
     setWindowTitle(QStringLiteral("关于"));
-    setModal(true);
+    // Modal to the main window only: the main window gets no input while it
+    // is open, but the program's boxes, which have no owner, still do (the
+    // error boxes of 系统信息 are shown from here).
+    setWindowModality(Qt::WindowModal);
     resize(units.x(253), units.y(178));
 
     auto* picture = new QLabel(this);

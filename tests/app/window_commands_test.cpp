@@ -17,6 +17,7 @@
 #include <QLineEdit>
 #include <QTest>
 #include <QTimer>
+#include <QWindow>
 
 #include <memory>
 
@@ -63,6 +64,19 @@ private:
             seen.countWhileUp = QString::fromStdString(window_->fieldText(mub::Field::Count));
             box->button(answer)->click();
         });
+    }
+
+    static QMessageBox* visibleBox() {
+        for (QWidget* top : QApplication::topLevelWidgets())
+            if (auto* box = qobject_cast<QMessageBox*>(top); box && box->isVisible()) return box;
+        return nullptr;
+    }
+
+    // A click as the window system delivers it: a window that a modal
+    // window blocks does not get it.
+    static void clickThroughWindowSystem(QWidget* widget) {
+        QWindow* window = widget->window()->windowHandle();
+        QTest::mouseClick(window, Qt::LeftButton, {}, widget->mapTo(widget->window(), widget->rect().center()));
     }
 
 private slots:
@@ -165,6 +179,53 @@ private slots:
         QVERIFY(modal);
         QCOMPARE(label, w.windowTitle());
         QCOMPARE(w.boxes.size(), std::size_t{2}); // no system-information program in the test window
+    }
+
+    void systemInfoBoxesTakeInputWhileAboutIsOpen() {
+        folder_->writeSettings("[Port]\r\nPort=COM1\r\nBaudRate=57600\r\n[History]\r\nFilePath=\r\n"
+                               "[ImportHistory]\r\nCount=41\r\n");
+        TestWindow& w = startWindow();
+        w.realBoxes = true;
+        int boxesAnswered = 0;
+        int boxesStuck = 0;
+        QString countWhileAboutOpen;
+        w.onModal = [&](QDialog& dialog) {
+            auto& about = static_cast<mub::AboutWindow&>(dialog);
+            std::size_t boxesShown = 0;
+            int tries = 0;
+            QTimer poll;
+            connect(&poll, &QTimer::timeout, &about, [&] {
+                if (QMessageBox* box = visibleBox()) {
+                    if (w.boxes.size() != boxesShown) { // a new box
+                        boxesShown = w.boxes.size();
+                        tries = 0;
+                        ++boxesAnswered;
+                    }
+                    if (++tries > 25) { // it takes no clicks: close it so the test ends
+                        ++boxesStuck;
+                        box->button(QMessageBox::Ok)->click();
+                        return;
+                    }
+                    clickThroughWindowSystem(box->button(QMessageBox::Ok));
+                    return;
+                }
+                if (w.boxes.size() < 2) return;
+                // The main window behind About still takes no input.
+                clickThroughWindowSystem(w.control(mub::IdClearCountButton));
+                countWhileAboutOpen = static_cast<QLineEdit*>(w.control(mub::IdCountField))->text();
+                poll.stop();
+                about.accept();
+            });
+            QTimer::singleShot(0, &about, [&] { clickThroughWindowSystem(about.control(1108)); });
+            poll.start(20);
+            dialog.exec();
+        };
+        w.menuAction(mub::MenuAbout)->trigger();
+        QCOMPARE(w.boxes.size(), std::size_t{2});
+        QCOMPARE(w.boxes[0].text, gbk("错误 - 文件找不到..."));
+        QCOMPARE(boxesAnswered, 2);
+        QCOMPARE(boxesStuck, 0);
+        QCOMPARE(countWhileAboutOpen, QStringLiteral("41"));
     }
 };
 
