@@ -92,8 +92,9 @@ private:
                     static_cast<QPushButton*>(window_.control(mub::IdUpgradeButton))->click();
                 });
             }
-            if (ticks_ > 2400) { // two minutes at most
+            if (ticks_ > 2400) { // two minutes at most; keep what the window shows then
                 watch->stop();
+                save(&window_, folder_, "main-unfinished.png");
                 QTimer::singleShot(0, this, [this] { about(); });
             }
         });
@@ -102,6 +103,9 @@ private:
 
     void about() {
         QTimer::singleShot(800, this, [this] {
+            for (QWidget* top : QApplication::topLevelWidgets())
+                if (top->isVisible() && top != &window_ && top != QApplication::activeModalWidget())
+                    std::printf("screenshots: another window is open: %s\n", top->windowTitle().toUtf8().constData());
             QWidget* dialog = QApplication::activeModalWidget();
             save(dialog, folder_, "about.png");
             if (dialog) dialog->close();
