@@ -65,7 +65,7 @@ protected:
 };
 
 TEST_F(WindowRun, FullUpgradeCountsAndIsStoredAtClose) {
-    startAgainst({});
+    ASSERT_NO_FATAL_FAILURE(startAgainst({}));
     bool sawConnecting = false;
     bool sawTransfer = false;
     during([&] { return running(); }, [&] {
@@ -103,7 +103,7 @@ TEST_F(WindowRun, FullUpgradeThroughTheBridgeLibrary) {
     writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=0\r\n");
     ASSERT_TRUE(start());
     EXPECT_TRUE(logic.link()->usbMode());
-    openFile();
+    ASSERT_NO_FATAL_FAILURE(openFile());
     logic.toggleUpgrade();
     ::unsetenv("BRIDGEMINI_DEVICE");
     EXPECT_TRUE(paneHas("升级完成！")) << window.pane();
@@ -112,7 +112,7 @@ TEST_F(WindowRun, FullUpgradeThroughTheBridgeLibrary) {
 }
 
 TEST_F(WindowRun, StopWhileConnectingRestoresTheIdleWindow) {
-    startAgainst({"--silent"});
+    ASSERT_NO_FATAL_FAILURE(startAgainst({"--silent"}));
     const std::uint32_t started = window.tickCount();
     during([&] { return running() && window.tickCount() - started >= 200; }, [&] {
         logic.command(IdUpgradeButton); // reads 停止
@@ -134,7 +134,7 @@ TEST_F(WindowRun, F8WithoutALoadedFileDoesNothing) {
 }
 
 TEST_F(WindowRun, ModelCheckFillsTheMachineFields) {
-    startAgainst({"--software", "2.05"});
+    ASSERT_NO_FATAL_FAILURE(startAgainst({"--software", "2.05"}));
     logic.command(IdDetectModelButton);
     EXPECT_EQ(window.fieldText(Field::MachineModel), "QM-3000");
     EXPECT_EQ(window.fieldText(Field::MachineHardware), "HW-1.0");
@@ -149,7 +149,7 @@ TEST_F(WindowRun, ModelCheckFillsTheMachineFields) {
 TEST_F(WindowRun, F8DuringAModelCheckLeavesTheCheckAlone) {
     // The model check owns the link until it ends; an upgrade started under
     // it would fight it for the machine's replies.
-    startAgainst({"--software", "2.05"});
+    ASSERT_NO_FATAL_FAILURE(startAgainst({"--software", "2.05"}));
     bool pressed = false;
     during([&] { return running(); }, [&] {
         pressed = true;
@@ -165,7 +165,7 @@ TEST_F(WindowRun, F8DuringAModelCheckLeavesTheCheckAlone) {
 }
 
 TEST_F(WindowRun, ModelCheckStopsOnItsSecondClick) {
-    startAgainst({"--silent"});
+    ASSERT_NO_FATAL_FAILURE(startAgainst({"--silent"}));
     bool disabledDuringCheck = false;
     during([&] { return running(); }, [&] {
         disabledDuringCheck = !window.isEnabled(Control::UpgradeButton) &&
@@ -182,7 +182,7 @@ TEST_F(WindowRun, ModelCheckStopsOnItsSecondClick) {
 }
 
 TEST_F(WindowRun, ClearCountDuringARunCountsFromZero) {
-    startAgainst({"--baud", "115200"}, "41", 8192);
+    ASSERT_NO_FATAL_FAILURE(startAgainst({"--baud", "115200"}, "41", 8192));
     during([&] { return transferring(); }, [&] { logic.command(IdClearCountButton); });
     logic.command(IdUpgradeButton);
     EXPECT_TRUE(paneHas("升级完成！")) << window.pane();
