@@ -1,6 +1,9 @@
 #include "app/qt/single_instance.h"
 
+#include "app/settings/settings_location.h"
+
 #include <QByteArray>
+#include <QCoreApplication>
 #include <QCryptographicHash>
 #include <QDir>
 #include <QElapsedTimer>
@@ -22,9 +25,12 @@ QString baseName(const std::string& gbkName) {
     return QStringLiteral("upgrader-") + QString::fromLatin1(hash.toHex().left(16));
 }
 
+// The session's runtime folder; without one, the folder the program writes
+// its settings to (never a folder shared with other users).
 QString runtimeFolder() {
     QString folder = QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation);
-    if (folder.isEmpty()) folder = QDir::tempPath();
+    if (folder.isEmpty())
+        folder = QString::fromStdString(writableFolder(QCoreApplication::applicationDirPath().toStdString()));
     QDir().mkpath(folder);
     return folder;
 }

@@ -1,5 +1,7 @@
 #include "app/settings/settings_file.h"
 
+#include "app/settings/settings_location.h"
+
 #include "platform/gbk_text.h"
 #include "platform/profile_file.h"
 #include "upgrade_file/open_upgrade_file.h"
@@ -59,7 +61,7 @@ bool settingsComplete(const std::string& settingsPath) {
 
 LoadedSettings loadSettings(const std::string& programDir) {
     LoadedSettings loaded;
-    loaded.settingsPath = settingsPathIn(programDir);
+    loaded.settingsPath = settingsPathFor(programDir);
     const std::string& path = loaded.settingsPath;
 
     if (!settingsComplete(path)) {

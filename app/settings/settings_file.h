@@ -1,5 +1,7 @@
-// The settings file cfg.ini beside the program: four values kept between
-// runs, read once at start-up and written back at exit when they changed.
+// The settings file cfg.ini beside the program (or, when the program's folder
+// is read-only, in the user's configuration folder: settings_location.h):
+// four values kept between runs, read once at start-up and written back at
+// exit when they changed.
 //
 //   [Port]          Port=COM1         "USB" selects the bridge library, any
 //                                     other text is the COM port the search
@@ -49,9 +51,9 @@ struct LoadedSettings {
     std::string openDialogFolder; // initial folder of the open dialog; empty: the dialog's own default
 };
 
-// Start-up: completes the file when it is incomplete (writing only the
-// values that are missing or empty, so a stored port, baud rate and file
-// path survive a lost Count), then reads the values. Write failures are
+// Start-up: finds the file (settingsPathFor), completes it when it is
+// incomplete (writing only the values that are missing or empty, so a stored
+// port, baud rate and file path survive a lost Count), then reads the values. Write failures are
 // silent; the values are then read from whatever the file holds.
 LoadedSettings loadSettings(const std::string& programDir);
 

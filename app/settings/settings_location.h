@@ -1,0 +1,50 @@
+// Where the program keeps what it writes. A program in a folder its user may
+// write to (the portable build, a copy on a USB stick) keeps cfg.ini beside
+// itself; an installed program, whose folder only the administrator may
+// change, keeps it in the user's configuration folder instead
+// ($XDG_CONFIG_HOME/upgrader, else ~/.config/upgrader). That copy starts from
+// the cfg.ini beside the program when there is one (a site-wide preset,
+// [Ports] included), else from the defaults that loading writes.
+#pragma once
+
+#include <string>
+
+namespace mub {
+
+// The name of the folder under the configuration folder.
+inline constexpr const char* programFolderName = "upgrader";
+
+// $XDG_CONFIG_HOME/upgrader, else $HOME/.config/upgrader. Relative paths in
+// these variables are ignored, as the XDG rules ask; empty when no absolute
+// folder is left.
+std::string userConfigFolder(const char* xdgConfigHome, const char* home);
+std::string userConfigFolder(); // from the environment
+
+// `programDir` when `programDirWritable`; else `configFolder`, created (with
+// its parents) when missing. Falls back to `programDir` when the
+// configuration folder is empty or cannot be made: the program then runs
+// as with a read-only settings file, its writes failing silently.
+std::string writableFolderFor(const std::string& programDir, bool programDirWritable,
+                              const std::string& configFolder);
+
+// The same for the running program: its folder is writable when this user
+// may create files in it.
+std::string writableFolder(const std::string& programDir);
+
+// Path of cfg.ini in writableFolderFor(...). When that is the configuration
+// folder and holds no cfg.ini yet, the cfg.ini beside the program (if any)
+// is copied there first (made writable for its owner, a read-only preset
+// included); an existing copy is never replaced.
+std::string settingsPathFor(const std::string& programDir, bool programDirWritable, const std::string& configFolder);
+
+// The same for the running program.
+std::string settingsPathFor(const std::string& programDir);
+
+// The cfg.ini the program reads, found without making anything (for tools
+// that only look): the user's copy when the program folder is not writable
+// and the copy exists, else the file beside the program.
+std::string existingSettingsPathFor(const std::string& programDir, bool programDirWritable,
+                                    const std::string& configFolder);
+std::string existingSettingsPath(const std::string& programDir);
+
+} // namespace mub
