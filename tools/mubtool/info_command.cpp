@@ -2,10 +2,12 @@
 // does and prints what it carries.
 #include "platform/gbk_text.h"
 #include "tools/mubtool/command.h"
+#include "tools/mubtool/json_text.h"
 #include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/md5.h"
 #include "upgrade_file/open_upgrade_file.h"
 
+#include <cstdint>
 #include <cstdio>
 
 namespace mub::tool {
@@ -14,12 +16,15 @@ namespace {
 enum : int { ExitIllegalOrDamaged = 2, ExitBadFormat = 3 };
 
 constexpr const char* kUsage =
-    "usage: mubtool info FILE.mub\n"
+    "usage: mubtool info [--json] FILE.mub\n"
     "\n"
     "Decodes an upgrade file and prints, one 'key: value' per line in UTF-8:\n"
     "  model, hardware, software   the file's identity texts\n"
     "  image-bytes                 length of the firmware image\n"
     "  image-md5                   MD5 of the image, lowercase hexadecimal\n"
+    "With --json: one JSON object on stdout instead, also on failure:\n"
+    "  {\"file\", \"valid\", \"exit_code\", then \"model\", \"hardware\", \"software\",\n"
+    "   \"image_bytes\", \"image_md5\" when valid, \"error\" when not}\n"
     "\n"
     "exit codes:\n"
     "  0  the file is valid\n"
@@ -33,19 +38,39 @@ int runInfo(const std::vector<std::string>& args) {
         std::fputs(kUsage, stdout);
         return ExitOk;
     }
-    if (args.size() != 1 || (args[0].size() > 1 && args[0][0] == '-')) {
+    std::vector<std::string> rest = args;
+    bool json = std::erase(rest, std::string("--json")) != 0;
+    if (rest.size() != 1 || (rest[0].size() > 1 && rest[0][0] == '-')) {
         std::fputs(kUsage, stderr);
         return ExitUsage;
     }
+    const std::string& path = rest[0];
 
     // Read by the window's own reader: a missing, unreadable, empty or locked
     // file is decoded as no bytes.
-    Bytes bytes = readUpgradeFileBytesAt(args[0]);
+    Bytes bytes = readUpgradeFileBytesAt(path);
     DecodeResult result = decodeUpgradeFile(bytes);
+    int exitCode = ExitOk;
+    if (!result.ok()) exitCode = *result.failure == DecodeFailure::BadFormat ? ExitBadFormat : ExitIllegalOrDamaged;
+    if (json) {
+        JsonObject object;
+        object.text("file", path).boolean("valid", result.ok()).number("exit_code", exitCode);
+        if (result.ok()) {
+            object.text("model", utf8(result.modelId))
+                .text("hardware", utf8(result.hardwareVersion))
+                .text("software", utf8(result.softwareVersion))
+                .number("image_bytes", static_cast<std::int64_t>(result.image.size()))
+                .text("image_md5", md5Hex(result.image));
+        } else {
+            object.text("error", utf8(decodeFailureText(*result.failure)));
+        }
+        std::printf("%s\n", object.str().c_str());
+    }
     if (!result.ok()) {
         std::fprintf(stderr, "%s\n", utf8(decodeFailureText(*result.failure)).c_str());
-        return *result.failure == DecodeFailure::BadFormat ? ExitBadFormat : ExitIllegalOrDamaged;
+        return exitCode;
     }
+    if (json) return ExitOk;
     std::printf("model: %s\n", utf8(result.modelId).c_str());
     std::printf("hardware: %s\n", utf8(result.hardwareVersion).c_str());
     std::printf("software: %s\n", utf8(result.softwareVersion).c_str());
