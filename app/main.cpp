@@ -1,11 +1,13 @@
 // The window program: one main window, started in the order of its start-up
 // steps; a second copy or a missing bridge library ends it before it shows.
 #include "app/qt/main_window.h"
+#include "app/qt/qt_translations.h"
 
 #include <QApplication>
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
+    mub::installQtChinese(application);
     mub::MainWindow window;
     if (!window.start()) return window.exitCode();
     window.show();
