@@ -169,6 +169,13 @@ int runPorts(const std::vector<std::string>& args) {
         auto it = names.find(d.path);
         return it == names.end() ? std::string() : it->second;
     };
+    // In the order of the port search; devices without a COM name last.
+    auto number = [&portOf](const SerialDevice& d) {
+        std::string port = portOf(d);
+        return port.empty() ? 256 : std::stoi(port.substr(3));
+    };
+    std::stable_sort(devices.begin(), devices.end(),
+                     [&number](const SerialDevice& a, const SerialDevice& b) { return number(a) < number(b); });
     if (json) {
         std::vector<std::string> ports, services;
         for (const SerialDevice& d : devices) ports.push_back(deviceJson(d, portOf(d)));
