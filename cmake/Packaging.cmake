@@ -63,12 +63,12 @@ set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 set(CPACK_PACKAGE_CONTACT "Upgrader Developers <upgrader@example.com>")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware upgrade tool for cash-handling machines")
-set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "firmware upgrade tool for cash-handling machines
- A desktop program that writes new firmware from encrypted upgrade files
- (*.mub) into cash-handling machines over a USB cable, through the USB
- bridge or a serial port, and mubtool, its command-line companion: inspect
- and pack upgrade files, upgrade headless, list the serial ports, play a
- simulated machine.")
+# The synopsis comes from the summary; these are the lines under it.
+set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A desktop program that writes new firmware from encrypted upgrade files
+(*.mub) into cash-handling machines over a USB cable, through the USB
+bridge or a serial port, and mubtool, its command-line companion: inspect
+and pack upgrade files, upgrade headless, list the serial ports, play a
+simulated machine.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
