@@ -69,10 +69,10 @@ bool hasHardware(const std::string& ttyName) {
 
 bool sessionHasGroup(gid_t gid) {
     if (::getegid() == gid) return true;
-    int count = ::getgroups(0, nullptr);
-    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(count, 0)));
-    count = ::getgroups(count, groups.data());
-    return std::find(groups.begin(), groups.begin() + std::max(count, 0), gid) != groups.begin() + std::max(count, 0);
+    std::vector<gid_t> groups(static_cast<std::size_t>(std::max(::getgroups(0, nullptr), 0)));
+    int count = ::getgroups(static_cast<int>(groups.size()), groups.data());
+    groups.resize(static_cast<std::size_t>(std::max(count, 0)));
+    return std::find(groups.begin(), groups.end(), gid) != groups.end();
 }
 
 bool userListedInGroup(const group& entry) {
