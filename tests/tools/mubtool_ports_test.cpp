@@ -1,7 +1,8 @@
 // mubtool ports, run as a user who is not root against pseudo-terminals
 // mapped in [Ports]: the access and held-by columns, and the note about a
-// port-grabbing service.
+// port-grabbing service; the adapter columns from a made-up sysfs tree.
 #include "tests/support/temp_folder.h"
+#include "tools/mubtool/serial_devices.h"
 
 #include <gtest/gtest.h>
 
@@ -148,6 +149,40 @@ TEST(MubtoolPorts, AccessAndHoldersAsAnotherUser) {
     EXPECT_NE(table.find("no: join dialout"), std::string::npos) << table;
     EXPECT_NE(table.find("note: brltty (pid " + std::to_string(service.pid) + ")"), std::string::npos) << table;
     ::close(lockedFd);
+}
+
+TEST(SerialDevices, DriverAndUsbIdsComeFromTheDeviceAndItsParents) {
+    test::TempFolder sys;
+    auto link = [&sys](const std::string& target, const std::string& name) {
+        fs::create_directories(fs::path(sys.path(name)).parent_path());
+        fs::create_directory_symlink(target, sys.path(name));
+    };
+    // A USB-serial adapter: the driver at the tty's device, the ids two levels up.
+    const std::string usb = "devices/pci0000:00/usb1/1-1";
+    sys.makeFolder(usb + "/1-1:1.0/ttyUSB0");
+    sys.makeFolder("bus/usb-serial/drivers/ch341");
+    sys.write(usb + "/idVendor", "0e6a\n");
+    sys.write(usb + "/idProduct", "0103\n");
+    sys.write(usb + "/product", "USB Bridge\n");
+    link(sys.path("bus/usb-serial/drivers/ch341"), usb + "/1-1:1.0/ttyUSB0/driver");
+    link(sys.path(usb + "/1-1:1.0/ttyUSB0"), "class/tty/ttyUSB0/device");
+    // A UART of the serial core: its port and controller devices are passed over.
+    const std::string uart = "devices/pnp0/00:00";
+    sys.makeFolder(uart + "/00:00:0/00:00:0.0");
+    for (const char* driver : {"port", "ctrl", "serial"}) sys.makeFolder(std::string("bus/drivers/") + driver);
+    link(sys.path("bus/drivers/port"), uart + "/00:00:0/00:00:0.0/driver");
+    link(sys.path("bus/drivers/ctrl"), uart + "/00:00:0/driver");
+    link(sys.path("bus/drivers/serial"), uart + "/driver");
+    link(sys.path(uart + "/00:00:0/00:00:0.0"), "class/tty/ttyS0/device");
+
+    tool::SerialDevice adapter;
+    tool::describeTty(sys.root(), "ttyUSB0", adapter);
+    EXPECT_EQ(adapter.driver, "ch341");
+    EXPECT_EQ(adapter.usbVendor + ":" + adapter.usbProduct + " " + adapter.usbName, "0e6a:0103 USB Bridge");
+    tool::SerialDevice onBoard;
+    tool::describeTty(sys.root(), "ttyS0", onBoard);
+    EXPECT_EQ(onBoard.driver, "serial");
+    EXPECT_EQ(onBoard.usbVendor, "");
 }
 
 } // namespace

@@ -28,6 +28,10 @@ struct SerialDevice {
     std::vector<ProcessRef> heldBy; // processes that have it open or locked (as far as visible)
 };
 
+// Fills the driver and the USB adapter's ids and product text of the tty
+// `ttyName` from the sysfs tree at `sysRoot` ("/sys").
+void describeTty(const std::string& sysRoot, const std::string& ttyName, SerialDevice& device);
+
 // Every serial device with hardware behind it (/sys/class/tty), plus the
 // `extraPaths` (devices the settings name, such as pseudo-terminals), each
 // once, sorted by path.

@@ -31,20 +31,22 @@ bool allDigits(const std::string& text) {
 }
 
 // The device behind a tty and its parents, nearest first.
-std::vector<fs::path> deviceChain(const std::string& ttyName) {
+std::vector<fs::path> deviceChain(const fs::path& sysRoot, const std::string& ttyName) {
     std::error_code error;
-    fs::path device = fs::canonical(fs::path("/sys/class/tty") / ttyName / "device", error);
+    fs::path device = fs::canonical(sysRoot / "class/tty" / ttyName / "device", error);
+    const fs::path top = fs::weakly_canonical(sysRoot / "devices", error);
     std::vector<fs::path> chain;
-    if (error) return chain;
-    for (; device.has_relative_path() && device != "/sys/devices"; device = device.parent_path()) chain.push_back(device);
+    for (; device.has_relative_path() && device != top; device = device.parent_path()) chain.push_back(device);
     return chain;
 }
 
-// Fills driver and USB ids from sysfs. The serial core's own port and
-// controller devices are skipped for the driver of the hardware under them.
-void describeFromSysfs(const std::string& ttyName, SerialDevice& device) {
+} // namespace
+
+// The serial core's own port and controller devices are skipped for the
+// driver of the hardware under them.
+void describeTty(const std::string& sysRoot, const std::string& ttyName, SerialDevice& device) {
     std::error_code error;
-    for (const fs::path& node : deviceChain(ttyName)) {
+    for (const fs::path& node : deviceChain(sysRoot, ttyName)) {
         if (device.driver.empty() && fs::is_symlink(node / "driver", error)) {
             std::string name = fs::read_symlink(node / "driver", error).filename().string();
             if (name != "port" && name != "ctrl") device.driver = name;
@@ -56,6 +58,8 @@ void describeFromSysfs(const std::string& ttyName, SerialDevice& device) {
         }
     }
 }
+
+namespace {
 
 // A tty of the serial core without a UART behind it (type 0: the legacy
 // ttyS ports the kernel always makes) is no device to list.
@@ -156,7 +160,7 @@ SerialDevice describe(const std::string& path) {
     std::error_code error;
     device.present = fs::exists(path, error);
     if (path.rfind("/dev/pts/", 0) == 0) device.driver = "pty";
-    else describeFromSysfs(fs::path(path).filename().string(), device);
+    else describeTty("/sys", fs::path(path).filename().string(), device);
     return device;
 }
 
