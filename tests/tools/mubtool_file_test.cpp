@@ -109,9 +109,9 @@ TEST_F(MubtoolFile, InfoPrintsWhatPackStored) {
     EXPECT_EQ(info.err, "");
     RunResult json = run({"info", "--json", path("out.mub")});
     EXPECT_EQ(json.exitCode, 0) << json.err;
-    EXPECT_EQ(json.out, "{\"file\":\"" + path("out.mub") +
-                            "\",\"valid\":true,\"exit_code\":0,\"model\":\"演示机型\",\"hardware\":\"HW-1.0\","
-                            "\"software\":\"软件 2.1\",\"image_bytes\":5000,\"image_md5\":\"" +
+    EXPECT_EQ(json.out, "{\"file\": \"" + path("out.mub") +
+                            "\", \"valid\": true, \"exitCode\": 0, \"model\": \"演示机型\", \"hardware\": \"HW-1.0\", "
+                            "\"software\": \"软件 2.1\", \"imageBytes\": 5000, \"imageMd5\": \"" +
                             md5Hex(image_) + "\"}\n");
 
     // The file holds the texts in GBK, exactly as the window reads them.
@@ -131,8 +131,8 @@ TEST_F(MubtoolFile, InfoExitCodesFollowTheFailureKinds) {
     // For scripts the failure is an object too; the box text's line break escaped.
     RunResult missingJson = run({"info", path("missing.mub"), "--json"});
     EXPECT_EQ(missingJson.exitCode, 2);
-    EXPECT_EQ(missingJson.out, "{\"file\":\"" + path("missing.mub") +
-                                   "\",\"valid\":false,\"exit_code\":2,\"error\":\"非法文件或文件损坏！！！\\r\\n"
+    EXPECT_EQ(missingJson.out, "{\"file\": \"" + path("missing.mub") +
+                                   "\", \"valid\": false, \"exitCode\": 2, \"error\": \"非法文件或文件损坏！！！\\r\\n"
                                    "请选择正确的文件。\"}\n");
 
     writeBytes(path("empty.mub"), {});

@@ -63,7 +63,7 @@ void waitForProgram(pid_t pid, const std::string& name) {
 
 // The JSON object of one device in the output of --json.
 std::string entryOf(const std::string& json, const std::string& device) {
-    std::size_t at = json.find("\"device\":\"" + device + "\"");
+    std::size_t at = json.find("\"device\": \"" + device + "\"");
     if (at == std::string::npos) return {};
     std::size_t begin = json.rfind("{\"port\"", at);
     std::size_t end = json.find("]}", at);
@@ -125,22 +125,22 @@ TEST(MubtoolPorts, AccessAndHoldersAsAnotherUser) {
     std::string json = output(asNobody + " --json");
 
     std::string a = entryOf(json, open.path);
-    EXPECT_NE(a.find("\"port\":\"COM1\""), std::string::npos) << json;
-    EXPECT_NE(a.find("\"driver\":\"pty\""), std::string::npos) << a;
-    EXPECT_NE(a.find("\"accessible\":true"), std::string::npos) << a;
-    EXPECT_NE(a.find("{\"pid\":" + std::to_string(holder.pid) + ","), std::string::npos) << a;
+    EXPECT_NE(a.find("\"port\": \"COM1\""), std::string::npos) << json;
+    EXPECT_NE(a.find("\"driver\": \"pty\""), std::string::npos) << a;
+    EXPECT_NE(a.find("\"accessible\": true"), std::string::npos) << a;
+    EXPECT_NE(a.find("{\"pid\": " + std::to_string(holder.pid) + ","), std::string::npos) << a;
 
     std::string b = entryOf(json, locked.path);
-    EXPECT_NE(b.find("\"port\":\"COM2\""), std::string::npos) << json;
-    EXPECT_NE(b.find("\"accessible\":false,\"join_group\":\"dialout\""), std::string::npos) << b;
-    EXPECT_NE(b.find("\"held_by\":[{\"pid\":" + std::to_string(::getpid()) + ","), std::string::npos) << b;
+    EXPECT_NE(b.find("\"port\": \"COM2\""), std::string::npos) << json;
+    EXPECT_NE(b.find("\"accessible\": false, \"joinGroup\": \"dialout\""), std::string::npos) << b;
+    EXPECT_NE(b.find("\"heldBy\": [{\"pid\": " + std::to_string(::getpid()) + ","), std::string::npos) << b;
 
     std::string c = entryOf(json, idle.path);
-    EXPECT_NE(c.find("\"accessible\":true"), std::string::npos) << c;
-    EXPECT_NE(c.find("\"held_by\":[]"), std::string::npos) << c;
+    EXPECT_NE(c.find("\"accessible\": true"), std::string::npos) << c;
+    EXPECT_NE(c.find("\"heldBy\": []"), std::string::npos) << c;
 
-    EXPECT_NE(entryOf(json, "/dev/pts/999999").find("\"present\":false"), std::string::npos) << json;
-    EXPECT_NE(json.find("\"services\":[{\"pid\":" + std::to_string(service.pid) + ",\"name\":\"brltty\""),
+    EXPECT_NE(entryOf(json, "/dev/pts/999999").find("\"present\": false"), std::string::npos) << json;
+    EXPECT_NE(json.find("\"services\": [{\"pid\": " + std::to_string(service.pid) + ", \"name\": \"brltty\""),
               std::string::npos)
         << json;
 

@@ -2,7 +2,7 @@
 // does and prints what it carries.
 #include "platform/gbk_text.h"
 #include "tools/mubtool/command.h"
-#include "tools/mubtool/json_text.h"
+#include "tools/mubtool/json_object.h"
 #include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/md5.h"
 #include "upgrade_file/open_upgrade_file.h"
@@ -23,8 +23,8 @@ constexpr const char* kUsage =
     "  image-bytes                 length of the firmware image\n"
     "  image-md5                   MD5 of the image, lowercase hexadecimal\n"
     "With --json: one JSON object on stdout instead, also on failure:\n"
-    "  {\"file\", \"valid\", \"exit_code\", then \"model\", \"hardware\", \"software\",\n"
-    "   \"image_bytes\", \"image_md5\" when valid, \"error\" when not}\n"
+    "  {\"file\", \"valid\", \"exitCode\", then \"model\", \"hardware\", \"software\",\n"
+    "   \"imageBytes\", \"imageMd5\" when valid, \"error\" when not}\n"
     "\n"
     "exit codes:\n"
     "  0  the file is valid\n"
@@ -54,13 +54,13 @@ int runInfo(const std::vector<std::string>& args) {
     if (!result.ok()) exitCode = *result.failure == DecodeFailure::BadFormat ? ExitBadFormat : ExitIllegalOrDamaged;
     if (json) {
         JsonObject object;
-        object.text("file", path).boolean("valid", result.ok()).number("exit_code", exitCode);
+        object.text("file", path).boolean("valid", result.ok()).number("exitCode", exitCode);
         if (result.ok()) {
             object.text("model", utf8(result.modelId))
                 .text("hardware", utf8(result.hardwareVersion))
                 .text("software", utf8(result.softwareVersion))
-                .number("image_bytes", static_cast<std::int64_t>(result.image.size()))
-                .text("image_md5", md5Hex(result.image));
+                .number("imageBytes", static_cast<std::int64_t>(result.image.size()))
+                .text("imageMd5", md5Hex(result.image));
         } else {
             object.text("error", utf8(decodeFailureText(*result.failure)));
         }

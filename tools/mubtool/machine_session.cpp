@@ -2,6 +2,7 @@
 
 #include "app/settings/port_overrides.h"
 #include "app/settings/settings_file.h"
+#include "app/settings/settings_location.h"
 #include "platform/gbk_text.h"
 #include "tools/mubtool/port_names.h"
 #include "upgrade/program_title.h"
@@ -149,7 +150,7 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
     if (!usbMode_) {
         if (comNumberOf(args.port) != 0) {
             // The window's table: COMn means the same device in both.
-            loadPortOverrides(settingsPathIn(programFolder()), ports);
+            loadPortOverrides(existingSettingsPath(programFolder()), ports);
             portName = args.port;
         } else {
             for (int port = 1; port <= highestPort; ++port)

@@ -8,7 +8,7 @@
 #include "platform/bridge_library.h"
 #include "serial/port_table.h"
 #include "tools/mubtool/command.h"
-#include "tools/mubtool/json_text.h"
+#include "tools/mubtool/json_object.h"
 #include "tools/mubtool/serial_devices.h"
 
 #include <algorithm>
@@ -124,11 +124,11 @@ std::string deviceJson(const SerialDevice& device, const std::string& port) {
                               .str());
     }
     object.boolean("accessible", device.accessible);
-    device.joinGroup.empty() ? object.null("join_group") : object.text("join_group", device.joinGroup);
-    object.boolean("new_login_needed", device.groupNeedsNewLogin);
+    device.joinGroup.empty() ? object.null("joinGroup") : object.text("joinGroup", device.joinGroup);
+    object.boolean("newLoginNeeded", device.groupNeedsNewLogin);
     std::vector<std::string> holders;
     for (const ProcessRef& p : device.heldBy) holders.push_back(JsonObject().number("pid", p.pid).text("name", p.name).str());
-    object.raw("held_by", jsonArray(holders));
+    object.raw("heldBy", jsonArray(holders));
     return object.str();
 }
 
@@ -184,8 +184,8 @@ int runPorts(const std::vector<std::string>& args) {
                 JsonObject().number("pid", g.process.pid).text("name", g.process.name).text("advice", g.advice).str());
         std::printf("%s\n", JsonObject()
                                 .text("settings", settings)
-                                .text("bridge_library", library)
-                                .boolean("bridge_library_found", libraryFound)
+                                .text("bridgeLibrary", library)
+                                .boolean("bridgeLibraryFound", libraryFound)
                                 .raw("ports", jsonArray(ports))
                                 .raw("services", jsonArray(services))
                                 .str()

@@ -35,7 +35,7 @@ constexpr const char* kUsage =
     "options (also as --name=VALUE):\n"
     "  --port PORT   USB (the bridge library beside mubtool); COMn (1..255): the\n"
     "                window's search, starting at COMn and going on through the\n"
-    "                port table ([Ports] of cfg.ini beside mubtool, else the\n"
+    "                port table ([Ports] of the window's cfg.ini, else the\n"
     "                default table); or a device path such as /dev/ttyUSB0: only\n"
     "                that device is opened and probed, no other port is tried\n"
     "                Bridge library: libBridgeMini.so on Linux; BridgeMini.dll on\n"

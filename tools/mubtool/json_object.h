@@ -1,6 +1,8 @@
-// Building JSON output for scripts (mubtool's --json options): one object per
-// call, keys in the order they are added. Texts must be UTF-8.
+// JSON objects for mubtool's --json output: keys in the order they are
+// added. Texts must be UTF-8; strings are escaped by jsonString.
 #pragma once
+
+#include "tools/simulator/json_text.h"
 
 #include <cstdint>
 #include <string>
@@ -8,10 +10,6 @@
 #include <vector>
 
 namespace mub::tool {
-
-// `text` as a JSON string: quoted, with quotes, backslashes and control
-// characters escaped.
-std::string jsonString(std::string_view text);
 
 // `items` (JSON values each) as a JSON array.
 std::string jsonArray(const std::vector<std::string>& items);
