@@ -1,6 +1,7 @@
 // mubtool ports, run as a user who is not root against pseudo-terminals
 // mapped in [Ports]: the access and held-by columns, and the note about a
 // port-grabbing service; the adapter columns from a made-up sysfs tree.
+#include "tests/link/raw_pty.h"
 #include "tests/support/temp_folder.h"
 #include "tools/mubtool/serial_devices.h"
 
@@ -21,19 +22,6 @@ namespace mub {
 namespace {
 
 namespace fs = std::filesystem;
-
-struct Pty {
-    int master = -1;
-    std::string path;
-    Pty() {
-        master = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (master < 0 || ::grantpt(master) != 0 || ::unlockpt(master) != 0) ADD_FAILURE() << "no pseudo-terminal";
-        else path = ::ptsname(master);
-    }
-    ~Pty() {
-        if (master >= 0) ::close(master);
-    }
-};
 
 // A child that ends with the test.
 struct Child {
@@ -82,7 +70,7 @@ TEST(MubtoolPorts, AccessAndHoldersAsAnotherUser) {
     fs::permissions(folder.root(), fs::perms(0755));
     fs::copy_file(fs::path(std::getenv("MUB_BIN_DIR")) / "mubtool", folder.path("mubtool"));
 
-    Pty open, locked, idle;
+    test::RawPty open, locked, idle;
     ::chmod(open.path.c_str(), 0666);
     ::chmod(idle.path.c_str(), 0666);
     ASSERT_EQ(::chown(locked.path.c_str(), 0, dialout->gr_gid), 0);
