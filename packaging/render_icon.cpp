@@ -1,6 +1,6 @@
 // Renders the About window's picture as the desktop icon, one PNG per size:
 //   render_icon OUTDIR SIZE...   -> OUTDIR/<SIZE>.png
-#include "app/window_icon.h"
+#include "app/qt/window_icon.h"
 
 #include <QApplication>
 #include <QDir>
