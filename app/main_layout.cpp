@@ -54,7 +54,47 @@ constexpr std::array<MenuSpec, 11> menuBar{{
     {MenuAbout, "关于(&A)", false},
 }};
 
+constexpr std::array<ControlTemplate, 8> aboutControls{{
+    {1101, "banner", K::Picture, "", 12, 12, 81, 63, false},
+    {1102, "aboutTitle", K::TextBlock, "", 108, 15, 141, 12, false},
+    {1103, "", K::TextBlock, "版本：1.0.0", 108, 42, 141, 12, false},
+    {1104, "", K::TextBlock, "本工具在生产线上为现金处理设备写入固件。升级过程中请勿断开连接线或关闭机器电源。", 108, 69, 141,
+     39, false},
+    {1105, "", K::Separator, "", 12, 120, 242, 1, false},
+    {1106, "", K::TextBlock, "警告：本程序受著作权法保护。未经许可，不得复制、修改或分发本程序的全部或部分内容。", 12, 129,
+     174, 42, false},
+    {1107, "okButton", K::PushButton, "确定", 192, 129, 54, 18, false},
+    {1108, "systemInfoButton", K::PushButton, "系统信息", 192, 153, 54, 18, false},
+}};
+
 } // namespace
+
+std::span<const ControlTemplate> aboutWindowControls() { return aboutControls; }
+
+int controlIdOf(Field field) {
+    switch (field) {
+    case Field::FileModel: return IdFileModelField;
+    case Field::FileHardware: return IdFileHardwareField;
+    case Field::FileSoftware: return IdFileSoftwareField;
+    case Field::MachineModel: return IdMachineModelField;
+    case Field::MachineHardware: return IdMachineHardwareField;
+    case Field::MachineSoftware: return IdMachineSoftwareField;
+    case Field::FilePath: return IdFilePathField;
+    case Field::Count: return IdCountField;
+    }
+    return 0;
+}
+
+int controlIdOf(Control control) {
+    switch (control) {
+    case Control::UpgradeButton: return IdUpgradeButton;
+    case Control::DetectModelButton: return IdDetectModelButton;
+    case Control::OpenFileButton: return IdOpenFileButton;
+    case Control::ClearCountButton: return IdClearCountButton;
+    case Control::BaudRateList: return IdBaudRateList;
+    }
+    return 0;
+}
 
 std::span<const ControlTemplate> mainWindowControls() { return controls; }
 

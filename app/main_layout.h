@@ -2,6 +2,8 @@
 // menu bar, all positions and sizes in dialog units.
 #pragma once
 
+#include "platform/ui.h"
+
 #include <span>
 
 namespace mub {
@@ -17,6 +19,9 @@ enum class ControlKind {
     StatusBar,   // docked at the bottom; its rectangle is not used
     ProgressBar,
     PercentLabel, // transparent, text vertically centred, over the progress bar
+    Picture,      // the program's banner
+    Separator,    // a sunken horizontal line
+    TextBlock,    // left-aligned, wrapped over several lines
 };
 
 struct ControlTemplate {
@@ -35,6 +40,12 @@ inline constexpr int mainWindowHeightDu = 200;
 // Template order, which is also the tab order.
 std::span<const ControlTemplate> mainWindowControls();
 const ControlTemplate* findControlSpec(int id);
+
+// The About window (dialog 1100): client size and controls. The control
+// with id IdAboutTitle shows the main window's caption instead of its text.
+inline constexpr int aboutWindowWidthDu = 253;
+inline constexpr int aboutWindowHeightDu = 178;
+std::span<const ControlTemplate> aboutWindowControls();
 
 // Menu bar: a top-level menu has id 0 and starts a new menu; an item with an
 // empty text is a separator. Texts after a tab are printed hints only.
@@ -65,6 +76,16 @@ enum : int {
     IdProgressBar = 1020,
     IdPercentLabel = 1021,
 };
+
+enum : int {
+    IdAboutTitle = 1102,
+    IdAboutOkButton = 1107,
+    IdAboutSystemInfoButton = 1108,
+};
+
+// The control showing a field or taking a state change of the logic.
+int controlIdOf(Field field);
+int controlIdOf(Control control);
 
 enum : int {
     MenuOpen = 10002,

@@ -142,6 +142,10 @@ void MainWindow::buildControls() {
             widget = label;
             break;
         }
+        case ControlKind::Picture:
+        case ControlKind::Separator:
+        case ControlKind::TextBlock:
+            continue; // kinds of the About window
         }
         if (control.kind != ControlKind::StatusBar) widget->setGeometry(units_.rect(control.x, control.y, control.w, control.h));
         widget->setObjectName(QString::fromLatin1(*control.name ? control.name : "control") +

@@ -34,36 +34,11 @@ QString displayText(const std::string& gbkText) {
     return shown;
 }
 
-int fieldId(Field field) {
-    switch (field) {
-    case Field::FileModel: return IdFileModelField;
-    case Field::FileHardware: return IdFileHardwareField;
-    case Field::FileSoftware: return IdFileSoftwareField;
-    case Field::MachineModel: return IdMachineModelField;
-    case Field::MachineHardware: return IdMachineHardwareField;
-    case Field::MachineSoftware: return IdMachineSoftwareField;
-    case Field::FilePath: return IdFilePathField;
-    case Field::Count: return IdCountField;
-    }
-    return 0;
-}
-
-int controlId(Control control) {
-    switch (control) {
-    case Control::UpgradeButton: return IdUpgradeButton;
-    case Control::DetectModelButton: return IdDetectModelButton;
-    case Control::OpenFileButton: return IdOpenFileButton;
-    case Control::ClearCountButton: return IdClearCountButton;
-    case Control::BaudRateList: return IdBaudRateList;
-    }
-    return 0;
-}
-
 } // namespace
 
-QWidget* MainWindow::widgetFor(Control control) const { return controls_.at(controlId(control)); }
+QWidget* MainWindow::widgetFor(Control control) const { return controls_.at(controlIdOf(control)); }
 
-QLineEdit* MainWindow::lineFor(Field field) const { return static_cast<QLineEdit*>(controls_.at(fieldId(field))); }
+QLineEdit* MainWindow::lineFor(Field field) const { return static_cast<QLineEdit*>(controls_.at(controlIdOf(field))); }
 
 void MainWindow::setMessage(const std::string& text) {
     paneText_ = text;

@@ -1,0 +1,230 @@
+// Builds the main window from its tables and routes its messages to the
+// window logic.
+#include "app/win32/main_window.h"
+
+#include "app/clock_text.h"
+#include "app/main_layout.h"
+#include "app/settings/settings_file.h"
+#include "app/win32/dialog_template.h"
+#include "app/win32/text_edge.h"
+#include "platform/gbk_text.h"
+#include "platform/wide_text_windows.h"
+
+#include <commctrl.h>
+
+#include <stdexcept>
+
+namespace mub {
+
+namespace {
+
+// A later copy asks this one to come to the front.
+const UINT activationMessage = WM_APP + 1;
+// Part 0 of the status bar ends at this pixel; part 1 takes the rest.
+constexpr int statusPartEnd = 180;
+constexpr int hotKeyId = 1;
+
+struct WindowSearch {
+    const wchar_t* property;
+    HWND found;
+};
+
+BOOL CALLBACK findMarkedWindow(HWND window, LPARAM context) {
+    auto* search = reinterpret_cast<WindowSearch*>(context);
+    if (!::GetPropW(window, search->property)) return TRUE;
+    search->found = window;
+    return FALSE;
+}
+
+} // namespace
+
+Win32MainWindow::Win32MainWindow(std::string programDir)
+    : programDir_(std::move(programDir)), wakeEvent_(::CreateEventW(nullptr, FALSE, FALSE, nullptr)),
+      logic_(*this, *this) {}
+
+Win32MainWindow::~Win32MainWindow() {
+    if (hotKeyWindow_) ::DestroyWindow(hotKeyWindow_);
+    if (window_) ::DestroyWindow(window_);
+    if (instanceMutex_) ::CloseHandle(instanceMutex_);
+    if (wakeEvent_) ::CloseHandle(wakeEvent_);
+}
+
+bool Win32MainWindow::start() {
+    createWindow();
+    return logic_.start(programDir_);
+}
+
+void Win32MainWindow::createWindow() {
+    INITCOMMONCONTROLSEX classes{sizeof(classes), ICC_BAR_CLASSES | ICC_PROGRESS_CLASS | ICC_STANDARD_CLASSES};
+    ::InitCommonControlsEx(&classes);
+
+    const DialogFrame frame{WS_POPUP | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX | DS_CENTER, mainWindowWidthDu,
+                            mainWindowHeightDu, L""};
+    const std::vector<WORD> dialog = buildDialogTemplate(frame, mainWindowControls());
+    window_ = ::CreateDialogIndirectParamW(::GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()),
+                                          nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
+    if (!window_) throw std::runtime_error("the main window cannot be created: " + utf8(systemErrorText(::GetLastError())));
+
+    buildMenuBar();
+    // The template's size is the client area; the menu bar comes on top.
+    RECT client{0, 0, mainWindowWidthDu, mainWindowHeightDu};
+    ::MapDialogRect(window_, &client);
+    RECT outer = client;
+    ::AdjustWindowRectEx(&outer, static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_STYLE)), TRUE,
+                         static_cast<DWORD>(::GetWindowLongPtrW(window_, GWL_EXSTYLE)));
+    const int width = outer.right - outer.left, height = outer.bottom - outer.top;
+    ::SetWindowPos(window_, nullptr, (::GetSystemMetrics(SM_CXSCREEN) - width) / 2,
+                   (::GetSystemMetrics(SM_CYSCREEN) - height) / 2, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+
+    for (std::string_view rate : baudRateTexts)
+        ::SendMessageW(item(IdBaudRateList), CB_ADDSTRING, 0,
+                       reinterpret_cast<LPARAM>(wideFromUtf8(rate).c_str()));
+    ::SendMessageW(item(IdMessagePane), EM_SETLIMITTEXT, 0, 0);
+
+    HWND status = item(IdStatusBar);
+    int parts[2] = {statusPartEnd, -1};
+    ::SendMessageW(status, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
+    ::SendMessageW(item(IdProgressBar), PBM_SETRANGE32, 0, 100);
+    // The progress bar lies over the right end of the status bar, the
+    // percentage over the bar (the first child is the top one).
+    ::SetWindowPos(status, HWND_BOTTOM, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowPos(item(IdProgressBar), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+    ::SetWindowPos(item(IdPercentLabel), HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+
+    captions_[Control::UpgradeButton] = gbk(findControlSpec(IdUpgradeButton)->text);
+    captions_[Control::DetectModelButton] = gbk(findControlSpec(IdDetectModelButton)->text);
+    fieldTexts_[Field::Count] = gbk(findControlSpec(IdCountField)->text);
+}
+
+void Win32MainWindow::buildMenuBar() {
+    HMENU bar = ::CreateMenu();
+    HMENU menu = nullptr;
+    for (const MenuSpec& entry : mainMenuBar()) {
+        if (entry.topLevel) {
+            menu = ::CreatePopupMenu();
+            ::AppendMenuW(bar, MF_POPUP | MF_STRING, reinterpret_cast<UINT_PTR>(menu), wideFromUtf8(entry.text).c_str());
+            continue;
+        }
+        if (!menu) continue;
+        // The text after the tab is printed as a hint; no shortcut is set.
+        if (!*entry.text)
+            ::AppendMenuW(menu, MF_SEPARATOR, 0, nullptr);
+        else
+            ::AppendMenuW(menu, MF_STRING, static_cast<UINT_PTR>(entry.id), wideFromUtf8(entry.text).c_str());
+    }
+    ::SetMenu(window_, bar);
+}
+
+int Win32MainWindow::run() {
+    ::ShowWindow(window_, SW_SHOWNORMAL);
+    ::SetForegroundWindow(window_);
+    MSG message;
+    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
+        if (::IsDialogMessageW(window_, &message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+    return static_cast<int>(message.wParam);
+}
+
+void Win32MainWindow::dispatchWaiting() {
+    MSG message;
+    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) {
+            ::PostQuitMessage(static_cast<int>(message.wParam));
+            return;
+        }
+        if (window_ && ::IsDialogMessageW(window_, &message)) continue;
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+INT_PTR CALLBACK Win32MainWindow::dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_INITDIALOG) {
+        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+        return TRUE;
+    }
+    auto* self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
+    return self ? self->handle(message, wParam, lParam) : FALSE;
+}
+
+INT_PTR Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_COMMAND: {
+        const int id = LOWORD(wParam);
+        // Enter and Esc of the dialog do nothing; buttons and menu items
+        // (and nothing else, such as a list's selection change) are commands.
+        if (id == IDOK || id == IDCANCEL) return TRUE;
+        if (lParam == 0 || HIWORD(wParam) == BN_CLICKED) logic_.command(id);
+        return TRUE;
+    }
+    case WM_TIMER:
+        if (wParam == clockTimer) setStatusText(1, clockTextNow());
+        if (wParam == timeoutTimer) timeoutElapsed_ = true;
+        return TRUE;
+    case WM_CTLCOLORSTATIC:
+        // The percentage is drawn over the progress bar without a background.
+        if (reinterpret_cast<HWND>(lParam) == item(IdPercentLabel)) {
+            ::SetBkMode(reinterpret_cast<HDC>(wParam), TRANSPARENT);
+            return reinterpret_cast<INT_PTR>(::GetStockObject(NULL_BRUSH));
+        }
+        return FALSE;
+    case WM_CLOSE:
+        logic_.saveSettingsAndExit();
+        return TRUE;
+    default:
+        if (message == activationMessage) {
+            logic_.onActivationRequested();
+            return TRUE;
+        }
+        return FALSE;
+    }
+}
+
+// F8 arrives at a message-only window of this thread: a hot key registered
+// without a window is lost in the nested loops of boxes and dialogs (and
+// crashes some emulated systems' servers).
+LRESULT CALLBACK Win32MainWindow::hotKeyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_HOTKEY && wParam == hotKeyId) {
+        if (auto* self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA)))
+            self->logic_.onUpgradeHotKey();
+        return 0;
+    }
+    return ::DefWindowProcW(window, message, wParam, lParam);
+}
+
+bool Win32MainWindow::registerUpgradeHotKey() {
+    WNDCLASSW windowClass{};
+    windowClass.lpfnWndProc = hotKeyProc;
+    windowClass.hInstance = ::GetModuleHandleW(nullptr);
+    windowClass.lpszClassName = L"MubUpgradeHotKey";
+    ::RegisterClassW(&windowClass);
+    hotKeyWindow_ = ::CreateWindowExW(0, windowClass.lpszClassName, L"", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                      windowClass.hInstance, nullptr);
+    if (!hotKeyWindow_) return false;
+    ::SetWindowLongPtrW(hotKeyWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
+    return ::RegisterHotKey(hotKeyWindow_, hotKeyId, 0, VK_F8) != FALSE;
+}
+
+bool Win32MainWindow::claimSingleInstance(const std::string& name) {
+    propertyName_ = wideFromGbk(name);
+    instanceMutex_ = ::CreateMutexW(nullptr, FALSE, propertyName_.c_str());
+    if (instanceMutex_ && ::GetLastError() != ERROR_ALREADY_EXISTS) {
+        // Marks this window as the running copy for later ones.
+        ::SetPropW(window_, propertyName_.c_str(), reinterpret_cast<HANDLE>(1));
+        return true;
+    }
+    // The running copy's window carries the property named with the title.
+    WindowSearch search{propertyName_.c_str(), nullptr};
+    ::EnumWindows(findMarkedWindow, reinterpret_cast<LPARAM>(&search));
+    if (search.found) {
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(search.found, &process);
+        ::AllowSetForegroundWindow(process);
+        ::PostMessageW(search.found, activationMessage, 0, 0);
+    }
+    return false;
+}
+
+} // namespace mub

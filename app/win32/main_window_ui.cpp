@@ -1,0 +1,214 @@
+// The window side of the logic: fields, buttons, progress, status bar,
+// timers, boxes and the pauses that keep the window alive.
+#include "app/clock_text.h"
+#include "app/main_layout.h"
+#include "app/win32/main_window.h"
+#include "app/win32/text_edge.h"
+
+#include <commctrl.h>
+#include <commdlg.h>
+
+#include <algorithm>
+#include <chrono>
+#include <vector>
+
+namespace mub {
+
+namespace {
+
+
+std::wstring windowText(HWND window) {
+    std::wstring text(static_cast<std::size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<std::size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return text;
+}
+
+} // namespace
+
+void Win32MainWindow::setMessage(const std::string& text) {
+    paneText_ = text;
+    ::SetWindowTextW(item(IdMessagePane), wideFromGbk(text).c_str());
+}
+
+void Win32MainWindow::appendMessage(const std::string& text) {
+    paneText_ += text;
+    HWND pane = item(IdMessagePane);
+    const int end = ::GetWindowTextLengthW(pane);
+    ::SendMessageW(pane, EM_SETSEL, static_cast<WPARAM>(end), end);
+    ::SendMessageW(pane, EM_REPLACESEL, FALSE, reinterpret_cast<LPARAM>(wideFromGbk(text).c_str()));
+    ::SendMessageW(pane, EM_SCROLLCARET, 0, 0);
+}
+
+std::string Win32MainWindow::fieldText(Field field) const {
+    auto it = fieldTexts_.find(field);
+    return it == fieldTexts_.end() ? std::string() : it->second;
+}
+
+void Win32MainWindow::setFieldText(Field field, const std::string& text) {
+    fieldTexts_[field] = text;
+    HWND edit = item(controlIdOf(field));
+    ::SetWindowTextW(edit, wideFromGbk(text).c_str());
+    const int end = ::GetWindowTextLengthW(edit);
+    ::SendMessageW(edit, EM_SETSEL, static_cast<WPARAM>(end), end);
+}
+
+void Win32MainWindow::setEnabled(Control control, bool enabled) { ::EnableWindow(item(controlIdOf(control)), enabled); }
+
+bool Win32MainWindow::isEnabled(Control control) const { return ::IsWindowEnabled(item(controlIdOf(control))) != FALSE; }
+
+std::string Win32MainWindow::caption(Control control) const {
+    auto it = captions_.find(control);
+    if (it != captions_.end()) return it->second;
+    return gbkFromWide(windowText(item(controlIdOf(control))));
+}
+
+void Win32MainWindow::setCaption(Control control, const std::string& text) {
+    captions_[control] = text;
+    ::SetWindowTextW(item(controlIdOf(control)), wideFromGbk(text).c_str());
+}
+
+void Win32MainWindow::focus(Control control) {
+    ::SendMessageW(window_, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(item(controlIdOf(control))), TRUE);
+}
+
+std::string Win32MainWindow::selectedBaudText() const {
+    const int index = selectedBaudIndex();
+    if (index < 0) return {};
+    HWND list = item(IdBaudRateList);
+    std::wstring text(static_cast<std::size_t>(::SendMessageW(list, CB_GETLBTEXTLEN, static_cast<WPARAM>(index), 0)) + 1,
+                      L'\0');
+    const auto length = ::SendMessageW(list, CB_GETLBTEXT, static_cast<WPARAM>(index), reinterpret_cast<LPARAM>(text.data()));
+    text.resize(length > 0 ? static_cast<std::size_t>(length) : 0);
+    return gbkFromWide(text);
+}
+
+int Win32MainWindow::selectedBaudIndex() const {
+    return static_cast<int>(::SendMessageW(item(IdBaudRateList), CB_GETCURSEL, 0, 0));
+}
+
+void Win32MainWindow::setProgress(int position) {
+    ::SendMessageW(item(IdProgressBar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    // The transparent percentage is drawn again over the new bar.
+    ::RedrawWindow(item(IdPercentLabel), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+}
+
+int Win32MainWindow::progress() const { return static_cast<int>(::SendMessageW(item(IdProgressBar), PBM_GETPOS, 0, 0)); }
+
+void Win32MainWindow::showProgress(bool visible) { ::ShowWindow(item(IdProgressBar), visible ? SW_SHOWNA : SW_HIDE); }
+
+void Win32MainWindow::setPercentText(const std::string& text) {
+    // The old text goes with the bar drawn again beneath the label.
+    ::RedrawWindow(item(IdProgressBar), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    ::SetWindowTextW(item(IdPercentLabel), wideFromGbk(text).c_str());
+}
+
+void Win32MainWindow::showPercent(bool visible) { ::ShowWindow(item(IdPercentLabel), visible ? SW_SHOWNA : SW_HIDE); }
+
+void Win32MainWindow::setStatusText(int part, const std::string& text) {
+    if (part < 0 || part > 1) return;
+    ::SendMessageW(item(IdStatusBar), SB_SETTEXTW, static_cast<WPARAM>(part),
+                   reinterpret_cast<LPARAM>(wideFromGbk(text).c_str()));
+}
+
+void Win32MainWindow::startClock() {
+    if (clockRunning_) return;
+    clockRunning_ = true;
+    // The first tick comes at once, the next ones every second.
+    setStatusText(1, clockTextNow());
+    ::SetTimer(window_, clockTimer, 1000, nullptr);
+}
+
+void Win32MainWindow::stopClock() {
+    clockRunning_ = false;
+    ::KillTimer(window_, clockTimer);
+}
+
+void Win32MainWindow::armTimeout(int milliseconds) {
+    timeoutElapsed_ = false;
+    ::SetTimer(window_, timeoutTimer, static_cast<UINT>(std::max<int>(milliseconds, USER_TIMER_MINIMUM)), nullptr);
+}
+
+bool Win32MainWindow::timeoutElapsed() const { return timeoutElapsed_.load(); }
+
+void Win32MainWindow::clearTimeoutElapsed() { timeoutElapsed_ = false; }
+
+std::string Win32MainWindow::title() const { return title_; }
+
+void Win32MainWindow::errorBox(const std::string& text) { messageBox(title_, text, BoxIcon::Error, false); }
+
+bool Win32MainWindow::askYesNo(const std::string& text) { return messageBox(title_, text, BoxIcon::Warning, true); }
+
+// No owner: the box stands on its own and the main window stays usable
+// while it waits (Stop, 清零, the menu, closing), as in the waits of a run.
+// Its loop counts as a wait, so a close inside it ends the process.
+bool Win32MainWindow::messageBox(const std::string& gbkTitle, const std::string& gbkText, BoxIcon icon, bool yesNo) {
+    UINT style = yesNo ? MB_YESNO : MB_OK;
+    if (icon == BoxIcon::Error) style |= MB_ICONERROR;
+    if (icon == BoxIcon::Warning) style |= MB_ICONWARNING;
+    ++waitDepth_;
+    const int answer = ::MessageBoxW(nullptr, wideFromGbk(gbkText).c_str(), wideFromGbk(gbkTitle).c_str(), style);
+    --waitDepth_;
+    return yesNo ? answer == IDYES : true;
+}
+
+bool Win32MainWindow::chooseOpenFile(std::string& path) {
+    std::vector<wchar_t> chosen(32768, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.hwndOwner = window_;
+    dialog.lpstrFilter = L"升级文件(*.mub)\0*.mub\0";
+    dialog.lpstrFile = chosen.data();
+    dialog.nMaxFile = static_cast<DWORD>(chosen.size());
+    dialog.lpstrInitialDir = openDialogFolder_.empty() ? nullptr : openDialogFolder_.c_str();
+    dialog.lpstrTitle = L"打开文件";
+    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_EXPLORER;
+    ++waitDepth_;
+    const bool accepted = ::GetOpenFileNameW(&dialog) != FALSE;
+    --waitDepth_;
+    if (!accepted || !chosen[0]) return false;
+    path = gbkFromWide(chosen.data());
+    return true;
+}
+
+void Win32MainWindow::tone(int hertz, int milliseconds) { toneWhileHandlingEvents(*this, hertz, milliseconds); }
+
+std::uint32_t Win32MainWindow::tickCount() const { return ::GetTickCount(); }
+
+void Win32MainWindow::pumpDelay(std::int32_t microseconds) { pause(microseconds, false); }
+
+// The same pause, ended early by wake(); a wake that came before it began
+// ends it at once.
+void Win32MainWindow::pumpWait(std::int32_t microseconds) {
+    if (woken_.exchange(false)) {
+        dispatchWaiting();
+        return;
+    }
+    pause(microseconds, true);
+}
+
+// At least the asked time, handling the window's messages meanwhile; the
+// thread sleeps in the system's wait for a message (or the wake event)
+// until the deadline, so a pause never ends early and never spins a core.
+void Win32MainWindow::pause(std::int32_t microseconds, bool wakeable) {
+    using Clock = std::chrono::steady_clock;
+    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(std::max<std::int32_t>(microseconds, 0));
+    ++waitDepth_;
+    for (;;) {
+        dispatchWaiting();
+        if (wakeable && woken_.exchange(false)) break;
+        const Clock::time_point now = Clock::now();
+        if (now >= deadline) break;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
+        ::MsgWaitForMultipleObjectsEx(wakeable ? 1 : 0, &wakeEvent_, static_cast<DWORD>(left), QS_ALLINPUT,
+                                      MWMO_INPUTAVAILABLE);
+    }
+    --waitDepth_;
+}
+
+// May come from the serial listener thread.
+void Win32MainWindow::wake() {
+    woken_ = true;
+    ::SetEvent(wakeEvent_);
+}
+
+} // namespace mub
