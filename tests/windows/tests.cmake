@@ -35,3 +35,13 @@ add_test(NAME windows_wine_prefix COMMAND ${CMAKE_CURRENT_SOURCE_DIR}/windows/wi
 set_tests_properties(windows_wine_prefix PROPERTIES FIXTURES_SETUP wine)
 set_tests_properties(windows_logic_tests windows_end_to_end PROPERTIES FIXTURES_REQUIRED wine
                      ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+
+# upgrader.exe driven from outside (xdotool) on a virtual X server inside a
+# Wine virtual desktop, against the Linux simulated machine on a COM port.
+add_test(NAME windows_window
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_window_test.py
+                 ${CMAKE_BINARY_DIR}/bin ${MUB_LINUX_MUBTOOL} ${CMAKE_BINARY_DIR}/wineprefix)
+set_tests_properties(windows_window PROPERTIES FIXTURES_REQUIRED wine
+                     ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+# The COM links of the prefix are shared with the other end-to-end tests.
+set_tests_properties(windows_window windows_end_to_end PROPERTIES RESOURCE_LOCK wine_com_ports)

@@ -1,0 +1,190 @@
+#!/usr/bin/env python3
+"""The Windows window upgrader.exe under Wine, driven from outside as an
+operator drives it: on a virtual X server, inside a Wine virtual desktop,
+with key presses and clicks from xdotool, against the Linux simulated
+machine mapped as a COM port.
+
+Usage: wine_window_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX
+"""
+import os
+import shutil
+import subprocess
+import sys
+import tempfile
+import time
+import unittest
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from wine_machine import WineSetup, windows_path  # noqa: E402
+
+SETUP = None
+DISPLAY = None
+MACHINE_PORT = 12
+TITLE = "升级工具"
+# The main window's client area in dialog units, and the upgrade button's
+# centre (from the control table).
+CLIENT_DU = (225, 200)
+UPGRADE_BUTTON_DU = (149 + 71 / 2, 145 + 15 / 2)
+
+
+def xdotool(*args):
+    return subprocess.run(["xdotool", *args], env=dict(os.environ, DISPLAY=DISPLAY), capture_output=True,
+                          text=True).stdout
+
+
+def wait_for(condition, timeout, step=0.2):
+    end = time.monotonic() + timeout
+    while time.monotonic() < end:
+        if condition():
+            return True
+        time.sleep(step)
+    return condition()
+
+
+class WindowUnderWine(unittest.TestCase):
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory(prefix="mub-window-")
+        self.app = os.path.join(self.folder.name, "app")
+        os.mkdir(self.app)
+        shutil.copy(os.path.join(SETUP.windows_bin, "upgrader.exe"), self.app)
+        # A fresh cfg.ini as a production line sets it up: the port and rate.
+        self.settings = os.path.join(self.app, "cfg.ini")
+        with open(self.settings, "wb") as f:
+            f.write(f"[Port]\r\nPort=COM{MACHINE_PORT}\r\nBaudRate=57600\r\n".encode())
+        self.saved = os.path.join(self.folder.name, "saved.bin")
+        self.machine = None
+        self.window = None
+        self.env = dict(SETUP.env, DISPLAY=DISPLAY, LANG="zh_CN.UTF-8")
+
+    def tearDown(self):
+        if self.window and self.window.poll() is None:
+            # The program runs on in the prefix after its starter goes:
+            # its X client is ended with it.
+            for window in xdotool("search", "--name", TITLE).split():
+                xdotool("windowkill", window)
+            self.window.kill()
+            self.window.wait()
+        if self.machine:
+            SETUP.stop_machine(self.machine, MACHINE_PORT)
+        self.folder.cleanup()
+
+    def start_machine(self, image, *options):
+        self.image = image
+        self.upgrade_file = SETUP.pack(self.app, image)
+        self.machine = SETUP.start_machine(MACHINE_PORT, ["--save-image", self.saved, *options])
+
+    def start_window(self):
+        # A desktop of its own: one left by an earlier run may live on
+        # another display.
+        desktop = f"/desktop=mubwindow{os.getpid()}{self.id().rsplit('_', 1)[-1]},1024x768"
+        command = ["wine", "explorer", desktop, windows_path(os.path.join(self.app, "upgrader.exe"))]
+        self.window = subprocess.Popen(command, env=self.env, stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL,
+                                       stderr=subprocess.DEVNULL)
+        self.assertTrue(wait_for(lambda: xdotool("search", "--name", TITLE).split(), 30), "the window did not show")
+        self.window_id = xdotool("search", "--name", TITLE).split()[0]
+        xdotool("mousemove", "--window", self.window_id, "20", "60")
+
+    def open_through_the_dialog(self):
+        xdotool("key", "alt+f")
+        time.sleep(0.5)
+        xdotool("key", "o")
+        self.assertTrue(wait_for(lambda: xdotool("search", "--name", "打开文件").split(), 15), "no open-file dialog")
+        time.sleep(0.5)
+        xdotool("type", "--delay", "10", windows_path(self.upgrade_file))
+        xdotool("key", "Return")
+        self.assertTrue(wait_for(lambda: not xdotool("search", "--name", "打开文件").split(), 15))
+        # The operator sees the file's versions before going on.
+        time.sleep(1.5)
+
+    def click_upgrade_button(self):
+        # The frame is as wide on every side; dialog units are square enough
+        # here for the button's 15 units of height.
+        geometry = dict(line.split("=") for line in xdotool("getwindowgeometry", "--shell", self.window_id).split())
+        width, height = int(geometry["WIDTH"]), int(geometry["HEIGHT"])
+        border = 3
+        scale = (width - 2 * border) / CLIENT_DU[0]
+        x = border + UPGRADE_BUTTON_DU[0] * scale
+        y = height - border - (CLIENT_DU[1] - UPGRADE_BUTTON_DU[1]) * scale
+        xdotool("mousemove", "--window", self.window_id, str(int(x)), str(int(y)), "click", "1")
+
+    def image_received(self):
+        if not os.path.exists(self.saved):
+            return False
+        with open(self.saved, "rb") as f:
+            return f.read() == self.image
+
+    def close_window(self):
+        xdotool("key", "alt+F4")
+        self.window.wait(timeout=10)
+        self.assertEqual(self.window.returncode, 0)
+
+    def stored(self, key):
+        with open(self.settings, "rb") as f:
+            for line in f.read().decode("gbk").splitlines():
+                if line.startswith(key + "="):
+                    return line.split("=", 1)[1]
+        return None
+
+    def test_second_copy_then_an_upgrade_from_the_button(self):
+        self.start_machine(os.urandom(6000))
+        self.start_window()
+        started = time.monotonic()
+        second = subprocess.run(["wine", windows_path(os.path.join(self.app, "upgrader.exe"))], env=self.env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                timeout=30)
+        self.assertEqual(second.returncode, 0)
+        self.assertLess(time.monotonic() - started, 10)
+        self.assertEqual(len(xdotool("search", "--name", TITLE).split()), 1)
+
+        self.open_through_the_dialog()
+        self.click_upgrade_button()
+        self.assertTrue(wait_for(self.image_received, 60), "the machine did not receive the image")
+        time.sleep(0.5)
+        self.close_window()
+        self.assertEqual(self.stored("Count"), "1")
+        self.assertEqual(self.stored("FilePath"), windows_path(self.upgrade_file))
+
+    def test_f8_stop_and_closing_during_a_run(self):
+        # About four seconds of transfer at this pace.
+        self.start_machine(os.urandom(15000), "--baud", "38400")
+        self.start_window()
+        self.open_through_the_dialog()
+        xdotool("key", "F8")
+        time.sleep(1.5)
+        xdotool("key", "F8")  # Stop
+        time.sleep(0.5)
+        self.assertFalse(os.path.exists(self.saved))
+        # Idle again: F8 starts a run that completes.
+        xdotool("key", "F8")
+        self.assertTrue(wait_for(self.image_received, 60), "the machine did not receive the image")
+        os.unlink(self.saved)
+        time.sleep(0.5)
+        xdotool("key", "F8")
+        time.sleep(1.5)
+        started = time.monotonic()
+        self.close_window()
+        self.assertLess(time.monotonic() - started, 5)
+        self.assertFalse(os.path.exists(self.saved))
+        self.assertEqual(self.stored("Count"), "1")
+
+
+def main():
+    global SETUP, DISPLAY
+    windows_bin, linux_mubtool, prefix = (os.path.abspath(arg) for arg in sys.argv[1:4])
+    SETUP = WineSetup(windows_bin, linux_mubtool, prefix)
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    with os.fdopen(read) as f:
+        DISPLAY = ":" + f.readline().strip()
+    try:
+        result = unittest.main(argv=sys.argv[:1], exit=False).result
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+    sys.exit(0 if result.wasSuccessful() else 1)
+
+
+if __name__ == "__main__":
+    main()
