@@ -4,12 +4,22 @@
 #include "app/settings/settings_file.h"
 #include "app/win32/main_window.h"
 
+#include "platform/wide_text_windows.h"
+
 #include <mmsystem.h>
+
+#include <exception>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
     // The link's millisecond waits need the system timer's 1 ms period.
     ::timeBeginPeriod(1);
-    mub::Win32MainWindow window(mub::programFolder());
-    if (!window.start()) return window.exitCode();
-    return window.run();
+    try {
+        mub::Win32MainWindow window(mub::programFolder());
+        if (!window.start()) return window.exitCode();
+        return window.run();
+    } catch (const std::exception& error) {
+        // Only the window's own creation can fail this way.
+        ::MessageBoxW(nullptr, mub::wideFromUtf8(error.what()).c_str(), L"upgrader", MB_OK | MB_ICONERROR);
+        return 1;
+    }
 }
