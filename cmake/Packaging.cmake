@@ -5,7 +5,8 @@
 # beside their program file; /usr/bin holds relative links to the programs.
 # An installed program folder is read-only for users: the window then keeps
 # its settings in the user's configuration folder.
-if(NOT TARGET upgrader)
+# The Windows build packs its programs with scripts/package-windows.
+if(WIN32 OR NOT TARGET upgrader)
   return()
 endif()
 
