@@ -41,11 +41,7 @@ set_tests_properties(windows_logic_tests windows_end_to_end PROPERTIES FIXTURES_
 add_test(NAME windows_window
          COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_window_test.py
                  ${CMAKE_BINARY_DIR}/bin ${MUB_LINUX_MUBTOOL} ${CMAKE_BINARY_DIR}/wineprefix)
-# Labelled so that scripts/test can leave it out: its second copy, started
-# outside the virtual desktop, lands on the prefix's default desktop, which
-# was started before the X server and has no display driver, so its window
-# cannot be made and it ends with exit code 1. Run it with `ctest -L wine-window`.
-set_tests_properties(windows_window PROPERTIES FIXTURES_REQUIRED wine LABELS wine-window
+set_tests_properties(windows_window PROPERTIES FIXTURES_REQUIRED wine
                      ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
 # The COM links of the prefix are shared with the other end-to-end tests.
 set_tests_properties(windows_window windows_end_to_end PROPERTIES RESOURCE_LOCK wine_com_ports)

@@ -49,6 +49,7 @@ class WineSetup:
         except subprocess.TimeoutExpired:
             machine.kill()
             machine.wait()
+        machine.stdout.close()
         self.map_port(number, None)
 
     def run(self, program, args, extra_env=None, timeout=120, encoding="gbk"):
