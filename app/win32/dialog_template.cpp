@@ -1,5 +1,6 @@
 #include "app/win32/dialog_template.h"
 
+#include "app/win32/resource_ids.h"
 #include "platform/wide_text_windows.h"
 
 #include <commctrl.h>
@@ -69,7 +70,9 @@ ItemClass itemClass(const ControlTemplate& control, int defaultButton) {
     case ControlKind::StatusBar: return {0, STATUSCLASSNAMEW, 0, 0};
     case ControlKind::ProgressBar: return {0, PROGRESS_CLASSW, 0, 0};
     case ControlKind::PercentLabel: return {staticClass, nullptr, SS_LEFT | SS_CENTERIMAGE | SS_NOPREFIX, 0};
-    case ControlKind::Picture: return {staticClass, nullptr, SS_ETCHEDFRAME, 0};
+    // The banner bitmap, named in the item's text; the control takes the
+    // bitmap's size at the table's position.
+    case ControlKind::Picture: return {staticClass, nullptr, SS_BITMAP, 0};
     case ControlKind::Separator: return {staticClass, nullptr, SS_ETCHEDHORZ, 0};
     case ControlKind::TextBlock: return {staticClass, nullptr, SS_LEFT | SS_NOPREFIX | SS_EDITCONTROL, 0};
     }
@@ -109,7 +112,10 @@ std::vector<WORD> buildDialogTemplate(const DialogFrame& frame, std::span<const 
             out.atom(cls.atom);
         else
             out.text(cls.name);
-        out.text(wideFromUtf8(control.text));
+        if (control.kind == ControlKind::Picture)
+            out.atom(MUB_ABOUT_BANNER);
+        else
+            out.text(wideFromUtf8(control.text));
         out.word(0); // no creation data
         ++count;
     }

@@ -6,6 +6,7 @@
 #include "app/main_layout.h"
 #include "app/settings/settings_file.h"
 #include "app/win32/dialog_template.h"
+#include "app/win32/resource_ids.h"
 #include "app/win32/text_edge.h"
 #include "platform/gbk_text.h"
 #include "platform/wide_text_windows.h"
@@ -13,6 +14,7 @@
 #include <commctrl.h>
 
 #include <stdexcept>
+#include <tuple>
 
 namespace mub {
 
@@ -65,6 +67,7 @@ void Win32MainWindow::createWindow() {
                                           nullptr, dialogProc, reinterpret_cast<LPARAM>(this));
     if (!window_) throw std::runtime_error("the main window cannot be created: " + utf8(systemErrorText(::GetLastError())));
 
+    setProgramIcon();
     buildMenuBar();
     // The template's size is the client area; the menu bar comes on top.
     RECT client{0, 0, mainWindowWidthDu, mainWindowHeightDu};
@@ -94,6 +97,18 @@ void Win32MainWindow::createWindow() {
     captions_[Control::UpgradeButton] = gbk(findControlSpec(IdUpgradeButton)->text);
     captions_[Control::DetectModelButton] = gbk(findControlSpec(IdDetectModelButton)->text);
     fieldTexts_[Field::Count] = gbk(findControlSpec(IdCountField)->text);
+}
+
+// The caption and the task bar show the program icon, each in its own size
+// taken from the icon resource; shared handles need no clean-up.
+void Win32MainWindow::setProgramIcon() {
+    const HINSTANCE program = ::GetModuleHandleW(nullptr);
+    for (auto [kind, width, height] :
+         {std::tuple{ICON_SMALL, SM_CXSMICON, SM_CYSMICON}, std::tuple{ICON_BIG, SM_CXICON, SM_CYICON}}) {
+        HANDLE icon = ::LoadImageW(program, MAKEINTRESOURCEW(MUB_PROGRAM_ICON), IMAGE_ICON, ::GetSystemMetrics(width),
+                                   ::GetSystemMetrics(height), LR_SHARED);
+        ::SendMessageW(window_, WM_SETICON, static_cast<WPARAM>(kind), reinterpret_cast<LPARAM>(icon));
+    }
 }
 
 void Win32MainWindow::buildMenuBar() {

@@ -94,6 +94,7 @@ private:
     INT_PTR handle(UINT message, WPARAM wParam, LPARAM lParam);
 
     void createWindow();
+    void setProgramIcon();
     void buildMenuBar();
     HWND item(int id) const { return ::GetDlgItem(window_, id); }
     // Handles every message waiting for this thread.
