@@ -27,11 +27,11 @@ install(FILES ${MUB_PACKAGING_DIR}/upgrader.desktop DESTINATION share/applicatio
 install(FILES ${MUB_PACKAGING_DIR}/70-upgrader-bridge.rules DESTINATION lib/udev/rules.d)
 install(FILES ${MUB_PACKAGING_DIR}/copyright DESTINATION share/doc/${MUB_PACKAGE})
 
-# Generated files: the icon (the About picture, drawn by the program's own
-# code), the manual pages and the compressed changelog. Sanitized builds do
+# Generated files: the desktop icon (the program icon's sizes, read by the
+# program's own code), the manual pages and the compressed changelog. Sanitized builds do
 # not run their programs at build time.
 if(NOT MUB_SANITIZE AND NOT MUB_TSAN)
-  set(icon_sizes 48 64 128 256)
+  set(icon_sizes 16 32 48 256)
   add_executable(render_icon ${MUB_PACKAGING_DIR}/render_icon.cpp)
   target_link_libraries(render_icon PRIVATE mub_app)
   set(icon_files)

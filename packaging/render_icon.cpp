@@ -1,4 +1,5 @@
-// Renders the About window's picture as the desktop icon, one PNG per size:
+// Writes the program icon as the desktop icon, one PNG per size; each size
+// must be in the icon file:
 //   render_icon OUTDIR SIZE...   -> OUTDIR/<SIZE>.png
 #include "app/qt/window_icon.h"
 
@@ -18,7 +19,8 @@ int main(int argc, char* argv[]) {
     for (int i = 2; i < argc; ++i) {
         int side = QString::fromLatin1(argv[i]).toInt();
         QString file = QString::fromLocal8Bit(argv[1]) + QStringLiteral("/%1.png").arg(side);
-        if (side <= 0 || !mub::aboutBanner(QSize(side, side)).save(file, "PNG")) {
+        const QPixmap pixmap = mub::programIcon().pixmap(QSize(side, side));
+        if (side <= 0 || pixmap.size() != QSize(side, side) || !pixmap.save(file, "PNG")) {
             std::fprintf(stderr, "render_icon: cannot write %s\n", qPrintable(file));
             return 1;
         }

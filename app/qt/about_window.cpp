@@ -38,9 +38,11 @@ AboutWindow::AboutWindow(QWidget* owner, const QString& title, const DialogUnits
         QWidget* widget = nullptr;
         switch (control.kind) {
         case ControlKind::Picture: {
+            // At the table's position in the banner's own size, as a
+            // system picture control takes the size of its bitmap.
             auto* picture = new QLabel(this);
-            picture->setGeometry(rect);
-            picture->setPixmap(aboutBanner(picture->size()));
+            picture->setPixmap(aboutBanner());
+            picture->setGeometry(QRect(rect.topLeft(), picture->pixmap().size()));
             widget = picture;
             break;
         }

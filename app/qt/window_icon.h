@@ -1,5 +1,5 @@
-// The program's pictures, drawn at run time: the window icon and the
-// banner of the About window.
+// The program's pictures, the same files the Windows window carries as
+// resources (app/art): the window icon and the About window's banner.
 #pragma once
 
 #include <QIcon>
@@ -7,7 +7,9 @@
 
 namespace mub {
 
+// Every size of the icon file (16, 32, 48 and 256 pixels).
 QIcon programIcon();
-QPixmap aboutBanner(const QSize& size);
+// 128 x 24 pixels.
+QPixmap aboutBanner();
 
 } // namespace mub

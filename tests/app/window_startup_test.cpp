@@ -59,6 +59,8 @@ private slots:
         w.show();
         QCOMPARE(w.windowTitle(), QStringLiteral("Korvan升级工具v1.0--生产专用"));
         QCOMPARE(w.title(), gbk("Korvan升级工具v1.0--生产专用"));
+        // The shared icon file is read, with its 16-colour 32-pixel image.
+        QVERIFY(w.windowIcon().availableSizes().contains(QSize(32, 32)));
         QCOMPARE(w.findChild<QLabel*>(QStringLiteral("statusPart0"))->text(), QStringLiteral("Marrowind"));
         QCOMPARE(static_cast<QComboBox*>(w.control(mub::IdBaudRateList))->currentText(), QStringLiteral("57600"));
         QCOMPARE(textOf(mub::IdCountField), QStringLiteral("0"));
