@@ -3,6 +3,7 @@
 #include "tests/window/window_fixture.h"
 
 #include "app/clock_text.h"
+#include "link/bridge_binding.h"
 #include "link/machine_link.h"
 #include "platform/gbk_text.h"
 
@@ -76,7 +77,8 @@ TEST_F(WindowStartup, UsbModeWithoutBridgeLibraryEndsAfterTheBox) {
     EXPECT_EQ(logic.exitCode(), 0);
     ASSERT_EQ(window.boxes.size(), 1u);
     EXPECT_EQ(window.boxes[0].title, gbk("Korvan升级工具v1.0--生产专用"));
-    EXPECT_EQ(window.boxes[0].text, gbk("无法启动此程序，因为该计算机中丢失libBridgeMini.so文件！请重新安装该程序。"));
+    EXPECT_EQ(window.boxes[0].text,
+              gbk("无法启动此程序，因为该计算机中丢失") + bridgeLibraryFileName() + gbk("文件！请重新安装该程序。"));
     EXPECT_EQ(window.boxes[0].icon, BoxIcon::Error);
     EXPECT_FALSE(window.boxes[0].yesNo);
     EXPECT_EQ(window.broughtToFront, 0);
@@ -85,7 +87,7 @@ TEST_F(WindowStartup, UsbModeWithoutBridgeLibraryEndsAfterTheBox) {
 
 TEST_F(WindowStartup, UsbModeWithBridgeLibraryStartsAndALaterCopyBringsItToFront) {
     writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=3\r\n");
-    folder.write("libBridgeMini.so", "not a library");
+    folder.write(bridgeLibraryFileName(), "not a library");
     ASSERT_TRUE(start());
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_TRUE(logic.link()->usbMode());

@@ -8,11 +8,12 @@ set(logic_test_sources
     upgrade_file/tag_lines_test.cpp link/frame_test.cpp platform/gbk_text_test.cpp
     platform/gbk_text_removal_test.cpp upgrade/detect_model_test.cpp upgrade/number_text_test.cpp
     upgrade/run_upgrade_checks_test.cpp upgrade/run_upgrade_transfer_test.cpp upgrade/scripted_machine.cpp
-    settings/profile_file_test.cpp platform/tone_player_test.cpp windows/exclusive_read_windows_test.cpp)
+    settings/profile_file_test.cpp platform/tone_player_test.cpp windows/exclusive_read_windows_test.cpp
+    window/window_startup_test.cpp window/window_commands_test.cpp)
 list(TRANSFORM logic_test_sources PREPEND ${CMAKE_SOURCE_DIR}/tests/)
 add_executable(windows_logic_tests ${logic_test_sources})
 target_link_libraries(windows_logic_tests PRIVATE mub_upgrade mub_link mub_serial mub_upgrade_file mub_platform
-                      mub_testsupport mub_settings GTest::gtest GTest::gmock GTest::gtest_main)
+                      mub_testsupport mub_settings mub_window_logic GTest::gtest GTest::gmock GTest::gtest_main)
 add_test(NAME windows_logic_tests COMMAND windows_logic_tests)
 
 # The Windows serial channel against a simulated machine on a COM port (run
