@@ -1,6 +1,6 @@
 # Cross build for Windows with Debian's mingw-w64 "-posix" compilers (their
 # std::thread and std::mutex work). Included by the two toolchain files,
-# which set MUB_MINGW_TRIPLET first.
+# which set MUB_MINGW_TRIPLET and MUB_WINE_BITS first.
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_C_COMPILER ${MUB_MINGW_TRIPLET}-gcc-posix)
 set(CMAKE_CXX_COMPILER ${MUB_MINGW_TRIPLET}-g++-posix)
@@ -20,5 +20,7 @@ set(ZLIB_USE_STATIC_LIBS ON)
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
 
-# Tests and discovery run the programs through Wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+# Tests and discovery run the programs through Wine, with the loader of the
+# build's bitness named explicitly.
+get_filename_component(MUB_WINE_WITH ${CMAKE_CURRENT_LIST_DIR}/../tests/windows/wine-with ABSOLUTE)
+set(CMAKE_CROSSCOMPILING_EMULATOR ${MUB_WINE_WITH} ${MUB_WINE_BITS})

@@ -100,9 +100,9 @@ class MubtoolUnderWine(unittest.TestCase):
         self.machine("--baud", "9600")
         output = os.path.join(self.folder.name, "out.txt")
         with open(output, "wb") as out:
-            run = subprocess.Popen(["wine", os.path.join(SETUP.windows_bin, "mubtool.exe"), "upgrade", "--port",
-                                    f"COM{MACHINE_PORT}", "--baud", "9600", "--yes",
-                                    windows_path(self.upgrade_file)], env=SETUP.env, stdin=subprocess.DEVNULL,
+            run = subprocess.Popen(SETUP.wine(os.path.join(SETUP.windows_bin, "mubtool.exe"), "upgrade", "--port",
+                                               f"COM{MACHINE_PORT}", "--baud", "9600", "--yes",
+                                               windows_path(self.upgrade_file)), env=SETUP.env, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=subprocess.DEVNULL)
         # Stopped once the transfer runs (its line is out).
         deadline = time.monotonic() + 60

@@ -9,6 +9,7 @@ import os
 import subprocess
 import tempfile
 
+WINE_WITH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine-with")
 
 class WineSetup:
     def __init__(self, windows_bin, linux_mubtool, prefix):
@@ -20,6 +21,12 @@ class WineSetup:
         pe = int.from_bytes(header[0x3C:0x40], "little")
         self.bits = 32 if header[pe + 4:pe + 6] == b"\x4c\x01" else 64
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
+
+    def wine(self, program, *args):
+        """The command line that runs a Windows program (a path, or a
+        program of the prefix such as reg) under the loader of this build's
+        bitness."""
+        return [WINE_WITH, str(self.bits), program, *args]
 
     def com_link(self, number):
         return os.path.join(self.prefix, "dosdevices", f"com{number}")
@@ -58,7 +65,7 @@ class WineSetup:
         redirected output (stdout from `encoding`)."""
         env = dict(self.env, **(extra_env or {}))
         with tempfile.TemporaryFile() as out, tempfile.TemporaryFile() as err:
-            code = subprocess.run(["wine", os.path.join(self.windows_bin, program), *args], env=env,
+            code = subprocess.run(self.wine(os.path.join(self.windows_bin, program), *args), env=env,
                                   stdin=subprocess.DEVNULL, stdout=out, stderr=err, timeout=timeout).returncode
             out.seek(0)
             err.seek(0)

@@ -83,11 +83,11 @@ class WindowUnderWine(unittest.TestCase):
         name = f"mubwindow{os.getpid()}{self.id().rsplit('_', 1)[-1]}"
         for key, value, data in ((r"HKCU\Software\Wine\AppDefaults\upgrader.exe\Explorer", "Desktop", name),
                                  (r"HKCU\Software\Wine\Explorer\Desktops", name, "1024x768")):
-            subprocess.run(["wine", "reg", "add", key, "/v", value, "/d", data, "/f"], env=self.env,
+            subprocess.run(SETUP.wine("reg", "add", key, "/v", value, "/d", data, "/f"), env=self.env,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
     def start_copy(self):
-        return subprocess.Popen(["wine", windows_path(os.path.join(self.app, "upgrader.exe"))], env=self.env,
+        return subprocess.Popen(SETUP.wine(windows_path(os.path.join(self.app, "upgrader.exe"))), env=self.env,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def start_window(self):
