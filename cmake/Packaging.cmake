@@ -23,6 +23,8 @@ foreach(program upgrader mubtool)
   install(FILES ${MUB_GENERATED}/${program} DESTINATION bin)
 endforeach()
 
+# The mark that keeps every user's settings out of the program folder.
+install(FILES ${MUB_PACKAGING_DIR}/settings-per-user DESTINATION ${MUB_PRIVATE_DIR})
 install(FILES ${MUB_PACKAGING_DIR}/upgrader.desktop DESTINATION share/applications)
 install(FILES ${MUB_PACKAGING_DIR}/70-upgrader-bridge.rules DESTINATION lib/udev/rules.d)
 install(FILES ${MUB_PACKAGING_DIR}/copyright DESTINATION share/doc/${MUB_PACKAGE})
@@ -62,7 +64,14 @@ set(CPACK_PACKAGE_NAME ${MUB_PACKAGE})
 set(CPACK_PACKAGE_VERSION 1.0.0)
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
-set(CPACK_PACKAGE_CONTACT "Upgrader Developers <upgrader@example.com>")
+# The person or team who builds the package answers for it
+# (scripts/package-deb passes MUB_MAINTAINER or the git identity).
+set(MUB_MAINTAINER "" CACHE STRING "Maintainer of the Debian package: Name <address>")
+if(MUB_MAINTAINER STREQUAL "")
+  set(CPACK_PACKAGE_CONTACT "mub-upgrader packager <root@localhost>")
+else()
+  set(CPACK_PACKAGE_CONTACT "${MUB_MAINTAINER}")
+endif()
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware upgrade tool for cash-handling machines")
 # The synopsis comes from the summary; these are the lines under it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A desktop program that writes new firmware from encrypted upgrade files
@@ -76,8 +85,9 @@ set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 # Libraries linked are found by dpkg-shlibdeps (Qt 6 Widgets, zlib, ...);
 # ALSA is opened at run time, and the window needs Qt's X11 platform plugin.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
-set(CPACK_DEBIAN_PACKAGE_DEPENDS "libasound2, qt6-qpa-plugins")
-set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n, fonts-wqy-microhei | fonts-noto-cjk")
+# Every label is Chinese: without a CJK font the window shows empty boxes.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS "libasound2, qt6-qpa-plugins, fonts-wqy-microhei | fonts-noto-cjk")
+set(CPACK_DEBIAN_PACKAGE_RECOMMENDS "qt6-translations-l10n")
 # Our own maintainer scripts apply the udev rule; the library in the private
 # folder needs no ldconfig run (which CPack would add otherwise).
 set(CPACK_DEBIAN_PACKAGE_CONTROL_EXTRA ${MUB_PACKAGING_DIR}/postinst ${MUB_PACKAGING_DIR}/postrm)

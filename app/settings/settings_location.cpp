@@ -30,8 +30,13 @@ std::string writableFolderFor(const std::string& programDir, bool programDirWrit
     return configFolder;
 }
 
+bool settingsBesideProgram(const std::string& programDir) {
+    if (::access((programDir + "/" + perUserSettingsMarker).c_str(), F_OK) == 0) return false;
+    return ::access(programDir.c_str(), W_OK) == 0;
+}
+
 std::string writableFolder(const std::string& programDir) {
-    return writableFolderFor(programDir, ::access(programDir.c_str(), W_OK) == 0, userConfigFolder());
+    return writableFolderFor(programDir, settingsBesideProgram(programDir), userConfigFolder());
 }
 
 std::string settingsPathFor(const std::string& programDir, bool programDirWritable, const std::string& configFolder) {
@@ -49,20 +54,20 @@ std::string settingsPathFor(const std::string& programDir, bool programDirWritab
 }
 
 std::string settingsPathFor(const std::string& programDir) {
-    return settingsPathFor(programDir, ::access(programDir.c_str(), W_OK) == 0, userConfigFolder());
+    return settingsPathFor(programDir, settingsBesideProgram(programDir), userConfigFolder());
 }
 
 std::string existingSettingsPathFor(const std::string& programDir, bool programDirWritable,
                                     const std::string& configFolder) {
-    if (!programDirWritable && !configFolder.empty()) {
-        std::string userCopy = settingsPathIn(configFolder);
-        if (::access(userCopy.c_str(), F_OK) == 0) return userCopy;
-    }
-    return settingsPathIn(programDir);
+    std::string beside = settingsPathIn(programDir);
+    if (programDirWritable || configFolder.empty()) return beside;
+    std::string userCopy = settingsPathIn(configFolder);
+    if (::access(userCopy.c_str(), F_OK) != 0 && ::access(beside.c_str(), F_OK) == 0) return beside;
+    return userCopy;
 }
 
 std::string existingSettingsPath(const std::string& programDir) {
-    return existingSettingsPathFor(programDir, ::access(programDir.c_str(), W_OK) == 0, userConfigFolder());
+    return existingSettingsPathFor(programDir, settingsBesideProgram(programDir), userConfigFolder());
 }
 
 } // namespace mub

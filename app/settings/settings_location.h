@@ -1,8 +1,10 @@
 // Where the program keeps what it writes. A program in a folder its user may
 // write to (the portable build, a copy on a USB stick) keeps cfg.ini beside
-// itself; an installed program, whose folder only the administrator may
-// change, keeps it in the user's configuration folder instead
-// ($XDG_CONFIG_HOME/upgrader, else ~/.config/upgrader). That copy starts from
+// itself; an installed program keeps it in the user's configuration folder
+// instead ($XDG_CONFIG_HOME/upgrader, else ~/.config/upgrader), whoever runs
+// it, root included: a package marks its program folder with a file, so
+// that a program started with sudo does not leave its settings to every
+// later user (and behind after the package is purged). That copy starts from
 // the cfg.ini beside the program when there is one (a site-wide preset,
 // [Ports] included), else from the defaults that loading writes.
 #pragma once
@@ -13,6 +15,13 @@ namespace mub {
 
 // The name of the folder under the configuration folder.
 inline constexpr const char* programFolderName = "upgrader";
+
+// The file a package puts into the program folder it installs.
+inline constexpr const char* perUserSettingsMarker = "settings-per-user";
+
+// Whether cfg.ini belongs beside the program: the user may create files in
+// its folder and no package marked the folder as installed.
+bool settingsBesideProgram(const std::string& programDir);
 
 // $XDG_CONFIG_HOME/upgrader, else $HOME/.config/upgrader. Relative paths in
 // these variables are ignored, as the XDG rules ask; empty when no absolute
@@ -27,8 +36,7 @@ std::string userConfigFolder(); // from the environment
 std::string writableFolderFor(const std::string& programDir, bool programDirWritable,
                               const std::string& configFolder);
 
-// The same for the running program: its folder is writable when this user
-// may create files in it.
+// The same for the running program (settingsBesideProgram).
 std::string writableFolder(const std::string& programDir);
 
 // Path of cfg.ini in writableFolderFor(...). When that is the configuration
@@ -41,8 +49,10 @@ std::string settingsPathFor(const std::string& programDir, bool programDirWritab
 std::string settingsPathFor(const std::string& programDir);
 
 // The cfg.ini the program reads, found without making anything (for tools
-// that only look): the user's copy when the program folder is not writable
-// and the copy exists, else the file beside the program.
+// that only look). When the settings are not beside the program: the user's
+// copy when it exists, else the preset beside the program that would seed
+// it, else the path the user's copy will have (not made yet). Otherwise the
+// file beside the program.
 std::string existingSettingsPathFor(const std::string& programDir, bool programDirWritable,
                                     const std::string& configFolder);
 std::string existingSettingsPath(const std::string& programDir);

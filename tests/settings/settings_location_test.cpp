@@ -58,9 +58,19 @@ TEST_F(SettingsPlace, ReadOnlyProgramFolderUsesTheConfigFolderStartedFromThePres
 }
 
 TEST_F(SettingsPlace, WithoutPresetTheConfigFolderIsMadeAndTheFileLeftToLoading) {
+    // Before the first start, tools name the file the window will make.
+    EXPECT_EQ(existingSettingsPathFor(programDir, false, configFolder), configFolder + "/cfg.ini");
     EXPECT_EQ(settingsPathFor(programDir, false, configFolder), configFolder + "/cfg.ini");
     EXPECT_TRUE(std::filesystem::is_directory(configFolder));
     EXPECT_FALSE(std::filesystem::exists(configFolder + "/cfg.ini"));
+}
+
+// A package's program folder keeps no settings, even for a user (root)
+// who may write it.
+TEST_F(SettingsPlace, MarkedProgramFolderKeepsNoSettingsEvenWhenWritable) {
+    EXPECT_TRUE(settingsBesideProgram(programDir));
+    folder.write(std::string("app/") + perUserSettingsMarker, "installed\n");
+    EXPECT_FALSE(settingsBesideProgram(programDir));
 }
 
 TEST_F(SettingsPlace, NoUsableConfigFolderFallsBackToTheProgramFolder) {

@@ -201,7 +201,9 @@ int runPorts(const std::vector<std::string>& args) {
     }
     if (rows.empty()) std::printf("no serial devices\n");
     else printTable(rows);
-    std::printf("\nsettings: %s\nbridge library: %s (%s)\n", settings.c_str(), library.c_str(),
+    bool settingsFound = ::access(settings.c_str(), F_OK) == 0;
+    std::printf("\nsettings: %s%s\nbridge library: %s (%s)\n", settings.c_str(),
+                settingsFound ? "" : " (not made yet: the window writes it at its first start)", library.c_str(),
                 libraryFound ? "found" : "missing");
     for (const PortGrabber& g : grabbers)
         std::printf("note: %s (pid %d): %s\n", g.process.name.c_str(), static_cast<int>(g.process.pid), g.advice.c_str());
