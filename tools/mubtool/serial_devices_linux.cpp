@@ -2,6 +2,8 @@
 // database, holders from /proc.
 #include "tools/mubtool/serial_devices.h"
 
+#include "link/port_access.h"
+
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
@@ -93,11 +95,9 @@ void describeAccess(SerialDevice& device) {
     device.accessible = ::access(device.path.c_str(), R_OK | W_OK) == 0;
     struct stat info {};
     if (device.accessible || ::stat(device.path.c_str(), &info) != 0) return;
-    // Joining the device's group helps only when the group may read and
-    // write it; the root group is no group to join.
-    if ((info.st_mode & (S_IRGRP | S_IWGRP)) != (S_IRGRP | S_IWGRP) || info.st_gid == 0) return;
+    device.joinGroup = groupGrantingAccess(info.st_gid, info.st_mode);
+    if (device.joinGroup.empty()) return;
     const group* entry = ::getgrgid(info.st_gid);
-    device.joinGroup = entry != nullptr ? entry->gr_name : std::to_string(info.st_gid);
     device.groupNeedsNewLogin = entry != nullptr && userListedInGroup(*entry) && !sessionHasGroup(info.st_gid);
 }
 
