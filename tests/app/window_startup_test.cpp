@@ -10,6 +10,8 @@
 #include <QComboBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QDir>
+#include <QFile>
 #include <QProcess>
 #include <QProgressBar>
 #include <QPushButton>
@@ -20,6 +22,7 @@
 #include <QTimer>
 
 #include <chrono>
+#include <csignal>
 #include <thread>
 #include <memory>
 
@@ -277,6 +280,29 @@ private slots:
         elapsed.restart();
         w.pumpWait(30'000);
         QVERIFY(elapsed.nsecsElapsed() >= 30'000'000);
+    }
+
+    // A logout (SIGHUP) or `kill` (SIGTERM) saves what a close request
+    // saves: here the baud rate, stored as a prefix the list widens.
+    void terminationSignalsSaveTheSettingsAsClosingDoes() {
+        const QString program = folder_->path() + QStringLiteral("/upgrader");
+        QVERIFY(QFile::copy(qEnvironmentVariable("MUB_BIN_DIR") + QStringLiteral("/upgrader"), program));
+        const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+        for (int signal : {SIGTERM, SIGHUP}) {
+            folder_->writeSettings("[Port]\r\nPort=COM1\r\nBaudRate=1152\r\n[ImportHistory]\r\nCount=0\r\n");
+            for (const QString& lock : QDir(runtime).entryList({QStringLiteral("*.lock")})) QFile::remove(runtime + QLatin1Char('/') + lock);
+            QProcess copy;
+            copy.setProgram(program);
+            copy.start();
+            QVERIFY(copy.waitForStarted(5000));
+            // The single-instance lock is taken after the handlers are in place.
+            QVERIFY(waitUntil([&] { return !QDir(runtime).entryList({QStringLiteral("*.lock")}).isEmpty(); }, 10000));
+            ::kill(static_cast<pid_t>(copy.processId()), signal);
+            QVERIFY(copy.waitForFinished(10000));
+            QCOMPARE(copy.exitStatus(), QProcess::NormalExit);
+            QCOMPARE(copy.exitCode(), 0);
+            QCOMPARE(iniValue(folder_->readSettings(), "Port", "BaudRate"), std::optional<std::string>("115200"));
+        }
     }
 };
 
