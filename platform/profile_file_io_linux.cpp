@@ -75,8 +75,11 @@ bool replaceProfile(const std::string& path, std::string_view content, bool exis
     if (fd < 0) return false;
     // Owner first: a change of owner clears the set-id bits the mode restores.
     // Refused unless root or the group is one of this user's; nothing lost then.
-    if (keepOwner && ::fchown(fd, info.st_uid, info.st_gid) != 0)
-        (void)::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+    if (keepOwner && ::fchown(fd, info.st_uid, info.st_gid) != 0) {
+        // Then the group alone; if that is refused too, the file is simply
+        // this user's, with the same mode.
+        [[maybe_unused]] const int groupKept = ::fchown(fd, static_cast<uid_t>(-1), info.st_gid);
+    }
     bool ok = writeAll(fd, content) && ::fchmod(fd, mode) == 0 && ::fsync(fd) == 0;
     ok = (::close(fd) == 0) && ok;
     if (ok) ok = ::rename(temp.c_str(), target.c_str()) == 0;
