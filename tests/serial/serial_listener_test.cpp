@@ -25,6 +25,17 @@ using test::PtyPair;
 
 constexpr int testPort = 9;
 
+// Waits up to 2 s for `done` to hold, so a fault fails the test instead of
+// hanging it.
+template <typename Done> bool eventually(Done done) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(2);
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return true;
+}
+
 // Holds the listener inside its first onData call until released, so bytes
 // can pile up in the input queue meanwhile.
 class GatedReceiver {
@@ -136,7 +147,7 @@ TEST_F(SerialListenerTest, PurgeUnderALockTheDataHandlerWaitsForDoesNotHang) {
     {
         std::lock_guard<std::mutex> guard(ownerLock);
         pty.write("A");
-        while (!inHandler.load()) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(eventually([&] { return inHandler.load(); }));
         EXPECT_TRUE(channel.purge(true, true)); // returns although onData cannot finish yet
     }
     channel.close();
@@ -226,7 +237,7 @@ TEST_F(SerialListenerTest, NoHandlerRunsOnceCloseHasReturned) {
         closed = false;
         received = 0;
         ASSERT_TRUE(channel.open(testPort, settings, onData, onNotify, onStatus));
-        while (received.load() == 0) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        ASSERT_TRUE(eventually([&] { return received.load() != 0; }));
         channel.close(); // data still flowing: close must end the listener anyway
         closed = true;
         EXPECT_FALSE(channel.isOpen());
