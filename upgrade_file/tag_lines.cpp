@@ -5,17 +5,6 @@
 #include <optional>
 
 namespace mub {
-namespace {
-
-// A bytewise search is fast; only where it finds the tag's bytes does the
-// rule that a tag starts at a GBK character need checking. This keeps the
-// megabytes of an image line from being stepped through once per tag.
-bool containsTag(std::string_view line, std::string_view tag) {
-    return line.find(tag) != std::string_view::npos &&
-           findGbk(line, tag) != std::string_view::npos;
-}
-
-} // namespace
 
 TagValues parseTagLines(std::string_view bodyText) {
     // A value depends only on the last line holding its tag, so the lines are
@@ -27,7 +16,7 @@ TagValues parseTagLines(std::string_view bodyText) {
         if (end == std::string_view::npos) end = bodyText.size();
         std::string_view line = bodyText.substr(start, end - start);
         for (std::size_t t = 0; t < kUpgradeTags.size(); ++t)
-            if (containsTag(line, kUpgradeTags[t])) lastLine[t] = line;
+            if (findGbk(line, kUpgradeTags[t]) != std::string_view::npos) lastLine[t] = line;
         start = end + 2;
     }
 
