@@ -6,27 +6,24 @@
 namespace mub {
 namespace {
 
-constexpr std::array<std::uint32_t, 64> kSines = {
-    0xd76aa478, 0xe8c7b756, 0x242070db, 0xc1bdceee, 0xf57c0faf, 0x4787c62a, 0xa8304613, 0xfd469501,
-    0x698098d8, 0x8b44f7af, 0xffff5bb1, 0x895cd7be, 0x6b901122, 0xfd987193, 0xa679438e, 0x49b40821,
-    0xf61e2562, 0xc040b340, 0x265e5a51, 0xe9b6c7aa, 0xd62f105d, 0x02441453, 0xd8a1e681, 0xe7d3fbc8,
-    0x21e1cde6, 0xc33707d6, 0xf4d50d87, 0x455a14ed, 0xa9e3e905, 0xfcefa3f8, 0x676f02d9, 0x8d2a4c8a,
-    0xfffa3942, 0x8771f681, 0x6d9d6122, 0xfde5380c, 0xa4beea44, 0x4bdecfa9, 0xf6bb4b60, 0xbebfbc70,
-    0x289b7ec6, 0xeaa127fa, 0xd4ef3085, 0x04881d05, 0xd9d4d039, 0xe6db99e5, 0x1fa27cf8, 0xc4ac5665,
-    0xf4292244, 0x432aff97, 0xab9423a7, 0xfc93a039, 0x655b59c3, 0x8f0ccc92, 0xffeff47d, 0x85845dd1,
-    0x6fa87e4f, 0xfe2ce6e0, 0xa3014314, 0x4e0811a1, 0xf7537e82, 0xbd3af235, 0x2ad7d2bb, 0xeb86d391,
-};
-
-constexpr std::array<int, 64> kShifts = {
-    7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22, 7, 12, 17, 22,
-    5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20, 5, 9,  14, 20,
-    4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23, 4, 11, 16, 23,
-    6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21, 6, 10, 15, 21,
-};
-
 constexpr std::array<std::uint32_t, 4> kInitialState = {0x67452301, 0xefcdab89, 0x98badcfe, 0x10325476};
 
 std::uint32_t rotateLeft(std::uint32_t x, int n) { return (x << n) | (x >> (32 - n)); }
+
+// The four round functions, in forms with few operations after b, the value
+// the step before has just computed.
+std::uint32_t roundF(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return d ^ (b & (c ^ d)); }
+std::uint32_t roundG(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return (c & ~d) + (b & d); }
+std::uint32_t roundH(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return b ^ c ^ d; }
+std::uint32_t roundI(std::uint32_t b, std::uint32_t c, std::uint32_t d) { return c ^ (b | ~d); }
+
+// One of the 64 steps: a = b + ((a + word + sine + f(b, c, d)) <<< shift),
+// the round function added last since it waits for b.
+template <std::uint32_t (*F)(std::uint32_t, std::uint32_t, std::uint32_t)>
+void step(std::uint32_t& a, std::uint32_t b, std::uint32_t c, std::uint32_t d, std::uint32_t word,
+          std::uint32_t sine, int shift) {
+    a = b + rotateLeft(a + word + sine + F(b, c, d), shift);
+}
 
 } // namespace
 
@@ -39,28 +36,77 @@ void Md5::transform(const std::uint8_t* block) {
                    static_cast<std::uint32_t>(block[4 * k + 2]) << 16 |
                    static_cast<std::uint32_t>(block[4 * k + 3]) << 24;
     std::uint32_t a = state_[0], b = state_[1], c = state_[2], d = state_[3];
-    for (int k = 0; k < 64; ++k) {
-        std::uint32_t f;
-        int g;
-        if (k < 16) {
-            f = (b & c) | (~b & d);
-            g = k;
-        } else if (k < 32) {
-            f = (d & b) | (~d & c);
-            g = (5 * k + 1) % 16;
-        } else if (k < 48) {
-            f = b ^ c ^ d;
-            g = (3 * k + 5) % 16;
-        } else {
-            f = c ^ (b | ~d);
-            g = (7 * k) % 16;
-        }
-        std::uint32_t next = b + rotateLeft(a + f + kSines[k] + words[g], kShifts[k]);
-        a = d;
-        d = c;
-        c = b;
-        b = next;
-    }
+    // The 64 steps written out (as in RFC 1321): with word indices, sines and
+    // shifts as constants, all of it stays in registers.
+    const std::uint32_t* x = words;
+    step<roundF>(a, b, c, d, x[0], 0xd76aa478, 7);
+    step<roundF>(d, a, b, c, x[1], 0xe8c7b756, 12);
+    step<roundF>(c, d, a, b, x[2], 0x242070db, 17);
+    step<roundF>(b, c, d, a, x[3], 0xc1bdceee, 22);
+    step<roundF>(a, b, c, d, x[4], 0xf57c0faf, 7);
+    step<roundF>(d, a, b, c, x[5], 0x4787c62a, 12);
+    step<roundF>(c, d, a, b, x[6], 0xa8304613, 17);
+    step<roundF>(b, c, d, a, x[7], 0xfd469501, 22);
+    step<roundF>(a, b, c, d, x[8], 0x698098d8, 7);
+    step<roundF>(d, a, b, c, x[9], 0x8b44f7af, 12);
+    step<roundF>(c, d, a, b, x[10], 0xffff5bb1, 17);
+    step<roundF>(b, c, d, a, x[11], 0x895cd7be, 22);
+    step<roundF>(a, b, c, d, x[12], 0x6b901122, 7);
+    step<roundF>(d, a, b, c, x[13], 0xfd987193, 12);
+    step<roundF>(c, d, a, b, x[14], 0xa679438e, 17);
+    step<roundF>(b, c, d, a, x[15], 0x49b40821, 22);
+
+    step<roundG>(a, b, c, d, x[1], 0xf61e2562, 5);
+    step<roundG>(d, a, b, c, x[6], 0xc040b340, 9);
+    step<roundG>(c, d, a, b, x[11], 0x265e5a51, 14);
+    step<roundG>(b, c, d, a, x[0], 0xe9b6c7aa, 20);
+    step<roundG>(a, b, c, d, x[5], 0xd62f105d, 5);
+    step<roundG>(d, a, b, c, x[10], 0x02441453, 9);
+    step<roundG>(c, d, a, b, x[15], 0xd8a1e681, 14);
+    step<roundG>(b, c, d, a, x[4], 0xe7d3fbc8, 20);
+    step<roundG>(a, b, c, d, x[9], 0x21e1cde6, 5);
+    step<roundG>(d, a, b, c, x[14], 0xc33707d6, 9);
+    step<roundG>(c, d, a, b, x[3], 0xf4d50d87, 14);
+    step<roundG>(b, c, d, a, x[8], 0x455a14ed, 20);
+    step<roundG>(a, b, c, d, x[13], 0xa9e3e905, 5);
+    step<roundG>(d, a, b, c, x[2], 0xfcefa3f8, 9);
+    step<roundG>(c, d, a, b, x[7], 0x676f02d9, 14);
+    step<roundG>(b, c, d, a, x[12], 0x8d2a4c8a, 20);
+
+    step<roundH>(a, b, c, d, x[5], 0xfffa3942, 4);
+    step<roundH>(d, a, b, c, x[8], 0x8771f681, 11);
+    step<roundH>(c, d, a, b, x[11], 0x6d9d6122, 16);
+    step<roundH>(b, c, d, a, x[14], 0xfde5380c, 23);
+    step<roundH>(a, b, c, d, x[1], 0xa4beea44, 4);
+    step<roundH>(d, a, b, c, x[4], 0x4bdecfa9, 11);
+    step<roundH>(c, d, a, b, x[7], 0xf6bb4b60, 16);
+    step<roundH>(b, c, d, a, x[10], 0xbebfbc70, 23);
+    step<roundH>(a, b, c, d, x[13], 0x289b7ec6, 4);
+    step<roundH>(d, a, b, c, x[0], 0xeaa127fa, 11);
+    step<roundH>(c, d, a, b, x[3], 0xd4ef3085, 16);
+    step<roundH>(b, c, d, a, x[6], 0x04881d05, 23);
+    step<roundH>(a, b, c, d, x[9], 0xd9d4d039, 4);
+    step<roundH>(d, a, b, c, x[12], 0xe6db99e5, 11);
+    step<roundH>(c, d, a, b, x[15], 0x1fa27cf8, 16);
+    step<roundH>(b, c, d, a, x[2], 0xc4ac5665, 23);
+
+    step<roundI>(a, b, c, d, x[0], 0xf4292244, 6);
+    step<roundI>(d, a, b, c, x[7], 0x432aff97, 10);
+    step<roundI>(c, d, a, b, x[14], 0xab9423a7, 15);
+    step<roundI>(b, c, d, a, x[5], 0xfc93a039, 21);
+    step<roundI>(a, b, c, d, x[12], 0x655b59c3, 6);
+    step<roundI>(d, a, b, c, x[3], 0x8f0ccc92, 10);
+    step<roundI>(c, d, a, b, x[10], 0xffeff47d, 15);
+    step<roundI>(b, c, d, a, x[1], 0x85845dd1, 21);
+    step<roundI>(a, b, c, d, x[8], 0x6fa87e4f, 6);
+    step<roundI>(d, a, b, c, x[15], 0xfe2ce6e0, 10);
+    step<roundI>(c, d, a, b, x[6], 0xa3014314, 15);
+    step<roundI>(b, c, d, a, x[13], 0x4e0811a1, 21);
+    step<roundI>(a, b, c, d, x[4], 0xf7537e82, 6);
+    step<roundI>(d, a, b, c, x[11], 0xbd3af235, 10);
+    step<roundI>(c, d, a, b, x[2], 0x2ad7d2bb, 15);
+    step<roundI>(b, c, d, a, x[9], 0xeb86d391, 21);
+
     state_[0] += a;
     state_[1] += b;
     state_[2] += c;
