@@ -18,7 +18,9 @@ public:
     void apply(std::span<std::uint8_t> data);
 
 private:
-    std::array<std::uint8_t, 256> state_{};
+    // Entries hold 0..255; as whole words they load and store faster than
+    // single bytes in the keystream loop.
+    std::array<std::uint32_t, 256> state_{};
     std::uint8_t i_ = 0;
     std::uint8_t j_ = 0;
 };
