@@ -1,9 +1,10 @@
 // Decoding speed and memory of an upgrade file holding a firmware image:
 //   bench_decode [--image-bytes N] [--runs R]
 // Prints the median and fastest wall time of decodeUpgradeFile, the time of
-// each layer, a plain zlib inflate of the same stream for comparison, the
-// peak heap the decoder holds (counted by this program's operator new) and
-// how far the resident memory of a fresh process rises while it decodes.
+// each layer, a plain zlib inflate of the same stream for comparison and the
+// ratio of the two, the peak heap the decoder holds (counted by this
+// program's operator new) and how far the resident memory of a fresh process
+// rises while it decodes.
 #include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/encode_upgrade_file.h"
 #include "upgrade_file/hex_image.h"
@@ -19,6 +20,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <fstream>
 #include <functional>
 #include <iterator>
@@ -104,19 +106,41 @@ double medianOf(std::vector<double> v) {
     return v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
 }
 
+// The value below which a share `q` (0..1) of the sorted values lie.
+double quantileOf(std::vector<double> v, double q) {
+    std::sort(v.begin(), v.end());
+    return v[static_cast<std::size_t>(q * static_cast<double>(v.size() - 1) + 0.5)];
+}
+
+struct Elapsed {
+    double wallMs = 0;
+    double cpuMs = 0; // this thread's own CPU time: waits for other programs are not in it
+};
+
+double threadCpuMs() {
+    timespec now{};
+    clock_gettime(CLOCK_THREAD_CPUTIME_ID, &now);
+    return static_cast<double>(now.tv_sec) * 1e3 + static_cast<double>(now.tv_nsec) / 1e6;
+}
+
+Elapsed timeOnce(const std::function<void()>& work) {
+    auto start = Clock::now();
+    double cpuStart = threadCpuMs();
+    work();
+    return {std::chrono::duration<double, std::milli>(Clock::now() - start).count(), threadCpuMs() - cpuStart};
+}
+
 struct Timing {
     double median = 0;
     double fastest = 0;
 };
 
+Timing summary(const std::vector<double>& ms) { return {medianOf(ms), *std::min_element(ms.begin(), ms.end())}; }
+
 Timing timeIt(int runs, const std::function<void()>& work) {
     std::vector<double> ms;
-    for (int r = 0; r < runs; ++r) {
-        auto start = Clock::now();
-        work();
-        ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
-    }
-    return {medianOf(ms), *std::min_element(ms.begin(), ms.end())};
+    for (int r = 0; r < runs; ++r) ms.push_back(timeOnce(work).wallMs);
+    return summary(ms);
 }
 
 mub::Bytes readFile(const char* path) {
@@ -154,7 +178,7 @@ int main(int argc, char** argv) {
     if (argc == 3 && std::strcmp(argv[1], "--child-decode") == 0) return runChild(argv[2]);
 
     std::size_t imageBytes = 1 << 20;
-    int runs = 15;
+    int runs = 31;
     for (int k = 1; k < argc; ++k) {
         std::string arg = argv[k];
         if (arg == "--image-bytes" && k + 1 < argc) imageBytes = std::strtoull(argv[++k], nullptr, 10);
@@ -188,15 +212,14 @@ int main(int argc, char** argv) {
                 payload.size, mub::payloadCapacity(static_cast<std::int32_t>(payload.size)));
     std::printf("runs:            %d (median / fastest, milliseconds)\n\n", runs);
 
-    Timing decode = timeIt(runs, [&] {
+    auto decodeWork = [&] {
         mub::DecodeResult r = mub::decodeUpgradeFile(file);
         if (!r.ok() || r.image != image) std::abort();
-    });
-
-    // Plain zlib: one inflate of the same stream into a ready buffer.
+    };
+    // Plain zlib: one inflate of the same (deciphered) stream into a ready buffer.
     std::span<const std::uint8_t> stream = std::span<const std::uint8_t>(block).subspan(mub::kPackedHeaderSize);
     mub::Bytes out(payload.size);
-    Timing inflateOnly = timeIt(runs, [&] {
+    auto inflateWork = [&] {
         z_stream zs{};
         inflateInit(&zs);
         zs.next_in = const_cast<Bytef*>(stream.data());
@@ -205,7 +228,28 @@ int main(int argc, char** argv) {
         zs.avail_out = static_cast<uInt>(out.size());
         if (inflate(&zs, Z_FINISH) != Z_STREAM_END) std::abort();
         inflateEnd(&zs);
-    });
+    };
+
+    // Decoding and the plain inflate run in turns (each going first every
+    // other time), so that both meet the same load from other programs on
+    // the machine; the ratio is taken within each pair.
+    std::vector<double> decodeMs, inflateMs, wallRatios, cpuRatios;
+    for (int r = 0; r < runs; ++r) {
+        Elapsed d, i;
+        if (r % 2) {
+            i = timeOnce(inflateWork);
+            d = timeOnce(decodeWork);
+        } else {
+            d = timeOnce(decodeWork);
+            i = timeOnce(inflateWork);
+        }
+        decodeMs.push_back(d.wallMs);
+        inflateMs.push_back(i.wallMs);
+        wallRatios.push_back(d.wallMs / i.wallMs);
+        cpuRatios.push_back(d.cpuMs / i.cpuMs);
+    }
+    Timing decode = summary(decodeMs);
+    Timing inflateOnly = summary(inflateMs);
 
     Timing rc4 = timeIt(runs, [&] {
         mub::Bytes copy = file;
@@ -216,14 +260,30 @@ int main(int argc, char** argv) {
     Timing tags = timeIt(runs, [&] { mub::parseTagLines(body); });
     Timing hex = timeIt(runs, [&] { mub::hexToImage(values.data); });
 
-    std::printf("decodeUpgradeFile  %8.2f / %8.2f\n", decode.median, decode.fastest);
-    std::printf("  decipher (RC4)   %8.2f / %8.2f\n", rc4.median, rc4.fastest);
-    std::printf("  unpack (inflate) %8.2f / %8.2f\n", unpack.median, unpack.fastest);
-    std::printf("  digest (MD5)     %8.2f / %8.2f\n", md5.median, md5.fastest);
-    std::printf("  tag lines        %8.2f / %8.2f\n", tags.median, tags.fastest);
-    std::printf("  hex image        %8.2f / %8.2f\n", hex.median, hex.fastest);
-    std::printf("plain zlib inflate %8.2f / %8.2f\n", inflateOnly.median, inflateOnly.fastest);
-    std::printf("ratio decode / inflate (medians): %.2f\n\n", decode.median / inflateOnly.median);
+    auto row = [&](const char* name, Timing t) {
+        std::printf("%-20s %8.2f / %8.2f   %5.2f\n", name, t.median, t.fastest, t.median / inflateOnly.median);
+    };
+    std::printf("%-20s %8s   %8s   %s\n", "", "median", "fastest", "x inflate");
+    row("decodeUpgradeFile", decode);
+    row("  decipher (RC4)", rc4);
+    row("  unpack (inflate)", unpack);
+    row("  digest (MD5)", md5);
+    row("  tag lines", tags);
+    row("  hex image", hex);
+    row("plain zlib inflate", inflateOnly);
+    auto ratioLine = [&](const char* clock, const std::vector<double>& ratios) {
+        std::printf("ratio decode / inflate, %s: %.2f (median of %d paired runs; middle half %.2f to %.2f)\n", clock,
+                    medianOf(ratios), runs, quantileOf(ratios, 0.25), quantileOf(ratios, 0.75));
+    };
+    std::printf("\n");
+    ratioLine("wall time", wallRatios);
+    ratioLine("CPU time ", cpuRatios);
+    std::printf("  decode:  the whole of decodeUpgradeFile on the file's bytes (RC4 over the file, inflate,\n"
+                "           MD5 over the body, tag lines, hex image, every buffer it allocates)\n"
+                "  inflate: inflateInit, one inflate and inflateEnd of the deciphered stream into a ready buffer\n"
+                "  CPU time is the benchmark thread's own: time other programs held the processor is left out\n"
+                "  RC4 and MD5 are work inflate does not do; alone they take %.2f x inflate (medians)\n\n",
+                (rc4.median + md5.median) / inflateOnly.median);
 
     // Heap held at once during one decode, beyond what was live before it.
     long long before = liveBytes.load();
