@@ -27,5 +27,21 @@ TEST(GbkTextRemoval, FindChecksTheWholeNeedle) {
     EXPECT_EQ(findGbk("\xB0" "F" "Firmware=", "Firmware="), 2u);
 }
 
+// Searches pass ASCII stretches eight bytes at a time; a two-byte character
+// may start at any offset within such a stretch, or after a run of lead bytes.
+TEST(GbkTextRemoval, CharacterStartsHoldAfterAsciiRunsOfEveryLength) {
+    for (std::size_t n = 0; n < 20; ++n) {
+        std::string ascii(n, 'x');
+        // 0xB0 'i' is one character: no tag there, only after a whole character.
+        EXPECT_EQ(findGbk(ascii + "\xB0" "id=A", "id="), std::string::npos) << n;
+        EXPECT_EQ(findGbk(ascii + "\xB0\xA1" "id=A", "id="), n + 2) << n;
+        EXPECT_EQ(removeAllIgnoringAsciiCase("id=" + ascii + "\xB0" "ID=" + "ID=", "id="), ascii + "\xB0" "ID=") << n;
+        // Three lead bytes: the third pairs with 'i'; four: the tag stands free.
+        EXPECT_EQ(findGbk(ascii + "\xB0\xB0\xB0" "id=", "id="), std::string::npos) << n;
+        EXPECT_EQ(findGbk(ascii + "\xB0\xB0\xB0\xB0" "id=", "id="), n + 4) << n;
+        EXPECT_EQ(removeAllIgnoringAsciiCase(ascii + "\xB0\xB0\xB0\xB0" "Data=", "data="), ascii + "\xB0\xB0\xB0\xB0") << n;
+    }
+}
+
 } // namespace
 } // namespace mub

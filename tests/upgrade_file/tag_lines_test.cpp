@@ -74,6 +74,19 @@ TEST(HexImage, AnythingButHexDigitsIsNoImage) {
         EXPECT_FALSE(hexToImage(bad).has_value()) << bad;
 }
 
+TEST(HexImage, ABadCharacterAnywhereInALongValueIsNoImage) {
+    // Long values are decoded many characters at once; the neighbours of
+    // the digit ranges and bytes of 0x80 or more must fail at every place.
+    const std::string good = "0123456789abcdefABCDEF0123456789aBcDeF01234";
+    ASSERT_TRUE(hexToImage(good).has_value());
+    for (char bad : {'/', ':', '@', 'G', '`', 'g', ' ', '\0', '\x80', '\xB0', '\xC1', '\xE6', '\xFF'})
+        for (std::size_t at = 0; at < good.size(); ++at) {
+            std::string value = good;
+            value[at] = bad;
+            EXPECT_FALSE(hexToImage(value).has_value()) << "byte " << int(static_cast<unsigned char>(bad)) << " at " << at;
+        }
+}
+
 TEST(HexImage, RoundTripsEveryByte) {
     Bytes all(256);
     for (std::size_t k = 0; k < all.size(); ++k) all[k] = static_cast<std::uint8_t>(k);
