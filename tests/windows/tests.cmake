@@ -14,14 +14,14 @@ list(TRANSFORM logic_test_sources PREPEND ${CMAKE_SOURCE_DIR}/tests/)
 add_executable(windows_logic_tests ${logic_test_sources})
 target_link_libraries(windows_logic_tests PRIVATE mub_upgrade mub_link mub_serial mub_upgrade_file mub_platform
                       mub_testsupport mub_settings mub_window_logic GTest::gtest GTest::gmock GTest::gtest_main)
-mub_test_program(windows_logic_tests)
+mub_test_program(windows_logic_tests gtest <gtest/gtest.h> <gmock/gmock.h>)
 add_test(NAME windows_logic_tests COMMAND windows_logic_tests)
 
 # The Windows serial channel against a simulated machine on a COM port (run
 # by the end-to-end script, which maps the port).
 add_executable(serial_channel_windows_tests ${CMAKE_CURRENT_SOURCE_DIR}/windows/serial_channel_windows_test.cpp)
 target_link_libraries(serial_channel_windows_tests PRIVATE mub_serial mub_platform GTest::gtest GTest::gmock GTest::gtest_main)
-mub_test_program(serial_channel_windows_tests)
+mub_test_program(serial_channel_windows_tests gtest <gtest/gtest.h> <gmock/gmock.h>)
 
 # mubtool.exe and the stand-in BridgeMini.dll against the Linux simulated
 # machine, whose mubtool comes from the Linux build.
