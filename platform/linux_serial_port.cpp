@@ -5,11 +5,15 @@
 
 #include "platform/gbk_text.h"
 
+#include <algorithm>
 #include <asm/termbits.h>
+#include <atomic>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <fcntl.h>
 #include <linux/serial.h>
+#include <mutex>
 #include <poll.h>
 #include <sys/eventfd.h>
 #include <sys/file.h>
@@ -19,6 +23,8 @@
 
 namespace mub {
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 struct RateCode {
     std::int32_t rate;
@@ -33,14 +39,71 @@ constexpr RateCode standardRates[] = {
     {57600, B57600},   {115200, B115200}, {230400, B230400}, {460800, B460800}, {921600, B921600},
 };
 
+// While an event wait watches what poll cannot (modem lines, line counters,
+// the output queue running empty) it looks this often.
+constexpr int watchSliceMs = 20;
+
 int lastError() { return errno != 0 ? errno : EIO; }
 
-int getAttributes(int handle, termios2& t) { return ioctl(handle, TCGETS2, &t) == 0 ? 0 : lastError(); }
+int getAttributes(int fd, termios2& t) { return ioctl(fd, TCGETS2, &t) == 0 ? 0 : lastError(); }
+
+void setModemBits(int fd, int bits, bool on) { ioctl(fd, on ? TIOCMBIS : TIOCMBIC, &bits); }
+
+void drain(int eventFd) {
+    std::uint64_t count = 0;
+    [[maybe_unused]] ssize_t n = ::read(eventFd, &count, sizeof count);
+}
+
+void signal(int eventFd) {
+    std::uint64_t one = 1;
+    [[maybe_unused]] ssize_t n = ::write(eventFd, &one, sizeof one);
+}
 
 } // namespace
 
-int LinuxSerialPort::openExclusive(const std::string& path, int& handle) {
-    handle = -1;
+// One open terminal. The event wait reports what changed since the last
+// wait completed; readState reports the line errors since its last call.
+struct LinuxSerialPort::Port {
+    int fd = -1;
+    int attention = -1; // eventfd: a cancel or a new event mask reaches a wait in progress
+    std::mutex lock;    // guards what follows
+    std::uint32_t mask = 0;
+    bool ctsFlow = false;
+    std::uint32_t timeouts[5] = {0xFFFFFFFFu, 0, 0, 100, 1000};
+    bool linesReadable = false;
+    bool countsReadable = false;
+    int waitLines = 0;
+    SerialLineCounts waitCounts;
+    SerialLineCounts stateCounts;
+    bool outputPending = false; // bytes were written; "output empty" not yet reported
+};
+
+struct LinuxSerialPort::Io : SerialIo {
+    enum class Kind { None, Wait, Write } kind = Kind::None;
+    bool pending = false;
+    std::atomic<bool> cancelled{false};
+    Clock::time_point deadline; // a write: when its time-outs run out
+};
+
+namespace {
+
+LinuxSerialPort::Port* portOf(SerialHandle handle) { return reinterpret_cast<LinuxSerialPort::Port*>(handle); }
+
+// Bytes went out: an event wait in progress starts watching for the output
+// queue to run empty.
+void markOutputPending(LinuxSerialPort::Port& port) {
+    {
+        std::lock_guard<std::mutex> guard(port.lock);
+        if (port.outputPending) return;
+        port.outputPending = true;
+    }
+    signal(port.attention);
+}
+
+} // namespace
+
+int LinuxSerialPort::open(const std::string& path, SerialHandle& handle) {
+    handle = noSerialHandle;
     int fd = ::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return lastError();
     // The advisory lock keeps out other programs that lock too (and root,
@@ -56,31 +119,67 @@ int LinuxSerialPort::openExclusive(const std::string& path, int& handle) {
         ::close(fd);
         return e;
     }
-    handle = fd;
-    return 0;
-}
-
-void LinuxSerialPort::close(int handle) {
-    if (handle < 0) return;
-    // Without this a later open by a normal user fails for as long as any
-    // other handle to this tty stays open.
-    ioctl(handle, TIOCNXCL);
-    ::close(handle);
-}
-
-void LinuxSerialPort::requestLowLatency(int handle) {
+    int attention = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    if (attention < 0) {
+        int e = lastError();
+        ioctl(fd, TIOCNXCL);
+        ::close(fd);
+        return e;
+    }
     // USB-serial adapters otherwise hold received bytes for up to 16 ms.
     // Pseudo-terminals and many drivers refuse; that is fine.
     serial_struct ss{};
-    if (ioctl(handle, TIOCGSERIAL, &ss) != 0) return;
-    if (ss.flags & ASYNC_LOW_LATENCY) return;
-    ss.flags |= ASYNC_LOW_LATENCY;
-    ioctl(handle, TIOCSSERIAL, &ss);
+    if (ioctl(fd, TIOCGSERIAL, &ss) == 0 && !(ss.flags & ASYNC_LOW_LATENCY)) {
+        ss.flags |= ASYNC_LOW_LATENCY;
+        ioctl(fd, TIOCSSERIAL, &ss);
+    }
+    auto* port = new Port;
+    port->fd = fd;
+    port->attention = attention;
+    port->linesReadable = driverModemLines(fd, port->waitLines) == 0;
+    port->countsReadable = driverLineCounts(fd, port->waitCounts) == 0;
+    port->stateCounts = port->waitCounts;
+    handle = reinterpret_cast<SerialHandle>(port);
+    return 0;
 }
 
-int LinuxSerialPort::getLine(int handle, SerialLineParams& params) {
+void LinuxSerialPort::close(SerialHandle handle) {
+    Port* port = portOf(handle);
+    if (!port) return;
+    // Without this a later open by a normal user fails for as long as any
+    // other handle to this tty stays open.
+    ioctl(port->fd, TIOCNXCL);
+    ::close(port->fd);
+    ::close(port->attention);
+    delete port;
+}
+
+int LinuxSerialPort::setEventMask(SerialHandle handle, std::uint32_t events) {
+    Port& port = *portOf(handle);
+    {
+        std::lock_guard<std::mutex> guard(port.lock);
+        port.mask = events;
+        // Events count from here, as a driver counts them from its mask.
+        if (port.linesReadable) driverModemLines(port.fd, port.waitLines);
+        if (port.countsReadable) driverLineCounts(port.fd, port.waitCounts);
+    }
+    signal(port.attention);
+    return 0;
+}
+
+// Linux sizes the queues itself.
+int LinuxSerialPort::setQueueSizes(SerialHandle, std::int32_t, std::int32_t) { return 0; }
+
+int LinuxSerialPort::setTimeouts(SerialHandle handle, const std::uint32_t timeouts[5]) {
+    Port& port = *portOf(handle);
+    std::lock_guard<std::mutex> guard(port.lock);
+    std::copy(timeouts, timeouts + 5, port.timeouts);
+    return 0;
+}
+
+int LinuxSerialPort::getLine(SerialHandle handle, SerialLineParams& params) {
     termios2 t{};
-    if (int e = getAttributes(handle, t)) return e;
+    if (int e = getAttributes(portOf(handle)->fd, t)) return e;
     unsigned int code = t.c_cflag & CBAUD;
     params.baudRate = static_cast<std::int32_t>(t.c_ospeed);
     if (code != BOTHER) {
@@ -109,9 +208,13 @@ int LinuxSerialPort::getLine(int handle, SerialLineParams& params) {
     return 0;
 }
 
-int LinuxSerialPort::setLine(int handle, const SerialLineParams& params) {
+// DSR flow and sensitivity, going on after XOFF, the XON/XOFF fill levels,
+// discarding zero bytes, the event character and abort-on-error have no
+// terminal form: the channel does what of them it needs itself.
+int LinuxSerialPort::setLine(SerialHandle handle, const SerialLineParams& params) {
+    Port& port = *portOf(handle);
     termios2 t{};
-    if (int e = getAttributes(handle, t)) return e;
+    if (int e = getAttributes(port.fd, t)) return e;
 
     // Raw mode: no line editing, echo, signals, character translation or
     // end-of-file processing.
@@ -146,54 +249,94 @@ int LinuxSerialPort::setLine(int handle, const SerialLineParams& params) {
     default: break;
     }
     if (params.parityCheck) t.c_iflag |= INPCK;
-    // Linux has one and two stop bits only; the channel passes 2 for one and
-    // a half as well.
+    // Linux has one and two stop bits only: one and a half gives two (a
+    // receiver that expects one and a half accepts two).
     if (params.stopBits != 0) t.c_cflag |= CSTOPB;
-    if (params.ctsFlow) t.c_cflag |= CRTSCTS;
+    // RTS handshake is the kernel's hardware flow control.
+    const bool ctsFlow = params.ctsFlow || params.rtsControl == 2;
+    if (ctsFlow) t.c_cflag |= CRTSCTS;
     if (params.xonXoffOutput) t.c_iflag |= IXON;
     if (params.xonXoffInput) t.c_iflag |= IXOFF;
     t.c_cc[VSTART] = params.xonChar;
     t.c_cc[VSTOP] = params.xoffChar;
 
-    return ioctl(handle, TCSETS2, &t) == 0 ? 0 : lastError();
+    if (ioctl(port.fd, TCSETS2, &t) != 0) return lastError();
+    {
+        std::lock_guard<std::mutex> guard(port.lock);
+        port.ctsFlow = ctsFlow;
+    }
+    // DTR and RTS follow their control settings. Drivers without modem
+    // lines refuse; nothing to do then.
+    setModemBits(port.fd, TIOCM_DTR, params.dtrControl != 0);
+    if (params.rtsControl != 2) setModemBits(port.fd, TIOCM_RTS, params.rtsControl != 0);
+    return 0;
 }
 
-int LinuxSerialPort::flush(int handle, bool output, bool input) {
+int LinuxSerialPort::readState(SerialHandle handle, SerialPortState& state) {
+    Port& port = *portOf(handle);
+    state = {};
+    int in = 0, out = 0;
+    if (ioctl(port.fd, FIONREAD, &in) != 0) return lastError();
+    if (ioctl(port.fd, TIOCOUTQ, &out) != 0) return lastError();
+    state.inputQueued = in;
+    state.outputQueued = out;
+    std::lock_guard<std::mutex> guard(port.lock);
+    SerialLineCounts now;
+    if (port.countsReadable && driverLineCounts(port.fd, now) == 0) {
+        const SerialLineCounts& was = port.stateCounts;
+        if (now.bufferOverrun != was.bufferOverrun) state.errorBits |= ErrorInputOverflow;
+        if (now.overrun != was.overrun) state.errorBits |= ErrorOverrun;
+        if (now.parity != was.parity) state.errorBits |= ErrorParity;
+        if (now.frame != was.frame) state.errorBits |= ErrorFraming;
+        if (now.breaks != was.breaks) state.errorBits |= ErrorBreak;
+        port.stateCounts = now;
+    }
+    int lines = 0;
+    if (port.ctsFlow && out > 0 && port.linesReadable && driverModemLines(port.fd, lines) == 0 && !(lines & ModemCts))
+        state.holdBits |= HoldCts;
+    return 0;
+}
+
+int LinuxSerialPort::purge(SerialHandle handle, bool output, bool input) {
+    if (!output && !input) return 0;
     int which = output && input ? TCIOFLUSH : output ? TCOFLUSH : TCIFLUSH;
-    return ioctl(handle, TCFLSH, which) == 0 ? 0 : lastError();
+    return ioctl(portOf(handle)->fd, TCFLSH, which) == 0 ? 0 : lastError();
 }
 
-int LinuxSerialPort::setModemLines(int handle, int lines, bool on) {
-    int bits = 0;
-    if (lines & ModemDtr) bits |= TIOCM_DTR;
-    if (lines & ModemRts) bits |= TIOCM_RTS;
-    return ioctl(handle, on ? TIOCMBIS : TIOCMBIC, &bits) == 0 ? 0 : lastError();
+int LinuxSerialPort::lineControl(SerialHandle handle, int code) {
+    const int fd = portOf(handle)->fd;
+    int dtr = TIOCM_DTR, rts = TIOCM_RTS;
+    int result = -1;
+    switch (code) {
+    case 1: result = ioctl(fd, TIOCMBIC, &dtr); break;
+    case 2: result = ioctl(fd, TIOCMBIC, &rts); break;
+    case 3: result = ioctl(fd, TIOCMBIS, &dtr); break;
+    case 4: result = ioctl(fd, TIOCMBIS, &rts); break;
+    case 5: result = ioctl(fd, TCXONC, TCIOFF); break;
+    case 6: result = ioctl(fd, TCXONC, TCION); break;
+    case 7: result = ioctl(fd, TIOCSBRK); break;
+    case 8: result = ioctl(fd, TIOCCBRK); break;
+    default: return EINVAL;
+    }
+    return result == 0 ? 0 : lastError();
 }
 
-int LinuxSerialPort::setBreak(int handle, bool on) {
-    return ioctl(handle, on ? TIOCSBRK : TIOCCBRK) == 0 ? 0 : lastError();
-}
+int LinuxSerialPort::modemLines(SerialHandle handle, int& lines) { return driverModemLines(portOf(handle)->fd, lines); }
 
-int LinuxSerialPort::sendFlowChar(int handle, bool xon) {
-    return ioctl(handle, TCXONC, xon ? TCION : TCIOFF) == 0 ? 0 : lastError();
-}
-
-int LinuxSerialPort::modemLines(int handle, int& lines) {
+int LinuxSerialPort::driverModemLines(int fd, int& lines) {
     int bits = 0;
     lines = 0;
-    if (ioctl(handle, TIOCMGET, &bits) != 0) return lastError();
+    if (ioctl(fd, TIOCMGET, &bits) != 0) return lastError();
     if (bits & TIOCM_CTS) lines |= ModemCts;
     if (bits & TIOCM_DSR) lines |= ModemDsr;
     if (bits & TIOCM_CAR) lines |= ModemRlsd;
     if (bits & TIOCM_RNG) lines |= ModemRing;
-    if (bits & TIOCM_DTR) lines |= ModemDtr;
-    if (bits & TIOCM_RTS) lines |= ModemRts;
     return 0;
 }
 
-int LinuxSerialPort::lineCounts(int handle, SerialLineCounts& counts) {
+int LinuxSerialPort::driverLineCounts(int fd, SerialLineCounts& counts) {
     serial_icounter_struct ic{};
-    if (ioctl(handle, TIOCGICOUNT, &ic) != 0) return lastError();
+    if (ioctl(fd, TIOCGICOUNT, &ic) != 0) return lastError();
     auto u = [](int v) { return static_cast<std::uint32_t>(v); };
     counts.cts = u(ic.cts);
     counts.dsr = u(ic.dsr);
@@ -207,69 +350,217 @@ int LinuxSerialPort::lineCounts(int handle, SerialLineCounts& counts) {
     return 0;
 }
 
-int LinuxSerialPort::queueCounts(int handle, std::int32_t& input, std::int32_t& output) {
-    int in = 0, out = 0;
-    input = output = 0;
-    if (ioctl(handle, FIONREAD, &in) != 0) return lastError();
-    if (ioctl(handle, TIOCOUTQ, &out) != 0) return lastError();
-    input = in;
-    output = out;
-    return 0;
+std::unique_ptr<SerialIo> LinuxSerialPort::newIo() { return std::make_unique<Io>(); }
+
+int LinuxSerialPort::startWait(SerialHandle handle, SerialIo& base) {
+    Port& port = *portOf(handle);
+    Io& io = static_cast<Io&>(base);
+    {
+        std::lock_guard<std::mutex> guard(port.lock);
+        if (port.mask == 0) return EINVAL;
+    }
+    io.events = 0;
+    io.kind = Io::Kind::Wait;
+    io.cancelled = false;
+    // Always pending: what happened since the last wait completes it at the
+    // first look, inside finish.
+    io.pending = true;
+    return serialIoPending;
 }
 
-int LinuxSerialPort::read(int handle, std::uint8_t* buffer, std::size_t capacity, std::size_t& got) {
-    got = 0;
-    ssize_t n = ::read(handle, buffer, capacity);
+// Reads what is waiting, up to `count` bytes; never waits for more.
+int LinuxSerialPort::startRead(SerialHandle handle, SerialIo& io, std::size_t count) {
+    io.transferred = 0;
+    if (count > io.bytes.size()) count = io.bytes.size();
+    ssize_t n = ::read(portOf(handle)->fd, io.bytes.data(), count);
     if (n >= 0) {
-        got = static_cast<std::size_t>(n);
+        io.transferred = static_cast<std::size_t>(n);
         return 0;
     }
     return errno == EAGAIN || errno == EINTR ? 0 : lastError();
 }
 
-int LinuxSerialPort::write(int handle, const std::uint8_t* bytes, std::size_t count, std::size_t& put) {
-    put = 0;
-    ssize_t n = ::write(handle, bytes, count);
-    if (n >= 0) {
-        put = static_cast<std::size_t>(n);
-        return 0;
+// Writes what the terminal takes now; the rest is written inside finish,
+// until the write time-outs run out.
+int LinuxSerialPort::startWrite(SerialHandle handle, SerialIo& base) {
+    Port& port = *portOf(handle);
+    Io& io = static_cast<Io&>(base);
+    io.transferred = 0;
+    io.kind = Io::Kind::Write;
+    io.cancelled = false;
+    io.pending = false;
+    ssize_t n = ::write(port.fd, io.bytes.data(), io.bytes.size());
+    if (n < 0 && errno != EAGAIN && errno != EINTR) return lastError();
+    if (n > 0) io.transferred = static_cast<std::size_t>(n);
+    if (io.transferred > 0) markOutputPending(port);
+    if (io.transferred == io.bytes.size()) return 0;
+    std::uint32_t perByte = 0, constant = 0;
+    {
+        std::lock_guard<std::mutex> guard(port.lock);
+        perByte = port.timeouts[3];
+        constant = port.timeouts[4];
     }
-    return errno == EAGAIN || errno == EINTR ? 0 : lastError();
+    io.deadline = Clock::now() + std::chrono::milliseconds(std::uint64_t{perByte} * io.bytes.size() + constant);
+    io.pending = true;
+    return serialIoPending;
 }
 
-int LinuxSerialPort::waitReadable(int handle, int wakeHandle, int timeoutMs, SerialWaitResult& result) {
-    result = {};
-    pollfd fds[2] = {{handle, POLLIN, 0}, {wakeHandle, POLLIN, 0}};
-    int n = poll(fds, wakeHandle >= 0 ? 2 : 1, timeoutMs);
-    if (n < 0) return errno == EINTR ? 0 : lastError();
-    result.readable = (fds[0].revents & POLLIN) != 0;
-    result.hangup = (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) != 0;
-    result.woken = wakeHandle >= 0 && (fds[1].revents & POLLIN) != 0;
-    return 0;
+int LinuxSerialPort::finish(SerialHandle handle, SerialIo& base, int timeoutMs, SerialHandle wake) {
+    Io& io = static_cast<Io&>(base);
+    if (!io.pending) return 0;
+    Port& port = *portOf(handle);
+    return io.kind == Io::Kind::Write ? finishWrite(port, io, timeoutMs, wake) : finishWait(port, io, timeoutMs, wake);
 }
 
-int LinuxSerialPort::waitWritable(int handle, int timeoutMs, bool& ready) {
-    ready = false;
-    pollfd fd{handle, POLLOUT, 0};
-    int n = poll(&fd, 1, timeoutMs);
-    if (n < 0) return errno == EINTR ? 0 : lastError();
-    if (fd.revents & (POLLERR | POLLNVAL)) return EIO;
-    ready = (fd.revents & POLLOUT) != 0;
-    return 0;
+std::uint32_t LinuxSerialPort::eventsSinceLastWait(Port& port, bool bytesArrived) {
+    std::lock_guard<std::mutex> guard(port.lock);
+    std::uint32_t events = 0;
+    if (bytesArrived) events |= EventRxChar;
+    SerialLineCounts now;
+    if (port.countsReadable && driverLineCounts(port.fd, now) == 0) {
+        const SerialLineCounts& was = port.waitCounts;
+        if (now.frame != was.frame || now.overrun != was.overrun || now.parity != was.parity ||
+            now.bufferOverrun != was.bufferOverrun)
+            events |= EventError;
+        if (now.breaks != was.breaks) events |= EventBreak;
+        if (now.cts != was.cts) events |= EventCts;
+        if (now.dsr != was.dsr) events |= EventDsr;
+        if (now.rlsd != was.rlsd) events |= EventRlsd;
+        if (now.ring != was.ring) events |= EventRing;
+    }
+    int lines = 0;
+    if (port.linesReadable && driverModemLines(port.fd, lines) == 0) {
+        const int changed = lines ^ port.waitLines;
+        if (changed & ModemCts) events |= EventCts;
+        if (changed & ModemDsr) events |= EventDsr;
+        if (changed & ModemRlsd) events |= EventRlsd;
+        if ((changed & ModemRing) && (lines & ModemRing)) events |= EventRing;
+    }
+    if (port.outputPending) {
+        int out = 0;
+        if (ioctl(port.fd, TIOCOUTQ, &out) == 0 && out == 0) events |= EventTxEmpty;
+    }
+    events &= port.mask;
+    if (events != 0) {
+        // The next wait reports what changes from here.
+        if (port.countsReadable) port.waitCounts = now;
+        if (port.linesReadable) port.waitLines = lines;
+        if (events & EventTxEmpty) port.outputPending = false;
+    }
+    return events;
 }
 
-int LinuxSerialPort::createWakeHandle(int& wakeHandle) {
-    wakeHandle = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
-    return wakeHandle >= 0 ? 0 : lastError();
+int LinuxSerialPort::finishWait(Port& port, Io& io, int timeoutMs, SerialHandle wake) {
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    bool bytesArrived = false;
+    for (;;) {
+        if (io.cancelled.load()) {
+            io.pending = false;
+            return ECANCELED;
+        }
+        bool watching = false;
+        bool watchInput = false;
+        {
+            std::lock_guard<std::mutex> guard(port.lock);
+            if (port.mask == 0) { // an emptied mask ends the wait, without events
+                io.pending = false;
+                return 0;
+            }
+            watching = port.linesReadable || port.countsReadable || port.outputPending;
+            watchInput = (port.mask & EventRxChar) != 0;
+        }
+        if (bytesArrived) {
+            int queued = 0;
+            bytesArrived = ioctl(port.fd, FIONREAD, &queued) == 0 && queued > 0;
+        }
+        if (const std::uint32_t events = eventsSinceLastWait(port, bytesArrived)) {
+            io.events = events;
+            io.pending = false;
+            return 0;
+        }
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(until - Clock::now()).count();
+        if (left <= 0) return serialIoPending;
+        pollfd fds[3] = {{port.fd, static_cast<short>(watchInput ? POLLIN : 0), 0},
+                         {port.attention, POLLIN, 0},
+                         {static_cast<int>(wake), POLLIN, 0}};
+        const int slice = watching && left > watchSliceMs ? watchSliceMs : static_cast<int>(left);
+        if (::poll(fds, wake == noSerialHandle ? 2 : 3, slice) < 0 && errno != EINTR) {
+            io.pending = false;
+            return lastError();
+        }
+        // A device that hung up (unplugged, or the other end of a
+        // pseudo-terminal closed) fails the wait: it would end every poll at once.
+        if (fds[0].revents & (POLLHUP | POLLERR | POLLNVAL)) {
+            io.pending = false;
+            return EIO;
+        }
+        bytesArrived = (fds[0].revents & POLLIN) != 0;
+        if (fds[1].revents & POLLIN) drain(port.attention);
+        if (wake != noSerialHandle && (fds[2].revents & POLLIN)) return serialIoPending;
+    }
 }
 
-void LinuxSerialPort::signalWake(int wakeHandle) {
-    std::uint64_t one = 1;
-    [[maybe_unused]] ssize_t n = ::write(wakeHandle, &one, sizeof one);
+int LinuxSerialPort::finishWrite(Port& port, Io& io, int timeoutMs, SerialHandle wake) {
+    const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    for (;;) {
+        if (io.cancelled.load()) {
+            io.pending = false;
+            return ECANCELED;
+        }
+        const std::size_t left = io.bytes.size() - io.transferred;
+        ssize_t n = ::write(port.fd, io.bytes.data() + io.transferred, left);
+        if (n < 0 && errno != EAGAIN && errno != EINTR) {
+            io.pending = false;
+            return lastError();
+        }
+        if (n > 0) {
+            io.transferred += static_cast<std::size_t>(n);
+            markOutputPending(port);
+        }
+        const auto now = Clock::now();
+        // Done, or the write time-outs ran out: it completes with what went out.
+        if (io.transferred == io.bytes.size() || now >= io.deadline) {
+            io.pending = false;
+            return 0;
+        }
+        if (now >= until) return serialIoPending;
+        const auto end = std::min(until, io.deadline);
+        const auto wait = std::chrono::duration_cast<std::chrono::milliseconds>(end - now).count() + 1;
+        pollfd fds[3] = {{port.fd, POLLOUT, 0}, {port.attention, POLLIN, 0}, {static_cast<int>(wake), POLLIN, 0}};
+        if (::poll(fds, wake == noSerialHandle ? 2 : 3, static_cast<int>(wait)) < 0 && errno != EINTR) {
+            io.pending = false;
+            return lastError();
+        }
+        if (fds[0].revents & (POLLERR | POLLNVAL)) {
+            io.pending = false;
+            return EIO;
+        }
+        if (fds[1].revents & POLLIN) drain(port.attention);
+        if (wake != noSerialHandle && (fds[2].revents & POLLIN)) return serialIoPending;
+    }
 }
 
-void LinuxSerialPort::closeWakeHandle(int wakeHandle) {
-    if (wakeHandle >= 0) ::close(wakeHandle);
+void LinuxSerialPort::cancel(SerialHandle handle, SerialIo& base) {
+    static_cast<Io&>(base).cancelled = true;
+    signal(portOf(handle)->attention);
+}
+
+int LinuxSerialPort::createWake(SerialHandle& wake) {
+    int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
+    wake = fd >= 0 ? fd : noSerialHandle;
+    return fd >= 0 ? 0 : lastError();
+}
+
+// The count is never read back: once signalled, the wake-up stays so.
+void LinuxSerialPort::signalWake(SerialHandle wake) { signal(static_cast<int>(wake)); }
+
+void LinuxSerialPort::closeWake(SerialHandle wake) {
+    if (wake != noSerialHandle) ::close(static_cast<int>(wake));
+}
+
+void LinuxSerialPort::sleep(SerialHandle wake, int ms) {
+    pollfd fd{static_cast<int>(wake), POLLIN, 0};
+    ::poll(&fd, wake == noSerialHandle ? 0 : 1, ms);
 }
 
 void LinuxSerialPort::raiseThreadPriority() {
@@ -287,6 +578,8 @@ std::string LinuxSerialPort::errorMessage(int code) {
     const char* text = strerror_r(code, buffer, sizeof buffer);
     return gbk(text);
 }
+
+SerialSystemCodes LinuxSerialPort::codes() const { return {ECANCELED, EBADF, ENOENT}; }
 
 SerialPortServices& systemSerialPortServices() {
     static LinuxSerialPort services;

@@ -9,13 +9,16 @@ namespace mub {
 
 class PortTable {
 public:
-    // The device for COM<port>, empty when the number has no device.
-    // Default table: COM1-16 -> /dev/ttyUSB0-15, COM17-32 -> /dev/ttyACM0-15,
-    // COM33-64 -> /dev/ttyS0-31; overrides win.
+    // The device for COM<port>, empty when the number has no device; an
+    // override wins. Default table on Linux: COM1-16 -> /dev/ttyUSB0-15,
+    // COM17-32 -> /dev/ttyACM0-15, COM33-64 -> /dev/ttyS0-31; on Windows the
+    // system's own ports (COM1-9 by name, COM10 and above as \\.\COMn).
     std::string devicePath(int port) const;
     void setOverride(int port, std::string devicePath);
 
 private:
+    static std::string systemDevicePath(int port);
+
     std::map<int, std::string> overrides_;
 };
 

@@ -38,13 +38,17 @@ public:
     bool open(std::int32_t port, const SerialSettings& settings, SerialDataHandler onData,
               SerialNotifyHandler onNotify = {}, SerialStatusHandler onStatus = {}, SerialErrorHandler onError = {});
     bool configure(const SerialSettings& settings);
-    // Stops the listener (at once: it never needs a forced stop) and closes
-    // the port. Harmless when closed.
+    // Stops the listener and closes the port, within half a second whatever
+    // the driver does: a listener a driver holds up longer is left to end on
+    // its own (no handler runs once close has returned) and releases the
+    // port then. Harmless when closed.
     void close();
 
-    // Writes all bytes, waiting for room up to the write time-outs
-    // (per byte * count + constant ms); true when more than 0 bytes were
-    // written. A write cut short is reported through onError.
+    // Writes all bytes and waits for the write to complete, up to the write
+    // time-outs (per byte * count + constant ms) and at most the bytes' time
+    // on the line plus half a second; true when more than 0 bytes were written. A
+    // write cut short is reported through onError. A write the driver
+    // aborted after a line error goes on once the error is cleared.
     bool send(const std::uint8_t* bytes, std::int32_t count, std::int32_t* written = nullptr);
     // Discards the queues. After purge returns, no byte that was waiting
     // before it reaches onData: bytes already read are dropped, and an onData
@@ -60,6 +64,9 @@ public:
 
     bool isOpen() const;
     std::string openPortName() const; // "COM<n>", empty when closed
+    // Line errors (framing, overrun, parity, break) cleared so far, on every
+    // port this channel opened.
+    std::uint32_t lineErrors() const;
 
     PortTable& ports();
 
@@ -67,5 +74,9 @@ private:
     struct Impl;
     Impl* impl_;
 };
+
+// Transfers the serial channels gave up on because their drivers never
+// completed them (their memory stays with the driver), since the start.
+std::size_t abandonedSerialOperations();
 
 } // namespace mub

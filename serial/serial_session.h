@@ -1,7 +1,8 @@
 // One open port of a SerialChannel and the listener thread that watches it.
 // Everything the listener touches lives here, so close can take the whole
-// session out of the channel and wait for its thread without holding the
-// channel's lock. Internal to the serial library.
+// session out of the channel, and a listener that a driver holds up can be
+// left to end on its own, releasing the port itself. Internal to the serial
+// library.
 #pragma once
 
 #include "platform/serial_port_services.h"
@@ -10,6 +11,7 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <thread>
 #include <vector>
@@ -19,13 +21,25 @@ namespace mub {
 inline constexpr std::int32_t defaultQueueSize = 4096;
 inline constexpr std::uint32_t defaultTimeouts[5] = {0xFFFFFFFFu, 0, 0, 100, 1000};
 
-class SerialSession {
+// Every line event the listener waits for.
+inline constexpr std::uint32_t listenedEvents = EventRxChar | EventFlagChar | EventTxEmpty | EventCts | EventDsr |
+                                                EventRlsd | EventBreak | EventError | EventRing | EventRx80Full;
+
+// Leaves an operation the driver never completed to the driver, with its
+// memory, for the rest of the process.
+void parkSerialIo(std::unique_ptr<SerialIo> io);
+
+class SerialSession : public std::enable_shared_from_this<SerialSession> {
 public:
-    explicit SerialSession(SerialPortServices& services) : sys(services) {}
+    SerialSession(SerialPortServices& services, std::shared_ptr<std::atomic<std::uint32_t>> lineErrorCount);
+    ~SerialSession();
+    SerialSession(const SerialSession&) = delete;
+    SerialSession& operator=(const SerialSession&) = delete;
 
     SerialPortServices& sys;
-    int handle = -1;
-    int wake = -1; // signalled by close to end the listener's waits
+    const SerialSystemCodes codes;
+    SerialHandle port = noSerialHandle;
+    SerialHandle wake = noSerialHandle; // signalled by close to end the listener's waits
     SerialDataHandler onData;
     SerialNotifyHandler onNotify;
     SerialStatusHandler onStatus;
@@ -34,71 +48,94 @@ public:
     std::atomic<bool> stopRequested{false};
     // Settings the listener reads; configure may change them while it runs.
     std::atomic<std::int32_t> inputQueueSize{defaultQueueSize};
-    std::atomic<std::int32_t> outputQueueSize{defaultQueueSize};
     std::atomic<int> eventChar{-1}; // -1: no flag character
     std::atomic<bool> discardNull{false};
-    std::atomic<bool> ctsFlow{false};
-    std::atomic<bool> outputPending{false}; // bytes were sent; "output empty" not yet reported
-    // Read interval, read per byte, read constant, write per byte, write
-    // constant (ms). Only the owner's thread uses them, under the channel lock.
+    std::atomic<std::uint32_t> readTimeoutPerByte{0}, readTimeoutConstant{0}; // ms, as the port was given them
+    // Owner's thread only, under the channel's lock.
     std::uint32_t timeouts[5] = {defaultTimeouts[0], defaultTimeouts[1], defaultTimeouts[2], defaultTimeouts[3],
                                  defaultTimeouts[4]};
-    // Orders each read of the listener against purges and the closing of
-    // the handle. Never held while a handler runs: a handler may wait for a
-    // lock of the owner's while the owner purges.
-    std::mutex readLock;
+    std::int32_t baudRate = 9600;
+    std::unique_ptr<SerialIo> writeIo;
     std::thread thread;
+
+    // Starts the listener, which holds the session until it ends; false with
+    // the system's code when no thread can be had.
+    bool startListener(int& code);
+    // The owner's side of close: the listener is told to stop and waited for
+    // up to `boundMs`; a listener a driver holds up longer is left to end on
+    // its own and releases the port then. True when the port is released.
+    bool stopAndRelease(int boundMs);
+    bool isListenerThread() const { return std::this_thread::get_id() == listenerId_.load(); }
 
     // Discards the queues. Bytes the listener read before the discard are
     // dropped; a delivery already in progress is waited for (up to
     // deliveryWaitMs), so normally nothing that waited before purge reaches
     // onData after it. False when the system refused or the port is closed.
     bool purge(bool clearOutput, bool clearInput);
-
-    // Takes the modem lines and line-error counts as they are now (where the
-    // driver has them; pseudo-terminals have neither). Called by open before
-    // the listener starts, so that changes right after open are seen.
-    void takeLineBaseline();
-    // The listener thread's body; returns once close has stopped it.
-    void listen();
+    // Writes all bytes; see SerialChannel::send.
+    bool send(const std::uint8_t* bytes, std::int32_t count, std::int32_t& written, bool& cutShort);
 
 private:
-    struct Input {
-        bool delivered = false;
-        bool flagChar = false;
-        bool nearlyFull = false;
-    };
-    struct LineEvents {
-        std::int32_t errorBits = 0;
-        bool ctsChanged = false, dsrChanged = false, rlsdChanged = false, breakSeen = false, ringSeen = false;
-        bool linesKnown = false;
-        int lines = 0;
-    };
-
-    Input deliverWaitingInput(std::int32_t queued, std::vector<std::uint8_t>& buffer);
-    void waitForInput();
+    void listen();
+    void deliver(std::int32_t queued);
+    void waitForEvents();
+    void waitByReading();
+    void waitEnded(int code, std::uint64_t purgesAtStart);
+    void raise(std::uint32_t events);
+    void reportState(std::int32_t errorBits, std::int32_t holdBits);
     void pause();
-    LineEvents readLineEvents();
-    bool outputJustEmptied(std::int32_t& outputQueued);
-    void raise(const Input& input, const LineEvents& events, bool outputEmpty, std::int32_t outputQueued);
+    // An operation ended aborted: a line error with abort-on-error set is
+    // cleared (and counted) here.
+    enum class AbortCause { LineError, Unknown, PortFailing };
+    AbortCause clearAfterAbort();
+    // Cancels a pending operation and gives the driver a short time to end
+    // it; one it keeps is parked and replaced.
+    void abandon(std::unique_ptr<SerialIo>& io);
+    void endPendingOperations();
+    // A purge ends a pending one-byte read before the next request goes out
+    // (some drivers leave reads pending through a purge).
+    void endByteReadForPurge();
+    void releaseHandles();
+    int writeBoundMs(std::size_t count) const;
 
     void notify(std::int32_t code) {
-        if (onNotify) onNotify(code);
+        if (onNotify && !stopRequested.load()) onNotify(code);
     }
     void status(std::int32_t a, std::int32_t b, std::int32_t c, std::int32_t d) {
-        if (onStatus) onStatus(a, b, c, d);
+        if (onStatus && !stopRequested.load()) onStatus(a, b, c, d);
     }
 
+    std::shared_ptr<std::atomic<std::uint32_t>> lineErrors_;
     std::atomic<std::thread::id> listenerId_{};
-    std::atomic<std::uint64_t> purges_{0}; // input discards so far
+    std::atomic<std::uint64_t> purges_{0};        // input discards so far
+    std::atomic<std::int32_t> pendingErrorBits_{0}; // cleared on the owner's thread, reported by the listener
+    std::mutex readLock_; // orders the listener's reads against purges and the release of the port
     std::mutex deliveryLock_;
     std::condition_variable deliveryDone_;
     bool delivering_ = false;
 
-    bool linesReadable_ = false;
-    int lines_ = 0;
-    bool countsReadable_ = false;
-    SerialLineCounts counts_;
+    // Ending: the listener says when it has ended; the owner, when it gave up waiting.
+    std::mutex endLock_;
+    std::condition_variable ended_;
+    bool listenerEnded_ = false;
+    bool ownerGaveUp_ = false;
+
+    // Listener's own.
+    std::unique_ptr<SerialIo> waitIo_, readIo_, byteIo_;
+    std::vector<std::uint8_t> delivery_;
+    std::uint32_t mask_ = listenedEvents;
+    bool waitPending_ = false;
+    std::uint64_t purgesAtWait_ = 0;
+    int unpromptedAborts_ = 0; // event waits the driver ended by itself, in a row
+    int refusedWaits_ = 0;
+    // Where the driver cannot wait for events, a pending one-byte read waits
+    // for input instead; the byte it takes is delivered with the rest.
+    bool readsForEvents_ = false;
+    std::mutex byteReadLock_; // guards byteIo_ and byteReadPending_ against a purge's cancel
+    bool byteReadPending_ = false;
+    std::uint64_t purgesAtByteRead_ = 0;
+    int heldByte_ = -1;
+    std::uint64_t purgesAtHeldByte_ = 0;
 };
 
 } // namespace mub

@@ -317,8 +317,8 @@ TEST(ComLinkOverPty, LinkGoingAwayClosesTheChannelThatReportsToIt) {
 // Serial services that tell when the port's queues were discarded.
 class FlushWatch : public LinuxSerialPort {
 public:
-    int flush(int handle, bool output, bool input) override {
-        const int e = LinuxSerialPort::flush(handle, output, input);
+    int purge(SerialHandle port, bool output, bool input) override {
+        const int e = LinuxSerialPort::purge(port, output, input);
         {
             std::lock_guard<std::mutex> guard(lock);
             ++flushes;

@@ -1,10 +1,12 @@
-// Real Linux serial services with single steps made to fail on request, so
-// tests can reach the failure paths a working pseudo-terminal never takes.
+// Real Linux serial services with single steps made to fail on request, and
+// with the modem lines and line counters of a UART over a pseudo-terminal,
+// so tests can reach the paths a working pseudo-terminal never takes.
 #pragma once
 
 #include "platform/linux_serial_port.h"
 
 #include <atomic>
+#include <cerrno>
 #include <mutex>
 
 namespace mub::test {
@@ -15,12 +17,10 @@ public:
     std::atomic<int> getLineError{0};
     std::atomic<int> setLineError{0};
     std::atomic<int> wakeError{0};
-    // When > 0, each write takes at most this many bytes in all and the
-    // driver never has room again (a stalled line).
-    std::atomic<long> writeCapacity{0};
     std::atomic<int> opens{0};
     // Modem lines and line-error counts as a UART would report them; a
     // pseudo-terminal has neither. -1 / false: the real (failing) call.
+    // Both are looked at when a port opens.
     std::atomic<int> lines{-1};
     std::atomic<bool> countsReadable{false};
 
@@ -28,29 +28,18 @@ public:
         std::lock_guard<std::mutex> guard(lock_);
         counts_ = counts;
     }
-    int modemLines(int handle, int& value) override {
-        if (lines.load() < 0) return LinuxSerialPort::modemLines(handle, value);
-        value = lines.load();
-        return 0;
-    }
-    int lineCounts(int handle, SerialLineCounts& counts) override {
-        if (!countsReadable.load()) return LinuxSerialPort::lineCounts(handle, counts);
-        std::lock_guard<std::mutex> guard(lock_);
-        counts = counts_;
-        return 0;
-    }
 
-    int openExclusive(const std::string& path, int& handle) override {
+    int open(const std::string& path, SerialHandle& port) override {
         ++opens;
-        return LinuxSerialPort::openExclusive(path, handle);
+        return LinuxSerialPort::open(path, port);
     }
     // A pseudo-terminal always reports 8 data bits and no parity; with this
     // set the port reports the framing it was last given, as a UART does.
     std::atomic<bool> keepFraming{false};
 
-    int getLine(int handle, SerialLineParams& params) override {
+    int getLine(SerialHandle port, SerialLineParams& params) override {
         if (int e = getLineError.load()) return e;
-        int e = LinuxSerialPort::getLine(handle, params);
+        int e = LinuxSerialPort::getLine(port, params);
         std::lock_guard<std::mutex> guard(lock_);
         if (e == 0 && keepFraming.load() && haveLastSet_) {
             params.dataBits = lastSet_.dataBits;
@@ -59,52 +48,51 @@ public:
         }
         return e;
     }
-    int setLine(int handle, const SerialLineParams& params) override {
+    int setLine(SerialHandle port, const SerialLineParams& params) override {
         if (int e = setLineError.load()) return e;
-        std::lock_guard<std::mutex> guard(lock_);
-        lastSet_ = params;
-        haveLastSet_ = true;
-        return LinuxSerialPort::setLine(handle, params);
+        {
+            std::lock_guard<std::mutex> guard(lock_);
+            lastSet_ = params;
+            haveLastSet_ = true;
+        }
+        return LinuxSerialPort::setLine(port, params);
     }
     SerialLineParams lastSet() {
         std::lock_guard<std::mutex> guard(lock_);
         return lastSet_;
     }
-    int createWakeHandle(int& wakeHandle) override {
+    int createWake(SerialHandle& wake) override {
         if (int e = wakeError.load()) return e;
-        return LinuxSerialPort::createWakeHandle(wakeHandle);
+        return LinuxSerialPort::createWake(wake);
     }
-    // Waits of the listener: those on the port that found it hung up, and
-    // the pauses it takes instead of waiting on the port (a wait on the
-    // wake-up handle alone).
+    // Event waits that found the port hung up, and the pauses the listener
+    // takes instead of waiting on the port.
     std::atomic<int> hungUpWaits{0};
     std::atomic<int> pauses{0};
-    int waitReadable(int handle, int wakeHandle, int timeoutMs, SerialWaitResult& result) override {
-        const int e = LinuxSerialPort::waitReadable(handle, wakeHandle, timeoutMs, result);
-        if (wakeHandle < 0)
-            ++pauses;
-        else if (result.hangup)
-            ++hungUpWaits;
+    int finish(SerialHandle port, SerialIo& io, int timeoutMs, SerialHandle wake) override {
+        const int e = LinuxSerialPort::finish(port, io, timeoutMs, wake);
+        if (e == EIO) ++hungUpWaits;
         return e;
     }
-    int write(int handle, const std::uint8_t* bytes, std::size_t count, std::size_t& put) override {
-        if (writeCapacity.load() <= 0) return LinuxSerialPort::write(handle, bytes, count, put);
-        std::size_t room = static_cast<std::size_t>(writeCapacity.load()) - taken_;
-        std::size_t n = count < room ? count : room;
-        taken_ += n;
-        return LinuxSerialPort::write(handle, bytes, n, put);
+    void sleep(SerialHandle wake, int ms) override {
+        ++pauses;
+        LinuxSerialPort::sleep(wake, ms);
     }
-    int waitWritable(int handle, int timeoutMs, bool& ready) override {
-        if (writeCapacity.load() <= 0) return LinuxSerialPort::waitWritable(handle, timeoutMs, ready);
-        // Stalled: nothing ever gets written again; wait out the time.
-        SerialWaitResult ignored;
-        LinuxSerialPort::waitReadable(-1, -1, timeoutMs, ignored);
-        ready = false;
+
+protected:
+    int driverModemLines(int fd, int& value) override {
+        if (lines.load() < 0) return LinuxSerialPort::driverModemLines(fd, value);
+        value = lines.load();
+        return 0;
+    }
+    int driverLineCounts(int fd, SerialLineCounts& counts) override {
+        if (!countsReadable.load()) return LinuxSerialPort::driverLineCounts(fd, counts);
+        std::lock_guard<std::mutex> guard(lock_);
+        counts = counts_;
         return 0;
     }
 
 private:
-    std::size_t taken_ = 0;
     std::mutex lock_;
     SerialLineParams lastSet_;
     SerialLineCounts counts_;

@@ -138,26 +138,6 @@ TEST_F(SerialChannelErrorsTest, FailedListenerStartReportsTwiceAndReleasesAll) {
     EXPECT_TRUE(openChannel());
 }
 
-TEST_F(SerialChannelErrorsTest, StalledWriteReportsWhatWasSent) {
-    SerialSettings settings;
-    settings.writeTotalTimeoutMultiplier = 1; // 20 bytes: 1 * 20 + 10 ms
-    settings.writeTotalTimeoutConstant = 10;
-    ASSERT_TRUE(channel.open(testPort, settings, rec.dataHandler(), {}, {}, rec.errorHandler()));
-    services.writeCapacity = 12;
-    std::vector<std::uint8_t> bytes(20, 0x55);
-    std::int32_t written = -1;
-    EXPECT_TRUE(channel.send(bytes.data(), 20, &written)); // some bytes went out
-    EXPECT_EQ(written, 12);
-    EXPECT_EQ(rec.errors(), std::vector<std::string>{gbk("发送串口错误，实际发送：12 字节。")});
-    EXPECT_EQ(pty.read(12).size(), 12u);
-
-    // Nothing at all goes out: false, and the same report with 0.
-    rec.clearErrors();
-    EXPECT_FALSE(channel.send(bytes.data(), 20, &written));
-    EXPECT_EQ(written, 0);
-    EXPECT_EQ(rec.errors(), std::vector<std::string>{gbk("发送串口错误，实际发送：0 字节。")});
-}
-
 TEST_F(SerialChannelErrorsTest, OpenWithoutErrorHandlerStillFailsCleanly) {
     SerialSettings settings;
     EXPECT_FALSE(channel.open(0, settings, rec.dataHandler()));

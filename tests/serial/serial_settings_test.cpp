@@ -107,19 +107,22 @@ TEST_F(SerialSettingsTest, FlowControlFieldsCountOnlyWhenSwitchedOn) {
     EXPECT_TRUE(line.xonXoffOutput);
     EXPECT_TRUE(line.xonXoffInput);
 
-    // RTS handshake alone also means hardware flow control; values outside
-    // a field's range count as 0.
+    // Values outside a field's range count as 0.
     s = rate(9600);
     s.useFlowControl = 1;
     s.rtsControl = 2;
+    s.dtrControl = 3;
     s.outX = 2;
     appliedText(s);
     line = services.lastSet();
-    EXPECT_TRUE(line.ctsFlow);
+    EXPECT_EQ(line.rtsControl, 2);
+    EXPECT_EQ(line.dtrControl, 0);
+    EXPECT_FALSE(line.ctsFlow);
     EXPECT_FALSE(line.xonXoffOutput);
+    EXPECT_TRUE(line.abortOnError);
     s.rtsControl = 4;
     appliedText(s);
-    EXPECT_FALSE(services.lastSet().ctsFlow);
+    EXPECT_EQ(services.lastSet().rtsControl, 0);
 }
 
 TEST_F(SerialSettingsTest, NameKeepsTheComNumberAboveNine) {

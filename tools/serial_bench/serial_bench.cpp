@@ -199,8 +199,8 @@ double cpuSeconds() {
 // A terminal whose driver reports modem lines, as a UART does: the listener
 // then looks at the line every pass instead of sleeping until input comes.
 class PolledLines : public mub::LinuxSerialPort {
-public:
-    int modemLines(int, int& lines) override {
+protected:
+    int driverModemLines(int, int& lines) override {
         lines = mub::ModemCts | mub::ModemDsr;
         return 0;
     }
