@@ -3,6 +3,7 @@
 #include "link/frame.h"
 #include "link/machine_link.h"
 #include "link/port_access.h"
+#include "link/protocol.h"
 #include "platform/gbk_text.h"
 #include "upgrade_file/key_setup.h"
 
@@ -158,7 +159,7 @@ bool Connection::findUsbMachine() {
     messagesAllowed_ = true;
     while (running()) {
         ui_.pumpDelay(10);
-        if (send(Bytes{0x7F}) != StatusOk) {
+        if (send(Bytes{LinkProbe}) != StatusOk) {
             if (running()) ui_.setMessage(t.probeLost);
             messagesAllowed_ = false;
             return false;
@@ -219,7 +220,7 @@ bool Connection::probeOpenPort() {
     messagesAllowed_ = true;
     for (int probe = 0; probe < probesPerPort && running(); ++probe) {
         ui_.pumpDelay(10);
-        if (send(Bytes{0x7F}) != StatusOk) {
+        if (send(Bytes{LinkProbe}) != StatusOk) {
             // A Stop closes the port under the probe; its text stays.
             if (running()) ui_.setMessage(t.probeLost);
             messagesAllowed_ = false;
@@ -274,7 +275,9 @@ Connection::Step Connection::readMachineInfo() {
     const struct {
         std::uint8_t request;
         Field field;
-    } requests[] = {{'M', Field::MachineModel}, {'P', Field::MachineHardware}, {'F', Field::MachineSoftware}};
+    } requests[] = {{RequestModel, Field::MachineModel},
+                    {RequestHardware, Field::MachineHardware},
+                    {RequestSoftware, Field::MachineSoftware}};
 
     for (const auto& r : requests) {
         int tries = 0;

@@ -1,5 +1,7 @@
 #include "link/frame.h"
 
+#include "link/protocol.h"
+
 namespace mub {
 
 std::uint32_t checksum16(const std::uint8_t* data, std::size_t size) {
@@ -10,9 +12,9 @@ std::uint32_t checksum16(const std::uint8_t* data, std::size_t size) {
 
 Bytes buildFrame(const Bytes& payload) {
     Bytes frame;
-    frame.reserve(payload.size() + 5);
-    frame.push_back(0x01);
-    frame.push_back(0xA5);
+    frame.reserve(payload.size() + FrameOverhead);
+    frame.push_back(FrameHeader1);
+    frame.push_back(FrameHeader2);
     frame.push_back(static_cast<std::uint8_t>(payload.size() & 0xFFu));
     frame.insert(frame.end(), payload.begin(), payload.end());
     std::uint32_t sum = checksum16(payload);
@@ -24,11 +26,11 @@ Bytes buildFrame(const Bytes& payload) {
 Bytes buildFrame(std::string_view payload) { return buildFrame(toBytes(payload)); }
 
 std::optional<Bytes> checkFrame(const Bytes& reply) {
-    if (reply.size() < 2 || reply[0] != 0x01 || reply[1] != 0xA5) return std::nullopt;
+    if (reply.size() < 2 || reply[0] != FrameHeader1 || reply[1] != FrameHeader2) return std::nullopt;
     // A reply of 2..4 bytes can never carry its length byte plus checksum.
-    if (reply.size() < 5) return std::nullopt;
+    if (reply.size() < FrameOverhead) return std::nullopt;
     std::size_t length = reply[2];
-    if (length != reply.size() - 5) return std::nullopt;
+    if (length != reply.size() - FrameOverhead) return std::nullopt;
     Bytes payload(reply.begin() + 3, reply.begin() + 3 + static_cast<std::ptrdiff_t>(length));
     std::uint32_t sum = checksum16(payload);
     if (reply[reply.size() - 2] != (sum >> 8) || reply[reply.size() - 1] != (sum & 0xFFu)) return std::nullopt;

@@ -17,7 +17,7 @@ Bytes buildBlockPacket(const Bytes& image, std::uint32_t blockIndex, std::uint8_
 
     Bytes packet;
     packet.reserve(BlockPacketSize);
-    packet.push_back(0x01);
+    packet.push_back(BlockStart);
     packet.push_back(blockNumber);
     packet.push_back(static_cast<std::uint8_t>(255 - blockNumber));
     packet.insert(packet.end(), data.begin(), data.end());

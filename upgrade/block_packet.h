@@ -1,6 +1,8 @@
 // The 133-byte packet that carries one 128-byte block of the image.
 #pragma once
 
+#include "link/protocol.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <vector>
@@ -8,9 +10,6 @@
 namespace mub {
 
 using Bytes = std::vector<std::uint8_t>;
-
-inline constexpr std::size_t BlockDataSize = 128;
-inline constexpr std::size_t BlockPacketSize = BlockDataSize + 5;
 
 // 0x01, blockNumber, its complement, the 128 image bytes from offset
 // 128 * blockIndex, and the 16-bit sum of those 128 bytes (high, low). Past

@@ -2,6 +2,7 @@
 
 #include "link/connect_machine.h"
 #include "link/machine_link.h"
+#include "link/protocol.h"
 #include "platform/gbk_text.h"
 #include "upgrade_file/upgrade_file.h"
 
@@ -23,7 +24,7 @@ bool detectModel(MachineLink& link, const UpgradeFile& file) {
     // Back to idle, whether the check succeeded, failed or was stopped; the
     // machine is told that no upgrade follows.
     link.running = false;
-    link.writePacket(Bytes{0x18});
+    link.writePacket(Bytes{Cancel});
     ui.setEnabled(Control::OpenFileButton, true);
     ui.setEnabled(Control::BaudRateList, true);
     if (file.loaded) ui.setEnabled(Control::UpgradeButton, true);

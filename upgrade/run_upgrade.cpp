@@ -2,6 +2,7 @@
 
 #include "link/frame.h"
 #include "link/machine_link.h"
+#include "link/protocol.h"
 #include "platform/gbk_text.h"
 #include "upgrade/block_packet.h"
 #include "upgrade/number_text.h"
@@ -14,16 +15,6 @@
 namespace mub {
 
 namespace {
-
-// Bytes of the upgrade exchange.
-constexpr std::uint8_t BeginUpdate = 0x5E;
-constexpr std::uint8_t ReadyForBlocks = 0x43; // "C"
-constexpr std::uint8_t BlockAccepted = 0x06;
-constexpr std::uint8_t BlockRejected = 0x15;
-constexpr std::uint8_t ImageTooLarge = 0x18;
-constexpr std::uint8_t BlockChecksumFailed = 0x04;
-constexpr std::uint8_t Reject = 0x18;
-const Bytes EndOfImage{0x04, 0x00, 0x00, 0x00};
 
 constexpr int HandshakeTimeoutMs = 2000;
 constexpr int ReplyTimeoutMs = 1000;
@@ -77,13 +68,13 @@ private:
         const std::string text = gbk(utf8Text);
         ui_.setMessage(text);
         ui_.errorBox(text);
-        link_.writePacket(Bytes{Reject});
+        link_.writePacket(Bytes{Cancel});
         return end(outcome);
     }
 
     bool decline(const std::string& utf8Text, UpgradeOutcome outcome) {
         ui_.setMessage(gbk(utf8Text));
-        link_.writePacket(Bytes{Reject});
+        link_.writePacket(Bytes{Cancel});
         return end(outcome);
     }
 
@@ -170,10 +161,10 @@ private:
                 ui_.setStatusText(1, "");
                 break;
             }
-            const Bytes* answer = reply == 'M' ? &modelFrame
-                                  : reply == 'P' ? &hardwareFrame
-                                  : reply == 'F' ? &softwareFrame
-                                                 : nullptr;
+            const Bytes* answer = reply == RequestModel      ? &modelFrame
+                                  : reply == RequestHardware ? &hardwareFrame
+                                  : reply == RequestSoftware ? &softwareFrame
+                                                             : nullptr;
             if (answer) {
                 link_.setLinkStatus(link_.writePacket(*answer));
                 ui_.armTimeout(HandshakeTimeoutMs);
@@ -187,7 +178,7 @@ private:
     bool transfer() {
         ui_.appendMessage(gbk("更新中！请稍等...\r\n"));
         const auto& image = file_.image;
-        const double blocksInImage = static_cast<double>(image.size()) / 128.0;
+        const double blocksInImage = static_cast<double>(image.size()) / static_cast<double>(BlockDataSize);
         std::uint8_t blockNumber = 0;
         std::uint32_t consecutiveFailures = 0;
         for (;;) {
@@ -223,7 +214,7 @@ private:
                     answered = true;
                     break;
                 }
-                if (*reply == ImageTooLarge && running()) {
+                if (*reply == Cancel && running()) {
                     ui_.setMessage(gbk("升级失败！！！文件长度超过芯片容量。"));
                     ui_.errorBox(gbk("升级失败！！！校验错误或文件长度超过芯片容量。"));
                     return end(UpgradeOutcome::ImageTooLarge);

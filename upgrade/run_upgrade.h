@@ -18,7 +18,7 @@ enum class UpgradeOutcome {
     SameVersionDeclined,  // the operator answered No
     OlderVersionDeclined, // the operator answered No
     LinkLost,             // a send failed
-    ImageTooLarge,        // the machine answered 0x18
+    ImageTooLarge,        // the machine gave up with Cancel (0x18)
     ChecksumFailed,       // the machine answered 0x04
     TooManyFailures,      // the consecutive or total failure limit was passed
     Stopped,              // Stop cleared the running flag

@@ -2,6 +2,7 @@
 // the file, connects and identifies the machine, runs the upgrade and closes
 // the link, with the same routines the window calls.
 #include "link/connect_machine.h"
+#include "link/protocol.h"
 #include "platform/gbk_text.h"
 #include "tools/mubtool/command.h"
 #include "tools/mubtool/machine_session.h"
@@ -148,7 +149,7 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     file.softwareVersion = decoded.softwareVersion;
     file.image = decoded.image;
     file.loaded = true;
-    end.blocksTotal = static_cast<std::uint32_t>((file.image.size() + 127) / 128);
+    end.blocksTotal = static_cast<std::uint32_t>(blocksFor(file.image.size()));
 
     if (!session.open(error)) {
         std::fprintf(stderr, "mubtool upgrade: %s\n", error.c_str());

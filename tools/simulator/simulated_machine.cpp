@@ -1,6 +1,7 @@
 #include "tools/simulator/simulated_machine.h"
 
 #include "link/frame.h"
+#include "link/protocol.h"
 #include "upgrade_file/key_setup.h"
 
 #include <fstream>
@@ -8,17 +9,7 @@
 namespace mub::sim {
 
 namespace {
-constexpr std::uint8_t probeByte = 0x7F;
-constexpr std::uint8_t beginByte = 0x5E;
-constexpr std::uint8_t rejectByte = 0x18;
-constexpr std::uint8_t readyByte = 'C';
-constexpr std::uint8_t ackByte = 0x06;
-constexpr std::uint8_t nakByte = 0x15;
-constexpr std::uint8_t tooLargeByte = 0x18;
-constexpr std::uint8_t checksumErrorByte = 0x04;
 constexpr std::uint8_t noiseByte = 0x55; // means nothing to the tool
-constexpr std::size_t packetSize = 133;
-constexpr std::size_t blockSize = 128;
 constexpr int byteTimeoutMs = 1000; // inside one packet or frame
 constexpr int identityTries = 3;
 } // namespace
@@ -60,21 +51,21 @@ void SimulatedMachine::saveReport() { writeReport(report_, options_.reportPath);
 void SimulatedMachine::handleIdleByte(std::uint8_t byte) {
     const std::string& mark = companyMark();
     switch (byte) {
-    case probeByte:
+    case LinkProbe:
         ++report_.probes;
         if (!options_.silent) send(toBytes(mark));
         return;
-    case 'M':
-    case 'P':
-    case 'F':
+    case RequestModel:
+    case RequestHardware:
+    case RequestSoftware:
         ++report_.identityRequests;
         if (!options_.silent) replyIdentity(static_cast<char>(byte));
         return;
-    case beginByte:
+    case BeginUpdate:
         ++report_.upgrades;
         if (!options_.silent) receiveUpgrade();
         return;
-    case rejectByte:
+    case Cancel:
         ++report_.rejectsReceived;
         return;
     default:
@@ -108,7 +99,7 @@ void SimulatedMachine::streamNoise() {
 
 void SimulatedMachine::acknowledgeAndHangUp() {
     line_.holdPeerOutput();
-    send(Bytes{ackByte});
+    send(Bytes{BlockAccepted});
     line_.waitTaken(std::chrono::seconds(2));
     line_.close();
     hungUp_ = true;
@@ -138,10 +129,10 @@ bool SimulatedMachine::readFrame(Bytes& frame) {
     // Header 01 A5, the length byte, then length + 2 bytes.
     while (frame.size() < 3) {
         if (!nextByte(byte, byteTimeoutMs)) return false;
-        if (frame.empty() && byte != 0x01) continue;
-        if (frame.size() == 1 && byte != 0xA5) {
+        if (frame.empty() && byte != FrameHeader1) continue;
+        if (frame.size() == 1 && byte != FrameHeader2) {
             frame.clear();
-            if (byte != 0x01) continue;
+            if (byte != FrameHeader1) continue;
         }
         frame.push_back(byte);
     }
@@ -191,7 +182,7 @@ void SimulatedMachine::receiveUpgrade() {
     report_.identityValid = true;
     // A machine that never gets over the identity: asks for the model again and again.
     while (options_.repeatRequest && !stop_.load()) askIdentity('M', report_.model);
-    if (!options_.noReady) send(Bytes{readyByte});
+    if (!options_.noReady) send(Bytes{ReadyForBlocks});
 
     report_.result = "transferring";
     std::uint8_t expectedNumber = 1;
@@ -200,15 +191,15 @@ void SimulatedMachine::receiveUpgrade() {
     std::uint8_t byte = 0;
     while (!stop_.load()) {
         if (!nextByte(byte, -1)) continue;
-        if (byte == 0x01) {
+        if (byte == BlockStart) {
             if (!receiveBlock(expectedNumber, block, image)) return;
             continue;
         }
-        if (byte == 0x04) {
+        if (byte == EndOfImage[0]) {
             Bytes rest;
             std::uint8_t next = 0;
-            while (rest.size() < 3 && nextByte(next, byteTimeoutMs)) rest.push_back(next);
-            if (rest == Bytes{0, 0, 0}) {
+            while (rest.size() < EndOfImage.size() - 1 && nextByte(next, byteTimeoutMs)) rest.push_back(next);
+            if (rest == Bytes(EndOfImage.begin() + 1, EndOfImage.end())) {
                 finishImage(image);
                 return;
             }
@@ -224,23 +215,23 @@ void SimulatedMachine::receiveUpgrade() {
 }
 
 bool SimulatedMachine::receiveBlock(std::uint8_t& expectedNumber, int& block, Bytes& image) {
-    Bytes packet{0x01};
+    Bytes packet{BlockStart};
     std::uint8_t byte = 0;
-    while (packet.size() < packetSize && nextByte(byte, byteTimeoutMs)) packet.push_back(byte);
+    while (packet.size() < BlockPacketSize && nextByte(byte, byteTimeoutMs)) packet.push_back(byte);
     if (stop_.load()) return false;
     ++report_.packets;
     if (!attempted_.insert(block).second) ++report_.resends;
 
-    if (packet.size() < packetSize) {
+    if (packet.size() < BlockPacketSize) {
         ++report_.badPackets;
-        send(Bytes{nakByte});
+        send(Bytes{BlockRejected});
         return true;
     }
     const std::uint8_t number = packet[1];
     const bool numberOk = number == expectedNumber && packet[2] == static_cast<std::uint8_t>(0xFF - number);
     expectedNumber = static_cast<std::uint8_t>(number + 1);
-    const std::uint32_t sum = checksum16(packet.data() + 3, blockSize);
-    const bool sumOk = packet[131] == (sum >> 8) && packet[132] == (sum & 0xFF);
+    const std::uint32_t sum = checksum16(packet.data() + 3, BlockDataSize);
+    const bool sumOk = packet[BlockPacketSize - 2] == (sum >> 8) && packet[BlockPacketSize - 1] == (sum & 0xFF);
 
     if (options_.disconnectAt == block) {
         report_.result = "disconnected";
@@ -251,12 +242,12 @@ bool SimulatedMachine::receiveBlock(std::uint8_t& expectedNumber, int& block, By
     }
     if (!numberOk || !sumOk) {
         ++report_.badPackets;
-        send(Bytes{nakByte});
+        send(Bytes{BlockRejected});
         return true;
     }
     if (options_.tooLargeAt == block || options_.checksumErrorAt == block) {
         const bool tooLarge = options_.tooLargeAt == block;
-        send(Bytes{tooLarge ? tooLargeByte : checksumErrorByte});
+        send(Bytes{tooLarge ? Cancel : BlockChecksumFailed});
         report_.result = tooLarge ? "too-large" : "checksum-error";
         saveReport();
         return false;
@@ -279,17 +270,17 @@ bool SimulatedMachine::receiveBlock(std::uint8_t& expectedNumber, int& block, By
     if (auto it = rejectLeft_.find(block); it != rejectLeft_.end() && it->second > 0) {
         --it->second;
         ++report_.rejected;
-        send(Bytes{nakByte});
+        send(Bytes{BlockRejected});
         return true;
     }
-    image.insert(image.end(), packet.begin() + 3, packet.begin() + 3 + blockSize);
+    image.insert(image.end(), packet.begin() + 3, packet.begin() + 3 + BlockDataSize);
     ++block;
     ++report_.blocks;
     if (options_.disconnectAfter == report_.blocks) {
         acknowledgeAndHangUp();
         return false;
     }
-    send(Bytes{ackByte});
+    send(Bytes{BlockAccepted});
     return true;
 }
 
@@ -301,7 +292,7 @@ void SimulatedMachine::finishImage(Bytes& image) {
         // The last block is filled up with 0xFF; strip that filler (at most
         // one block's worth less one byte).
         std::size_t stripped = 0;
-        while (!image.empty() && image.back() == 0xFF && stripped < blockSize - 1) {
+        while (!image.empty() && image.back() == 0xFF && stripped < BlockDataSize - 1) {
             image.pop_back();
             ++stripped;
         }
