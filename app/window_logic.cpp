@@ -4,11 +4,12 @@
 #include "app/settings/port_overrides.h"
 #include "app/settings/settings_file.h"
 #include "link/bridge_binding.h"
+#include "link/bridge_transport.h"
 #include "link/connect_machine.h"
 #include "link/machine_link.h"
+#include "link/serial_transport.h"
 #include "platform/gbk_text.h"
 #include "platform/tone_player.h"
-#include "serial/serial_channel.h"
 #include "upgrade/detect_model.h"
 #include "upgrade/program_title.h"
 #include "upgrade/run_upgrade.h"
@@ -41,10 +42,7 @@ void toneWhileHandlingEvents(Ui& ui, int hertz, int milliseconds) {
 
 WindowLogic::WindowLogic(Ui& ui, Desktop& desktop) : ui_(ui), desktop_(desktop) {}
 
-WindowLogic::~WindowLogic() {
-    // The serial listener reports to the link: stop it before the link goes.
-    if (serial_) serial_->close();
-}
+WindowLogic::~WindowLogic() = default;
 
 // Start-up in the order the program has always used: single instance,
 // caption, status bar and clock, progress display, baud rates, settings,
@@ -81,11 +79,19 @@ bool WindowLogic::start(const std::string& programDir) {
     desktop_.selectBaudRate(loaded.baudIndex);
     ui_.setFieldText(Field::Count, loaded.countText);
 
-    PortTable ports;
-    loadPortOverrides(settingsPath_, ports);
-    serial_ = std::make_unique<SerialChannel>(ports);
-    if (loaded.usbMode) bridge_ = std::make_unique<BridgeBinding>();
-    link_ = std::make_unique<MachineLink>(ui_, *serial_, bridge_.get(), loaded.usbMode);
+    // The transport: the bridge library in USB mode, else the COM ports.
+    BridgeTransport* bridgeTransport = nullptr;
+    if (loaded.usbMode) {
+        bridge_ = std::make_unique<BridgeBinding>();
+        auto transport = std::make_unique<BridgeTransport>(bridge_.get());
+        bridgeTransport = transport.get();
+        transport_ = std::move(transport);
+    } else {
+        PortTable ports;
+        loadPortOverrides(settingsPath_, ports);
+        transport_ = std::make_unique<SerialTransport>(ui_, ports);
+    }
+    link_ = std::make_unique<MachineLink>(ui_, *transport_);
     link_->portName = loaded.portName;
     opener_ = std::make_unique<UpgradeFileOpener>(ui_, file_, link_->running, settingsPath_);
 
@@ -112,11 +118,13 @@ bool WindowLogic::start(const std::string& programDir) {
     // 18-20: open dialog, F8, bridge parameters.
     desktop_.setOpenDialogFolder(loaded.openDialogFolder);
     desktop_.registerUpgradeHotKey();
-    BridgeParams& params = link_->bridgeParams();
-    params.words[0] = 0x0E6A;
-    params.words[1] = 0x0103;
-    params.words[2] = 1000;
-    params.words[3] = 1000;
+    if (bridgeTransport) {
+        BridgeParams& params = bridgeTransport->params();
+        params.words[0] = 0x0E6A;
+        params.words[1] = 0x0103;
+        params.words[2] = 1000;
+        params.words[3] = 1000;
+    }
 
     started_ = true;
     return true;
@@ -149,7 +157,7 @@ void WindowLogic::toggleUpgrade() {
         link_->running = true;
         ui_.setCaption(Control::UpgradeButton, gbk("停止"));
         ui_.setEnabled(Control::DetectModelButton, false);
-        if (connectMachine(*link_)) runUpgrade(*link_, file_);
+        if (const auto machine = connectMachine(*link_)) runUpgrade(*link_, file_, *machine);
     } else {
         ui_.setMessage(gbk("升级被停止！"));
     }

@@ -25,7 +25,7 @@ namespace mub {
 
 class BridgeBinding;
 class MachineLink;
-class SerialChannel;
+class Transport;
 class UpgradeFileOpener;
 
 // A view's Ui::tone: the tone plays on its own thread while the window waits
@@ -67,6 +67,8 @@ public:
 
     // State, for views and tests.
     MachineLink* link() const { return link_.get(); }
+    // The serial channel's transport, or the bridge library's in USB mode.
+    Transport* transport() const { return transport_.get(); }
     UpgradeFile& upgradeFile() { return file_; }
     const std::string& settingsPath() const { return settingsPath_; }
 
@@ -77,9 +79,9 @@ private:
     Desktop& desktop_;
     UpgradeFile file_;
     std::string settingsPath_;
-    std::unique_ptr<SerialChannel> serial_;
     std::unique_ptr<BridgeBinding> bridge_;
-    std::unique_ptr<MachineLink> link_;
+    std::unique_ptr<Transport> transport_;
+    std::unique_ptr<MachineLink> link_; // closes the transport when it goes
     std::unique_ptr<UpgradeFileOpener> opener_;
     int exitCode_ = 0;
     bool started_ = false;

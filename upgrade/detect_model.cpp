@@ -8,9 +8,9 @@
 
 namespace mub {
 
-bool detectModel(MachineLink& link, const UpgradeFile& file) {
+std::optional<MachineInfo> detectModel(MachineLink& link, const UpgradeFile& file) {
     Ui& ui = link.ui();
-    bool identified = false;
+    std::optional<MachineInfo> identified;
     if (ui.caption(Control::DetectModelButton) == gbk("型号检测")) {
         ui.setCaption(Control::DetectModelButton, gbk("停止"));
         ui.setEnabled(Control::UpgradeButton, false);
@@ -29,8 +29,7 @@ bool detectModel(MachineLink& link, const UpgradeFile& file) {
     ui.setEnabled(Control::BaudRateList, true);
     if (file.loaded) ui.setEnabled(Control::UpgradeButton, true);
     ui.setCaption(Control::DetectModelButton, gbk("型号检测"));
-    if (link.usbMode() && link.bridge()) link.bridge()->disconnectBridge(link.bridgeParams());
-    link.serial().close();
+    link.closeTransport();
     return identified;
 }
 

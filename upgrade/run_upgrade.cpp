@@ -34,8 +34,8 @@ std::optional<std::uint8_t> readOneByte(MachineLink& link) {
 
 class UpgradeRun {
 public:
-    UpgradeRun(MachineLink& link, const UpgradeFile& file, UpgradeReport& report)
-        : link_(link), ui_(link.ui()), file_(file), report_(report) {}
+    UpgradeRun(MachineLink& link, const UpgradeFile& file, const MachineInfo& machine, UpgradeReport& report)
+        : link_(link), ui_(link.ui()), file_(file), machine_(machine), report_(report) {}
 
     bool run() {
         if (!checks()) return false;
@@ -59,8 +59,7 @@ private:
     // Stop cleared the running flag: the link is released and nothing more
     // is sent or shown; the pane keeps the Stop's own text.
     bool stopped() {
-        if (link_.bridge()) link_.bridge()->disconnectBridge(link_.bridgeParams());
-        link_.serial().close();
+        link_.closeTransport();
         return end(UpgradeOutcome::Stopped);
     }
 
@@ -98,10 +97,10 @@ private:
         if (file_.image.empty())
             return refuse("升级文件中没有固件数据！请选择正确的文件。", UpgradeOutcome::EmptyImage);
 
-        const std::string machineModel = ui_.fieldText(Field::MachineModel);
+        const std::string& machineModel = machine_.model;
         if (machineModel == gbk("ZeZada")) return true;
-        const std::string machineHardware = ui_.fieldText(Field::MachineHardware);
-        const std::string machineSoftware = ui_.fieldText(Field::MachineSoftware);
+        const std::string& machineHardware = machine_.hardware;
+        const std::string& machineSoftware = machine_.software;
 
         if (machineHardware != file_.hardwareVersion && running())
             return refuse("硬件版本不匹配！请选择正确的文件。", UpgradeOutcome::HardwareMismatch);
@@ -231,7 +230,7 @@ private:
             // also when only bytes of no meaning came (a machine answering
             // noise would otherwise be sent the block for ever).
             if (!answered) {
-                if (link_.usbMode() && link_.bridge()) link_.bridge()->clearDevBuffer(link_.bridgeParams());
+                link_.transport().clear();
                 ++consecutiveFailures;
                 ++totalFailures_;
                 ++timeouts_;
@@ -271,6 +270,7 @@ private:
     MachineLink& link_;
     Ui& ui_;
     const UpgradeFile& file_;
+    const MachineInfo& machine_;
     UpgradeReport& report_;
     std::uint32_t startTick_ = 0;
     std::uint32_t blocksDone_ = 0;
@@ -281,12 +281,10 @@ private:
 
 } // namespace
 
-bool runUpgrade(MachineLink& link, const UpgradeFile& file, UpgradeReport* report) {
+bool runUpgrade(MachineLink& link, const UpgradeFile& file, const MachineInfo& machine, UpgradeReport* report) {
     UpgradeReport local;
     UpgradeReport& target = report ? *report : local;
-    return UpgradeRun(link, file, target).run();
+    return UpgradeRun(link, file, machine, target).run();
 }
-
-bool runUpgrade(MachineLink& link, const UpgradeFile& file) { return runUpgrade(link, file, nullptr); }
 
 } // namespace mub

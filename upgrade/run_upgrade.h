@@ -1,5 +1,7 @@
 #pragma once
 
+#include "link/connect_machine.h"
+
 #include <cstdint>
 #include <functional>
 
@@ -37,10 +39,11 @@ struct UpgradeReport {
     std::function<void(std::uint64_t bytesAcknowledged)> onBlockAccepted;
 };
 
-// One upgrade run after connectMachine succeeded: identity checks, begin and
-// identity exchange, the block transfer, the completion report and counter.
-// True only when the whole image was acknowledged and the report written.
-bool runUpgrade(MachineLink& link, const UpgradeFile& file);
-bool runUpgrade(MachineLink& link, const UpgradeFile& file, UpgradeReport* report);
+// One upgrade run after connectMachine identified `machine`: identity checks,
+// begin and identity exchange, the block transfer, the completion report and
+// counter. True only when the whole image was acknowledged and the report
+// written.
+bool runUpgrade(MachineLink& link, const UpgradeFile& file, const MachineInfo& machine,
+                UpgradeReport* report = nullptr);
 
 } // namespace mub

@@ -6,6 +6,7 @@
 #include "app/qt/global_hot_key.h"
 #include "app/main_layout.h"
 #include "link/machine_link.h"
+#include "link/serial_transport.h"
 #include "platform/gbk_text.h"
 
 #include <QComboBox>
@@ -121,7 +122,7 @@ private slots:
         QVERIFY(positionAtStop < 100);
         QCOMPARE(w.fieldText(Field::Count), std::string("0"));
         QVERIFY(!bar()->isVisible());
-        QVERIFY(!w.logic().link()->serial().isOpen());
+        QVERIFY(!static_cast<mub::SerialTransport*>(w.logic().transport())->channel().isOpen());
 
         // The next press starts a new run, which completes.
         emit w.hotKey().pressed();
@@ -135,7 +136,7 @@ private slots:
         static_cast<QComboBox*>(w.control(mub::IdBaudRateList))->setCurrentIndex(7);
         bool transportClosed = false;
         w.onEnd = [&] {
-            transportClosed = !w.logic().link()->serial().isOpen();
+            transportClosed = !static_cast<mub::SerialTransport*>(w.logic().transport())->channel().isOpen();
             w.logic().link()->running = false; // the process would end here; let the run unwind
         };
         during([&] { return transferring(); }, [&] { w.close(); });

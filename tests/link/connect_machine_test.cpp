@@ -1,9 +1,11 @@
 // connectMachine against the simulated machine on a pseudo-terminal, over the
 // serial channel (COM mode) and over the stand-in bridge library (USB mode).
 #include "link/bridge_binding.h"
+#include "link/bridge_transport.h"
 #include "link/connect_machine.h"
 #include "link/frame.h"
 #include "link/machine_link.h"
+#include "link/serial_transport.h"
 #include "platform/gbk_text.h"
 #include "tests/link/raw_pty.h"
 #include "tests/support/fake_ui.h"
@@ -53,12 +55,12 @@ struct ComConnect : ::testing::Test {
         for (int n = 1; n <= 255; ++n) table.setOverride(n, "/nonexistent/tty" + std::to_string(n));
         return table;
     }();
-    std::unique_ptr<SerialChannel> serial;
+    std::unique_ptr<SerialTransport> transport;
     std::unique_ptr<MachineLink> link;
 
     void makeLink() {
-        serial = std::make_unique<SerialChannel>(ports);
-        link = std::make_unique<MachineLink>(ui, *serial, nullptr, false);
+        transport = std::make_unique<SerialTransport>(ui, ports);
+        link = std::make_unique<MachineLink>(ui, *transport);
     }
     void TearDown() override {
         if (link) link->closeTransport();
@@ -74,14 +76,17 @@ TEST_F(ComConnect, ReadsTheThreeTextsAndBeeps) {
     ui.baudText = "115200";
     stopAfter(ui, *link, std::chrono::seconds(20));
 
-    ASSERT_TRUE(connectMachine(*link));
+    const auto machineInfo = connectMachine(*link);
+    ASSERT_TRUE(machineInfo.has_value());
+    EXPECT_EQ(machineInfo->model, gbk("机型甲"));
+    EXPECT_EQ(machineInfo->software, "2.10");
     EXPECT_EQ(ui.fieldText(Field::MachineModel), gbk("机型甲"));
     EXPECT_EQ(ui.fieldText(Field::MachineHardware), "HW-B");
     EXPECT_EQ(ui.fieldText(Field::MachineSoftware), "2.10");
     EXPECT_EQ(ui.pane(), deviceFound + readingInfo + infoRead);
     EXPECT_EQ(ui.tones, (std::vector<std::pair<int, int>>{{500, 500}}));
     EXPECT_EQ(link->portName, "COM7");
-    EXPECT_EQ(link->serialSettings.baudRate, 115200);
+    EXPECT_EQ(transport->settings.baudRate, 115200);
     EXPECT_FALSE(ui.isEnabled(Control::BaudRateList));
     EXPECT_FALSE(ui.isEnabled(Control::OpenFileButton));
     EXPECT_TRUE(ui.errorBoxes.empty());
@@ -94,7 +99,7 @@ TEST_F(ComConnect, SearchGoesOnFromPortNameToComOneAndUpdatesPortName) {
     makeLink();
     link->portName = "COM3"; // not there: COM1, then COM2 next
     stopAfter(ui, *link, std::chrono::seconds(20));
-    ASSERT_TRUE(connectMachine(*link));
+    ASSERT_TRUE(connectMachine(*link).has_value());
     EXPECT_EQ(link->portName, "COM2");
 }
 
@@ -105,7 +110,7 @@ TEST_F(ComConnect, FourBadRepliesFailWithTheReadFailureTexts) {
     makeLink();
     link->portName = "COM7";
     stopAfter(ui, *link, std::chrono::seconds(20));
-    EXPECT_FALSE(connectMachine(*link));
+    EXPECT_FALSE(connectMachine(*link).has_value());
     EXPECT_EQ(ui.pane(), gbk("机器信息读取失败！请选择其他波特率,或者请重新插拔USB线。"));
     EXPECT_EQ(ui.errorBoxes, (std::vector<std::string>{gbk("机器信息读取失败！请选择其他波特率,或者请重新插拔USB连接线。")}));
     EXPECT_EQ(ui.fieldText(Field::MachineModel), "QM-3000"); // filled fields keep their texts
@@ -120,7 +125,7 @@ TEST_F(ComConnect, TenUnansweredConfirmationsFail) {
     makeLink();
     link->portName = "COM7";
     stopAfter(ui, *link, std::chrono::seconds(20));
-    EXPECT_FALSE(connectMachine(*link));
+    EXPECT_FALSE(connectMachine(*link).has_value());
     const std::string text = gbk("联机失败！！！通讯超时！请选择其他波特率,或者检查串口设置是否正确。");
     EXPECT_EQ(ui.pane(), text);
     EXPECT_EQ(ui.errorBoxes, (std::vector<std::string>{text}));
@@ -133,7 +138,7 @@ TEST_F(ComConnect, StopDuringTheSearchReturnsFalseWithoutABox) {
     ui.onPump = [&] {
         if (++pumps == 50) link->running = false;
     };
-    EXPECT_FALSE(connectMachine(*link));
+    EXPECT_FALSE(connectMachine(*link).has_value());
     EXPECT_TRUE(ui.errorBoxes.empty());
     EXPECT_LE(pumps, 51);
 }
@@ -154,7 +159,7 @@ TEST_F(ComConnect, LinkLostAfterAnAnswerSearchesAgainFromThatPort) {
             first.stop(true);
         }
     });
-    ASSERT_TRUE(connectMachine(*link));
+    ASSERT_TRUE(connectMachine(*link).has_value());
     EXPECT_TRUE(unplugged);
     auto shown = ui.shownMessages();
     EXPECT_NE(std::find(shown.begin(), shown.end(), linkLost), shown.end());
@@ -208,7 +213,7 @@ TEST_F(ComConnect, MarkIsReadAsATextEndingAtItsFirstZeroByte) {
     makeLink();
     link->portName = "COM7";
     stopAfter(ui, *link, std::chrono::seconds(20));
-    ASSERT_TRUE(connectMachine(*link));
+    ASSERT_TRUE(connectMachine(*link).has_value());
     EXPECT_EQ(ui.fieldText(Field::MachineModel), "Z-1");
     EXPECT_EQ(ui.fieldText(Field::MachineSoftware), "S3");
     EXPECT_EQ(ui.pane(), deviceFound + readingInfo + infoRead);
@@ -218,13 +223,13 @@ TEST_F(ComConnect, MarkIsReadAsATextEndingAtItsFirstZeroByte) {
 // simulated machine's terminal.
 struct UsbConnect : ::testing::Test {
     FakeUi ui{FakeUi::Clock::Real};
-    SerialChannel serial;
     BridgeBinding bridge;
+    BridgeTransport transport{&bridge};
     std::unique_ptr<MachineLink> link;
 
     void SetUp() override {
         ASSERT_TRUE(bridge.load(SimulatorProcess::binDir() + "/" + bridgeLibraryFileName())) << bridge.error();
-        link = std::make_unique<MachineLink>(ui, serial, &bridge, true);
+        link = std::make_unique<MachineLink>(ui, transport);
     }
     void TearDown() override {
         if (link) link->closeTransport();
@@ -237,7 +242,7 @@ TEST_F(UsbConnect, ReadsTheThreeTexts) {
     ASSERT_TRUE(machine.started());
     ::setenv("BRIDGEMINI_DEVICE", machine.path().c_str(), 1);
     stopAfter(ui, *link, std::chrono::seconds(20));
-    ASSERT_TRUE(connectMachine(*link));
+    ASSERT_TRUE(connectMachine(*link).has_value());
     EXPECT_EQ(ui.fieldText(Field::MachineModel), gbk("机型乙"));
     EXPECT_EQ(ui.fieldText(Field::MachineHardware), "P2");
     EXPECT_EQ(ui.fieldText(Field::MachineSoftware), "3.5");
@@ -251,13 +256,13 @@ TEST_F(UsbConnect, ThreeBadRepliesThenAGoodOneSucceedFourFail) {
         ASSERT_TRUE(machine.started());
         ::setenv("BRIDGEMINI_DEVICE", machine.path().c_str(), 1);
         stopAfter(ui, *link, std::chrono::seconds(20));
-        EXPECT_TRUE(connectMachine(*link));
+        EXPECT_TRUE(connectMachine(*link).has_value());
         link->closeTransport();
     }
     SimulatorProcess machine({"--corrupt-frames", "4", "--corrupt-requests", "F"});
     ASSERT_TRUE(machine.started());
     ::setenv("BRIDGEMINI_DEVICE", machine.path().c_str(), 1);
-    EXPECT_FALSE(connectMachine(*link));
+    EXPECT_FALSE(connectMachine(*link).has_value());
     EXPECT_EQ(ui.errorBoxes, (std::vector<std::string>{gbk("机器信息读取失败！请选择其他波特率,或者请重新插拔USB连接线。")}));
 }
 
@@ -267,7 +272,7 @@ TEST_F(UsbConnect, NoDeviceIsReportedOnceUntilStop) {
     ui.onPump = [&] {
         if (++pumps == 60) link->running = false;
     };
-    EXPECT_FALSE(connectMachine(*link));
+    EXPECT_FALSE(connectMachine(*link).has_value());
     EXPECT_EQ(ui.shownMessages(),
               (std::vector<std::string>{gbk("未检测到USB设备，请插上USB线或拔出USB线重新插入，然后打开机器电源。")}));
     EXPECT_TRUE(ui.errorBoxes.empty());
@@ -281,7 +286,7 @@ TEST_F(UsbConnect, SilentMachineIsProbedUntilStop) {
     ui.onPump = [&] {
         if (++pumps == 20) link->running = false;
     };
-    EXPECT_FALSE(connectMachine(*link));
+    EXPECT_FALSE(connectMachine(*link).has_value());
     EXPECT_EQ(ui.shownMessages(), (std::vector<std::string>{deviceFound}));
     EXPECT_TRUE(ui.errorBoxes.empty());
 }
@@ -296,7 +301,7 @@ TEST_F(UsbConnect, DeviceHeldByAnotherConnectionIsBusy) {
     ui.onPump = [&] {
         if (++pumps == 100) link->running = false;
     };
-    EXPECT_FALSE(connectMachine(*link));
+    EXPECT_FALSE(connectMachine(*link).has_value());
     EXPECT_EQ(ui.shownMessages(), (std::vector<std::string>{gbk("当前USB设备号被占用，请拔出其他相同设备或关闭其他机器电源。")}));
     bridge.disconnectBridge(other);
 }

@@ -3,6 +3,7 @@
 #include "link/connect_machine.h"
 #include "link/machine_link.h"
 #include "link/port_access.h"
+#include "link/serial_transport.h"
 #include "platform/gbk_text.h"
 #include "tests/support/fake_ui.h"
 #include "tests/support/simulator_process.h"
@@ -34,10 +35,10 @@ PortTable deadPorts() {
 
 TEST(ComSearch, GivesUpAfter510AttemptsWithTheTimeoutTexts) {
     FakeUi ui(FakeUi::Clock::Virtual);
-    SerialChannel serial(deadPorts());
-    MachineLink link(ui, serial, nullptr, false);
+    SerialTransport transport(ui, deadPorts());
+    MachineLink link(ui, transport);
     link.portName = "COM3";
-    EXPECT_FALSE(connectMachine(link));
+    EXPECT_FALSE(connectMachine(link).has_value());
     EXPECT_EQ(ui.pane(), searchTimeout);
     EXPECT_EQ(ui.errorBoxes, (std::vector<std::string>{searchTimeout}));
     EXPECT_EQ(link.portName, "COM3"); // nothing answered
@@ -55,15 +56,15 @@ TEST_P(SearchBoundary, LastAttemptIsCom254OfTheSecondRound) {
     SimulatorProcess machine;
     ASSERT_TRUE(machine.started());
     FakeUi ui(FakeUi::Clock::Real);
-    SerialChannel serial(deadPorts());
-    MachineLink link(ui, serial, nullptr, false);
+    SerialTransport transport(ui, deadPorts());
+    MachineLink link(ui, transport);
     link.portName = "COM3";
     int pumps = 0;
     ui.onPump = [&] {
         // Pump 256 is the pause before the first-round attempt on COM254.
-        if (++pumps == 300) serial.ports().setOverride(port, machine.path());
+        if (++pumps == 300) transport.channel().ports().setOverride(port, machine.path());
     };
-    EXPECT_EQ(connectMachine(link), found);
+    EXPECT_EQ(connectMachine(link).has_value(), found);
     if (found) {
         EXPECT_EQ(link.portName, "COM" + std::to_string(port));
     } else {
@@ -84,10 +85,10 @@ TEST(ComSearch, PortNumberIsTheTextAfterTheFirstThreeCharacters) {
         FakeUi ui(FakeUi::Clock::Real);
         PortTable ports = deadPorts();
         ports.setOverride(port, machine.path());
-        SerialChannel serial(ports);
-        MachineLink link(ui, serial, nullptr, false);
+        SerialTransport transport(ui, ports);
+        MachineLink link(ui, transport);
         link.portName = name;
-        EXPECT_TRUE(connectMachine(link)) << name;
+        EXPECT_TRUE(connectMachine(link).has_value()) << name;
         EXPECT_EQ(link.portName, expected);
         link.closeTransport();
     }
@@ -95,15 +96,15 @@ TEST(ComSearch, PortNumberIsTheTextAfterTheFirstThreeCharacters) {
 
 TEST(ComSearch, BaudRateComesFromTheSelectedText) {
     FakeUi ui(FakeUi::Clock::Virtual);
-    SerialChannel serial(deadPorts());
-    MachineLink link(ui, serial, nullptr, false);
+    SerialTransport transport(ui, deadPorts());
+    MachineLink link(ui, transport);
     ui.baudText = "38400.9";
     ui.onPump = [&] { link.running = false; };
-    EXPECT_FALSE(connectMachine(link));
-    EXPECT_EQ(link.serialSettings.baudRate, 38400);
+    EXPECT_FALSE(connectMachine(link).has_value());
+    EXPECT_EQ(transport.settings.baudRate, 38400);
     ui.baudText = "";
-    EXPECT_FALSE(connectMachine(link));
-    EXPECT_EQ(link.serialSettings.baudRate, 0);
+    EXPECT_FALSE(connectMachine(link).has_value());
+    EXPECT_EQ(transport.settings.baudRate, 0);
 }
 
 // A device that exists but may not be opened: the time-out box names it;
@@ -126,9 +127,9 @@ TEST(ComSearchDeathTest, TimeoutBoxNamesADeviceWithoutPermission) {
             FakeUi ui(FakeUi::Clock::Virtual);
             PortTable ports = deadPorts();
             ports.setOverride(5, device);
-            SerialChannel serial(ports);
-            MachineLink link(ui, serial, nullptr, false);
-            bool result = connectMachine(link);
+            SerialTransport transport(ui, ports);
+            MachineLink link(ui, transport);
+            bool result = connectMachine(link).has_value();
             bool boxOk = ui.errorBoxes == std::vector<std::string>{expected} && ui.pane() == searchTimeout;
             std::_Exit(!result && boxOk ? 0 : 1);
         },

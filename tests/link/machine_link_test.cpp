@@ -1,7 +1,8 @@
 #include "link/machine_link.h"
 
+#include "link/bridge_transport.h"
+#include "link/serial_transport.h"
 #include "platform/linux_serial_port.h"
-#include "serial/serial_channel.h"
 #include "tests/link/raw_pty.h"
 #include "tests/support/fake_ui.h"
 
@@ -70,9 +71,9 @@ public:
 
 struct UsbLink : ::testing::Test {
     FakeUi ui{FakeUi::Clock::Virtual};
-    SerialChannel serial;
     ScriptedBridge bridge;
-    MachineLink link{ui, serial, &bridge, true};
+    BridgeTransport transport{&bridge};
+    MachineLink link{ui, transport};
 };
 
 TEST_F(UsbLink, WriteSetsTimeoutAndKeepsLowWordOfResult) {
@@ -120,9 +121,9 @@ TEST_F(UsbLink, CloseTransportDisconnectsEveryTime) {
 
 struct ComLink : ::testing::Test {
     FakeUi ui{FakeUi::Clock::Virtual};
-    SerialChannel serial;
-    MachineLink link{ui, serial, nullptr, false};
-    void deliver(const Bytes& bytes) { link.onSerialData(bytes.data(), static_cast<std::int32_t>(bytes.size())); }
+    SerialTransport transport{ui, PortTable()};
+    MachineLink link{ui, transport};
+    void deliver(const Bytes& bytes) { transport.onSerialData(bytes.data(), static_cast<std::int32_t>(bytes.size())); }
 };
 
 TEST_F(ComLink, RawReadReturnsEverythingThatArrived) {
@@ -178,11 +179,11 @@ TEST_F(ComLink, AMachineThatKeepsStreamingHoldsNoReadAndFillsNoMemory) {
 }
 
 TEST_F(ComLink, StatusAndErrorHandlersSetLinkStatus) {
-    link.onSerialStatus(0, 5, 0, 0);
+    transport.onSerialStatus(0, 5, 0, 0);
     EXPECT_EQ(link.linkStatus(), StatusOk);
-    link.onSerialStatus(0, 0, 8, 0);
+    transport.onSerialStatus(0, 0, 8, 0);
     EXPECT_EQ(link.linkStatus(), 8u);
-    link.onSerialError("x");
+    transport.onSerialError("x");
     EXPECT_EQ(link.linkStatus(), StatusNoDevice);
 }
 
@@ -204,13 +205,13 @@ TEST(ComLinkOverPty, ReplyArrivingAsAReadEndsReachesTheNextRead) {
     test::RawPty peer; // the machine, opened as COM5
     PortTable ports;
     ports.setOverride(5, peer.path);
-    SerialChannel serial(ports);
     FakeUi ui(FakeUi::Clock::Real);
-    MachineLink link(ui, serial, nullptr, false);
+    SerialTransport transport(ui, ports);
+    MachineLink link(ui, transport);
     SerialSettings settings;
     settings.baudRate = 115200;
-    ASSERT_TRUE(serial.open(5, settings, [&](const std::uint8_t* bytes, std::int32_t count) {
-        link.onSerialData(bytes, count);
+    ASSERT_TRUE(transport.channel().open(5, settings, [&](const std::uint8_t* bytes, std::int32_t count) {
+        transport.onSerialData(bytes, count);
     }));
 
     // The machine answers every request with "C" and, a moment later, the
@@ -244,16 +245,16 @@ TEST(ComLinkOverPty, ReplyArrivingAsAReadEndsReachesTheNextRead) {
     }
     machine.join();
     EXPECT_EQ(lost, 0);
-    serial.close();
+    link.closeTransport();
 }
 
 TEST(ComLinkOverPty, ReplyWaitingInThePortWhenAReadEndsReachesTheNextRead) {
     test::RawPty peer; // the machine, opened as COM5
     PortTable ports;
     ports.setOverride(5, peer.path);
-    SerialChannel serial(ports);
     FakeUi ui(FakeUi::Clock::Virtual);
-    MachineLink link(ui, serial, nullptr, false);
+    SerialTransport transport(ui, ports);
+    MachineLink link(ui, transport);
 
     // The machine sends "C" and the acknowledgement right after it; the
     // listener hands "C" over and is then held until the read of "C" has
@@ -271,13 +272,13 @@ TEST(ComLinkOverPty, ReplyWaitingInThePortWhenAReadEndsReachesTheNextRead) {
             first = entered++ == 0;
         }
         if (first) peer.send(0x06);
-        link.onSerialData(bytes, count);
+        transport.onSerialData(bytes, count);
         std::unique_lock<std::mutex> guard(lock);
         ++delivered;
         changed.notify_all();
         if (first) changed.wait_for(guard, std::chrono::seconds(5), [&] { return readDone; });
     };
-    ASSERT_TRUE(serial.open(5, SerialSettings{}, onData));
+    ASSERT_TRUE(transport.channel().open(5, SerialSettings{}, onData));
     ui.onPump = [&] {
         std::unique_lock<std::mutex> guard(lock);
         changed.wait_for(guard, std::chrono::seconds(5), [&] { return delivered > 0; });
@@ -295,23 +296,23 @@ TEST(ComLinkOverPty, ReplyWaitingInThePortWhenAReadEndsReachesTheNextRead) {
             << "the acknowledgement was thrown away";
     }
     EXPECT_EQ(link.readPacket(1, true), Bytes{0x06});
-    serial.close();
+    link.closeTransport();
 }
 
 TEST(ComLinkOverPty, LinkGoingAwayClosesTheChannelThatReportsToIt) {
     test::RawPty peer; // the machine, opened as COM5
     PortTable ports;
     ports.setOverride(5, peer.path);
-    SerialChannel serial(ports);
     FakeUi ui(FakeUi::Clock::Virtual);
+    SerialTransport transport(ui, ports);
     {
-        MachineLink link(ui, serial, nullptr, false);
-        ASSERT_TRUE(serial.open(5, SerialSettings{}, [&link](const std::uint8_t* bytes, std::int32_t count) {
-            link.onSerialData(bytes, count);
+        MachineLink link(ui, transport);
+        ASSERT_TRUE(transport.channel().open(5, SerialSettings{}, [&](const std::uint8_t* bytes, std::int32_t count) {
+            transport.onSerialData(bytes, count);
         }));
     }
-    // The listener would otherwise deliver the next bytes to a link that is gone.
-    EXPECT_FALSE(serial.isOpen());
+    // The listener would otherwise deliver the next bytes to a run that is gone.
+    EXPECT_FALSE(transport.channel().isOpen());
 }
 
 // Serial services that tell when the port's queues were discarded.
@@ -336,9 +337,9 @@ TEST(ComLinkOverPty, BytesOfAnEarlierExchangeDeliveredDuringThePurgeAreDropped) 
     PortTable ports;
     ports.setOverride(5, peer.path);
     FlushWatch services;
-    SerialChannel serial(ports, services);
     FakeUi ui(FakeUi::Clock::Virtual);
-    MachineLink link(ui, serial, nullptr, false);
+    SerialTransport transport(ui, ports, services);
+    MachineLink link(ui, transport);
 
     // The listener has read a late reply of the earlier exchange and is
     // handing it over just as the next request purges the port.
@@ -353,9 +354,9 @@ TEST(ComLinkOverPty, BytesOfAnEarlierExchangeDeliveredDuringThePurgeAreDropped) 
             services.changed.wait_for(guard, std::chrono::seconds(5),
                                       [&] { return services.flushes > flushesAtOpen; });
         }
-        link.onSerialData(bytes, count);
+        transport.onSerialData(bytes, count);
     };
-    ASSERT_TRUE(serial.open(5, SerialSettings{}, onData));
+    ASSERT_TRUE(transport.channel().open(5, SerialSettings{}, onData));
     {
         std::lock_guard<std::mutex> guard(services.lock);
         flushesAtOpen = services.flushes;
@@ -368,7 +369,7 @@ TEST(ComLinkOverPty, BytesOfAnEarlierExchangeDeliveredDuringThePurgeAreDropped) 
     ASSERT_EQ(link.writePacket(Bytes{0x7F}), StatusOk);
     // The machine has not answered the new request: nothing may be read.
     EXPECT_EQ(link.readPacket(1, true), Bytes{});
-    serial.close();
+    link.closeTransport();
 }
 
 } // namespace

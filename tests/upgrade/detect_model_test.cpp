@@ -1,11 +1,12 @@
 #include "upgrade/detect_model.h"
 
+#include "link/protocol.h"
 #include "tests/upgrade/upgrade_fixture.h"
 
 namespace mub::test {
 namespace {
 
-const Bytes Reject{0x18};
+const Bytes Reject{Cancel};
 
 class DetectModel : public UpgradeFixture {
 protected:
@@ -17,7 +18,10 @@ protected:
 
 TEST_F(DetectModel, IdentifiesTheMachineAndTellsItNoUpgradeFollows) {
     machine.software = gbk("２．０版");
-    EXPECT_TRUE(detectModel(link, file));
+    const auto identified = detectModel(link, file);
+    ASSERT_TRUE(identified.has_value());
+    EXPECT_EQ(identified->model, "AB12");
+    EXPECT_EQ(identified->software, gbk("２．０版"));
     EXPECT_EQ(ui.fieldText(Field::MachineModel), "AB12");
     EXPECT_EQ(ui.fieldText(Field::MachineHardware), "HW-A");
     EXPECT_EQ(ui.fieldText(Field::MachineSoftware), gbk("２．０版"));
@@ -30,13 +34,13 @@ TEST_F(DetectModel, IdentifiesTheMachineAndTellsItNoUpgradeFollows) {
     EXPECT_TRUE(ui.isEnabled(Control::UpgradeButton));
     // Nothing of the file is compared or sent.
     EXPECT_TRUE(ui.errorBoxes.empty());
-    EXPECT_EQ(std::count(machine.writes.begin(), machine.writes.end(), Bytes{0x5E}), 0);
+    EXPECT_EQ(std::count(machine.writes.begin(), machine.writes.end(), Bytes{BeginUpdate}), 0);
     EXPECT_TRUE(machine.blockPackets.empty());
 }
 
 TEST_F(DetectModel, WithoutALoadedFileTheUpgradeButtonStaysDisabled) {
     file.loaded = false;
-    EXPECT_TRUE(detectModel(link, file));
+    EXPECT_TRUE(detectModel(link, file).has_value());
     EXPECT_FALSE(ui.isEnabled(Control::UpgradeButton));
     EXPECT_TRUE(ui.isEnabled(Control::OpenFileButton));
 }
@@ -50,10 +54,10 @@ TEST_F(DetectModel, StopWhileSearchingEndsTheCheckWithItsMessage) {
             clicked = true;
             EXPECT_EQ(ui.caption(Control::DetectModelButton), gbk("停止"));
             EXPECT_FALSE(ui.isEnabled(Control::UpgradeButton));
-            EXPECT_FALSE(detectModel(link, file));
+            EXPECT_FALSE(detectModel(link, file).has_value());
         }
     };
-    EXPECT_FALSE(detectModel(link, file));
+    EXPECT_FALSE(detectModel(link, file).has_value());
     EXPECT_TRUE(clicked);
     EXPECT_EQ(ui.pane(), gbk("型号检测被停止！"));
     EXPECT_EQ(ui.fieldText(Field::MachineModel), "");

@@ -1,12 +1,12 @@
 // The identity and version checks before the begin command, and what the
 // machine receives when the run declines.
+#include "link/protocol.h"
 #include "tests/upgrade/upgrade_fixture.h"
 
 namespace mub::test {
 namespace {
 
-const Bytes Begin{0x5E};
-const Bytes Reject{0x18};
+const Bytes Reject{Cancel};
 
 class IdentityChecks : public UpgradeFixture {
 protected:
@@ -21,19 +21,19 @@ protected:
 };
 
 TEST_F(IdentityChecks, HardwareIsComparedExactlyEvenOnTheProductionLine) {
-    ui.setFieldText(Field::MachineHardware, "hw-a");
+    identity.hardware = "hw-a";
     expectRefused("硬件版本不匹配！请选择正确的文件。", UpgradeOutcome::HardwareMismatch);
 }
 
 TEST_F(IdentityChecks, ModelMismatchIsRefusedOnlyWithoutTheProductionMark) {
-    ui.setFieldText(Field::MachineModel, "AB13");
+    identity.model = "AB13";
     ui.windowTitle = strictTitle();
     expectRefused("型号不匹配！请选择正确的文件。", UpgradeOutcome::ModelMismatch);
 }
 
 TEST_F(IdentityChecks, ProductionTitleLetsModelMismatchAndOlderFileThroughUnasked) {
-    ui.setFieldText(Field::MachineModel, "AB13");
-    ui.setFieldText(Field::MachineSoftware, "3.0");
+    identity.model = "AB13";
+    identity.software = "3.0";
     EXPECT_TRUE(run());
     EXPECT_TRUE(ui.questions.empty());
     EXPECT_EQ(machine.stored, file.image);
@@ -41,15 +41,15 @@ TEST_F(IdentityChecks, ProductionTitleLetsModelMismatchAndOlderFileThroughUnaske
 
 TEST_F(IdentityChecks, EmptyImageIsRefusedBeforeTheBeginCommand) {
     file.image.clear();
-    ui.setFieldText(Field::MachineModel, "ZeZada"); // not even this model skips it
+    identity.model = "ZeZada"; // not even this model skips it
     expectRefused("升级文件中没有固件数据！请选择正确的文件。", UpgradeOutcome::EmptyImage);
 }
 
 TEST_F(IdentityChecks, ZeZadaSkipsEveryCheck) {
     ui.windowTitle = strictTitle();
-    ui.setFieldText(Field::MachineModel, "ZeZada");
-    ui.setFieldText(Field::MachineHardware, "other");
-    ui.setFieldText(Field::MachineSoftware, "2.0");
+    identity.model = "ZeZada";
+    identity.hardware = "other";
+    identity.software = "2.0";
     EXPECT_TRUE(run());
     EXPECT_TRUE(ui.questions.empty());
     EXPECT_TRUE(ui.errorBoxes.empty());
@@ -57,7 +57,7 @@ TEST_F(IdentityChecks, ZeZadaSkipsEveryCheck) {
 
 TEST_F(IdentityChecks, SameVersionAsksAndNoDeclinesWithReject) {
     ui.windowTitle = strictTitle();
-    ui.setFieldText(Field::MachineSoftware, "2.0");
+    identity.software = "2.0";
     ui.answers = {false};
     EXPECT_FALSE(run());
     EXPECT_EQ(report.outcome, UpgradeOutcome::SameVersionDeclined);
@@ -70,7 +70,7 @@ TEST_F(IdentityChecks, SameVersionAsksAndNoDeclinesWithReject) {
 
 TEST_F(IdentityChecks, OlderFileAsksAndNoDeclines) {
     ui.windowTitle = strictTitle();
-    ui.setFieldText(Field::MachineSoftware, "1.9");
+    identity.software = "1.9";
     file.softwareVersion = "1.10"; // read as 1.1: older than 1.9
     ui.answers = {false};
     EXPECT_FALSE(run());
@@ -83,10 +83,10 @@ TEST_F(IdentityChecks, OlderFileAsksAndNoDeclines) {
 
 TEST_F(IdentityChecks, NumbersDecideNotDottedVersions) {
     ui.windowTitle = strictTitle();
-    ui.setFieldText(Field::MachineSoftware, "1.10");
+    identity.software = "1.10";
     file.softwareVersion = "1.9"; // newer as a number
     EXPECT_TRUE(run());
-    ui.setFieldText(Field::MachineSoftware, "1.0");
+    identity.software = "1.0";
     file.softwareVersion = "1.00"; // different texts, same number
     machine = ScriptedMachine();
     link.running = true;
@@ -98,7 +98,7 @@ TEST_F(IdentityChecks, AStopBeforeTheBeginCommandSendsNothing) {
     // A Stop handled while a question box was open leaves the flag clear:
     // the checks ask nothing more and the machine is not put into upgrade mode.
     ui.windowTitle = strictTitle();
-    ui.setFieldText(Field::MachineSoftware, "2.0");
+    identity.software = "2.0";
     link.running = false;
     EXPECT_FALSE(run());
     EXPECT_EQ(report.outcome, UpgradeOutcome::Stopped);

@@ -2,9 +2,9 @@
 // on the virtual clock, and a loaded upgrade file that matches the machine.
 #pragma once
 
+#include "link/bridge_transport.h"
 #include "link/machine_link.h"
 #include "platform/gbk_text.h"
-#include "serial/serial_channel.h"
 #include "tests/support/fake_ui.h"
 #include "tests/upgrade/scripted_machine.h"
 #include "upgrade/program_title.h"
@@ -35,13 +35,10 @@ protected:
         file.softwareVersion = "2.0";
         file.image = patternImage(1024);
         file.loaded = true;
-        ui.setFieldText(Field::MachineModel, "AB12");
-        ui.setFieldText(Field::MachineHardware, "HW-A");
-        ui.setFieldText(Field::MachineSoftware, "1.0");
         link.running = true;
     }
 
-    bool run() { return runUpgrade(link, file, &report); }
+    bool run() { return runUpgrade(link, file, identity, &report); }
 
     // How many times exactly these bytes were written.
     std::size_t writesOf(const Bytes& packet) const {
@@ -49,10 +46,11 @@ protected:
     }
 
     FakeUi ui{FakeUi::Clock::Virtual};
-    SerialChannel serial;
     ScriptedMachine machine;
-    MachineLink link{ui, serial, &machine, true};
+    BridgeTransport transport{&machine};
+    MachineLink link{ui, transport};
     UpgradeFile file;
+    MachineInfo identity{"AB12", "HW-A", "1.0"}; // what connectMachine read from the machine
     UpgradeReport report;
 };
 

@@ -3,6 +3,8 @@
 #pragma once
 
 #include "app/window_logic.h"
+#include "link/bridge_transport.h"
+#include "link/serial_transport.h"
 #include "platform/profile_file.h"
 #include "tests/support/temp_folder.h"
 #include "tests/window/fake_window.h"
@@ -27,6 +29,12 @@ protected:
         return readProfileString(settingsFile(), section, key, "<missing>");
     }
     bool start() { return logic.start(folder.root()); }
+    // The transport the settings chose: the bridge library's (USB mode) or the serial channel's.
+    BridgeTransport* bridgeTransport() const { return dynamic_cast<BridgeTransport*>(logic.transport()); }
+    bool serialPortOpen() const {
+        auto* serial = dynamic_cast<SerialTransport*>(logic.transport());
+        return serial && serial->channel().isOpen();
+    }
 
     // An upgrade file made of these texts and a patterned image; its path.
     std::string writeUpgradeFile(const std::string& name, std::size_t imageBytes = 1000,

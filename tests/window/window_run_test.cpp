@@ -60,7 +60,7 @@ protected:
         EXPECT_FALSE(window.percentVisible);
         EXPECT_TRUE(window.clockRunning);
         EXPECT_EQ(window.focused, Control::UpgradeButton);
-        EXPECT_FALSE(logic.link()->serial().isOpen());
+        EXPECT_FALSE(serialPortOpen());
     }
 };
 
@@ -102,7 +102,7 @@ TEST_F(WindowRun, FullUpgradeThroughTheBridgeLibrary) {
     ::setenv("BRIDGEMINI_DEVICE", machine->path().c_str(), 1);
     writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=0\r\n");
     ASSERT_TRUE(start());
-    EXPECT_TRUE(logic.link()->usbMode());
+    ASSERT_NE(bridgeTransport(), nullptr);
     ASSERT_NO_FATAL_FAILURE(openFile());
     logic.toggleUpgrade();
     ::unsetenv("BRIDGEMINI_DEVICE");

@@ -23,7 +23,7 @@ TEST_F(WindowStartup, FirstStartWritesDefaultsAndShowsTheIdleWindow) {
     EXPECT_TRUE(window.clockRunning);
     EXPECT_EQ(window.selectedBaudText(), "57600");
     EXPECT_EQ(window.fieldText(Field::Count), "0");
-    EXPECT_FALSE(logic.link()->usbMode());
+    EXPECT_EQ(bridgeTransport(), nullptr);
     EXPECT_EQ(logic.link()->portName, "COM1");
     EXPECT_FALSE(logic.upgradeFile().loaded);
     EXPECT_TRUE(window.hotKeyRegistered);
@@ -51,7 +51,7 @@ TEST_F(WindowStartup, StoredSettingsAreShown) {
                   "[ImportHistory]\r\nCount=abc\r\n");
     ASSERT_TRUE(start());
     // Lower-case usb is a COM port name: no library check, no box.
-    EXPECT_FALSE(logic.link()->usbMode());
+    EXPECT_EQ(bridgeTransport(), nullptr);
     EXPECT_EQ(logic.link()->portName, "usb");
     EXPECT_TRUE(window.boxes.empty());
     EXPECT_EQ(window.selectedBaudText(), "19200");
@@ -90,9 +90,9 @@ TEST_F(WindowStartup, UsbModeWithBridgeLibraryStartsAndALaterCopyBringsItToFront
     folder.write(bridgeLibraryFileName(), "not a library");
     ASSERT_TRUE(start());
     EXPECT_TRUE(window.boxes.empty());
-    EXPECT_TRUE(logic.link()->usbMode());
+    ASSERT_NE(bridgeTransport(), nullptr);
     EXPECT_EQ(window.fieldText(Field::Count), "3");
-    const BridgeParams& params = logic.link()->bridgeParams();
+    const BridgeParams& params = bridgeTransport()->params();
     EXPECT_EQ(params.words[0], 0x0E6Au);
     EXPECT_EQ(params.words[1], 0x0103u);
     EXPECT_EQ(params.words[2], 1000u);

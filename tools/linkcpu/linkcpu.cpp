@@ -6,8 +6,10 @@
 //
 //   linkcpu [SECONDS]    (default 10)
 #include "link/bridge_binding.h"
+#include "link/bridge_transport.h"
 #include "link/connect_machine.h"
 #include "link/machine_link.h"
+#include "link/serial_transport.h"
 #include "platform/ui.h"
 
 #include <poll.h>
@@ -21,6 +23,8 @@
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -132,15 +136,18 @@ double cpuSeconds() {
 }
 
 // Runs connectMachine for `seconds` and prints what it cost.
-void measure(const char* label, double seconds, bool usbMode, mub::SerialChannel& serial, mub::BridgeLibrary* bridge) {
+using TransportMaker = std::function<std::unique_ptr<mub::Transport>(mub::Ui&)>;
+
+void measure(const char* label, double seconds, const TransportMaker& makeTransport) {
     mub::MachineLink* linkRef = nullptr;
     const auto start = Clock::now();
     QuietUi ui(linkRef, start + std::chrono::microseconds(static_cast<long long>(seconds * 1e6)));
-    mub::MachineLink link(ui, serial, bridge, usbMode);
+    const std::unique_ptr<mub::Transport> transport = makeTransport(ui);
+    mub::MachineLink link(ui, *transport);
     link.portName = "COM1";
     linkRef = &link;
     const double cpuBefore = cpuSeconds();
-    const bool connected = mub::connectMachine(link);
+    const bool connected = mub::connectMachine(link).has_value();
     const double cpu = cpuSeconds() - cpuBefore;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     link.closeTransport();
@@ -168,23 +175,21 @@ int main(int argc, char** argv) {
     // keeps probing it (100 probes a port attempt) for the whole run.
     mub::PortTable ports;
     for (int n = 1; n <= 255; ++n) ports.setOverride(n, machine.path);
-    {
-        mub::SerialChannel serial(ports);
-        measure("COM, probing a silent port", seconds, false, serial, nullptr);
-    }
+    measure("COM, probing a silent port", seconds,
+            [&](mub::Ui& ui) { return std::make_unique<mub::SerialTransport>(ui, ports); });
 
     mub::BridgeBinding bridge;
     if (!bridge.load()) {
         std::fprintf(stderr, "linkcpu: %s\n", bridge.error().c_str());
         return 2;
     }
-    mub::SerialChannel unused;
+    const TransportMaker usb = [&](mub::Ui&) { return std::make_unique<mub::BridgeTransport>(&bridge); };
     ::setenv("BRIDGEMINI_DEVICE", machine.path.c_str(), 1);
-    measure("USB, probing a silent device", seconds, true, unused, &bridge);
+    measure("USB, probing a silent device", seconds, usb);
     ::setenv("BRIDGEMINI_DEVICE", "/nonexistent/ttyUSB-none", 1);
-    measure("USB, no device (named device)", seconds, true, unused, &bridge);
+    measure("USB, no device (named device)", seconds, usb);
     // The usual set-up: the bridge searches the USB ttys at every connect.
     ::unsetenv("BRIDGEMINI_DEVICE");
-    measure("USB, no device (USB id search)", seconds, true, unused, &bridge);
+    measure("USB, no device (USB id search)", seconds, usb);
     return 0;
 }

@@ -63,9 +63,9 @@ int runDetectCommand(const std::vector<std::string>& args) {
     ui.catchStopSignals();
     ui.onStop = [&] { detectModel(link, noFile); };
 
-    const bool identified = detectModel(link, noFile);
+    const std::optional<MachineInfo> identified = detectModel(link, noFile);
     // A Ctrl+C wins, also one that came during the identification tone.
-    if (identified && !ui.stopRequested()) session.printMachineInfo();
+    if (identified && !ui.stopRequested()) session.printMachineInfo(*identified);
     ui.finish();
     if (ui.stopRequested()) return ExitStopped;
     if (identified) return ExitOk;

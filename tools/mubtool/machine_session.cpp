@@ -3,6 +3,8 @@
 #include "app/settings/port_overrides.h"
 #include "app/settings/settings_file.h"
 #include "app/settings/settings_location.h"
+#include "link/bridge_transport.h"
+#include "link/serial_transport.h"
 #include "platform/gbk_text.h"
 #include "tools/mubtool/port_names.h"
 #include "upgrade/program_title.h"
@@ -145,9 +147,11 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
     // With a machine-readable report on stdout the texts for people go to stderr.
     ui_ = std::make_unique<TerminalUi>(options, args.json ? stderr : stdout);
 
-    PortTable ports;
     std::string portName = "COM1";
-    if (!usbMode_) {
+    if (usbMode_) {
+        transport_ = std::make_unique<BridgeTransport>(&bridge_);
+    } else {
+        PortTable ports;
         if (comNumberOf(args.port) != 0) {
             // The window's table: COMn means the same device in both.
             loadPortOverrides(existingSettingsPath(programFolder()), ports);
@@ -157,9 +161,9 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
                 ports.setOverride(port, port == devicePathPort ? args.port : "");
             portName = "COM" + std::to_string(devicePathPort);
         }
+        transport_ = std::make_unique<SerialTransport>(*ui_, ports);
     }
-    serial_ = std::make_unique<SerialChannel>(ports);
-    link_ = std::make_unique<MachineLink>(*ui_, *serial_, usbMode_ ? &bridge_ : nullptr, usbMode_);
+    link_ = std::make_unique<MachineLink>(*ui_, *transport_);
     link_->portName = portName;
 }
 
@@ -170,11 +174,10 @@ bool MachineSession::open(std::string& error) {
     return false;
 }
 
-void MachineSession::printMachineInfo() {
+void MachineSession::printMachineInfo(const MachineInfo& machine) {
     ui_->finish();
-    std::fprintf(ui_->out(), "%s: %s\n%s: %s\n%s: %s\n", "机器型号", machineTextLine(ui_->fieldText(Field::MachineModel)).c_str(),
-                "硬件版本", machineTextLine(ui_->fieldText(Field::MachineHardware)).c_str(), "软件版本",
-                machineTextLine(ui_->fieldText(Field::MachineSoftware)).c_str());
+    std::fprintf(ui_->out(), "%s: %s\n%s: %s\n%s: %s\n", "机器型号", machineTextLine(machine.model).c_str(), "硬件版本",
+                 machineTextLine(machine.hardware).c_str(), "软件版本", machineTextLine(machine.software).c_str());
     std::fflush(ui_->out());
 }
 

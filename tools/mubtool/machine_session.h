@@ -4,8 +4,9 @@
 #pragma once
 
 #include "link/bridge_binding.h"
+#include "link/connect_machine.h"
 #include "link/machine_link.h"
-#include "serial/serial_channel.h"
+#include "link/transport.h"
 #include "tools/mubtool/terminal_ui.h"
 
 #include <memory>
@@ -41,13 +42,13 @@ public:
     MachineLink& link() { return *link_; }
 
     // The identity the machine reported, one line each, to stdout.
-    void printMachineInfo();
+    void printMachineInfo(const MachineInfo& machine);
 
 private:
     bool usbMode_ = false;
     std::unique_ptr<TerminalUi> ui_;
-    std::unique_ptr<SerialChannel> serial_;
     BridgeBinding bridge_;
+    std::unique_ptr<Transport> transport_;
     std::unique_ptr<MachineLink> link_;
 };
 

@@ -170,11 +170,12 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     ui.setEnabled(Control::DetectModelButton, false);
     UpgradeReport report;
     report.onBlockAccepted = [&](std::uint64_t bytes) { ui.transferProgress(bytes, file.image.size()); };
-    const bool connected = connectMachine(link);
+    const std::optional<MachineInfo> machine = connectMachine(link);
+    const bool connected = machine.has_value();
     // After a Ctrl+C (during the identification tone, say) the pane's last
     // text stays the Stop's.
-    if (connected && !ui.stopRequested()) session.printMachineInfo();
-    const bool completed = connected && runUpgrade(link, file, &report);
+    if (connected && !ui.stopRequested()) session.printMachineInfo(*machine);
+    const bool completed = connected && runUpgrade(link, file, *machine, &report);
 
     // The toggle's finish: the run is over, the link released.
     link.running = false;
@@ -186,9 +187,9 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     end.timeouts = report.timeouts;
     end.rejectedBlocks = report.rejectedBlocks;
     if (connected) {
-        end.model = ui.fieldText(Field::MachineModel);
-        end.hardware = ui.fieldText(Field::MachineHardware);
-        end.software = ui.fieldText(Field::MachineSoftware);
+        end.model = machine->model;
+        end.hardware = machine->hardware;
+        end.software = machine->software;
     }
     Ending ending = endingOf(report.outcome);
     if (completed)

@@ -1,0 +1,86 @@
+#include "link/port_search.h"
+
+#include "link/connection_texts.h"
+#include "link/machine_link.h"
+#include "link/port_access.h"
+#include "link/serial_transport.h"
+#include "link/text_number.h"
+
+namespace mub {
+namespace {
+
+constexpr int probesPerPort = 100;
+constexpr int portAttemptLimit = 510;
+constexpr int highestPort = 255;
+
+} // namespace
+
+PortSearch::PortSearch(SerialTransport& serial, SearchHost& host)
+    : serial_(serial), host_(host), currentPort_(host.link().portName) {}
+
+// Tries ports from currentPort_ on until one answers the probe, the
+// attempts run out (the time-out is shown) or Stop is pressed.
+MachineSearch::Result PortSearch::find() {
+    if (answered_) return Result::Found;
+    MachineLink& link = host_.link();
+    Ui& ui = link.ui();
+    while (link.running) {
+        ui.pumpDelay(10);
+        serial_.close();
+        serial_.setStatus(StatusOk);
+        const std::int32_t port = portNumberOf(currentPort_);
+        if (serial_.open(port, link.running) == StatusOk) {
+            answered_ = probeOpenPort();
+        } else if (deniedDevice_.empty()) {
+            // Remember a device the operator may not open: the commonest
+            // reason a machine is never found.
+            std::string path = serial_.devicePath(port), group;
+            if (deviceDeniesAccess(path, &group)) {
+                deniedDevice_ = path;
+                deniedGroup_ = group;
+            }
+        }
+        if (answered_) return Result::Found;
+        portIndex_ = portIndex_ >= highestPort ? 1 : portIndex_ + 1;
+        currentPort_ = "COM" + std::to_string(portIndex_);
+        if (++failedAttempts_ >= portAttemptLimit) {
+            if (!link.running) return Result::NotFound;
+            const ConnectionTexts& t = connectionTexts();
+            std::string box = t.searchTimeout;
+            if (!deniedDevice_.empty()) box += "\r\n" + permissionDeniedLine(deniedDevice_, deniedGroup_);
+            ui.setMessage(t.searchTimeout);
+            ui.errorBox(box);
+            return Result::GiveUp;
+        }
+    }
+    return Result::NotFound;
+}
+
+bool PortSearch::probeOpenPort() {
+    const ConnectionTexts& t = connectionTexts();
+    MachineLink& link = host_.link();
+    if (host_.messagesAllowed() && link.running) {
+        if (serial_.status() != StatusOk) {
+            link.ui().setMessage(t.portBadStatus);
+            host_.setMessagesAllowed(false);
+        } else {
+            link.ui().setMessage(t.connecting);
+        }
+    }
+    if (serial_.status() != StatusOk || !link.running) return false;
+    host_.setMessagesAllowed(true);
+    if (!host_.probe(probesPerPort)) return false;
+    link.portName = currentPort_;
+    link.ui().setMessage(t.deviceFound);
+    return true;
+}
+
+// After a port answered, a send failure means the machine went away: search
+// again, starting with the port that answered, with a fresh attempt budget.
+void PortSearch::linkLost() {
+    answered_ = false;
+    currentPort_ = host_.link().portName;
+    failedAttempts_ = 0;
+}
+
+} // namespace mub

@@ -1,0 +1,177 @@
+#include "link/serial_transport.h"
+
+#include "link/port_search.h"
+#include "link/text_number.h"
+#include "platform/bridge_library.h"
+
+#include <chrono>
+#include <mutex>
+#include <utility>
+
+namespace mub {
+namespace {
+
+constexpr std::int32_t pollMicros = 1000;
+constexpr int idlePassLimit = 20; // gives up on the 21st pass with nothing new
+// The longest valid frame: 255 payload bytes, header, length and checksum.
+// A framed read that has gathered more holds no valid reply and ends.
+constexpr std::size_t longestFrame = 255 + 5;
+// What the receive buffer keeps of a machine that streams while nobody reads
+// (during a tone or a question): the newest bytes, far more than any reply.
+constexpr std::size_t receiveBufferLimit = 4096;
+
+} // namespace
+
+// What the channel's handlers fill: shared with them, so that a listener
+// that outlives the transport still has it.
+struct SerialTransport::Inbox {
+    std::mutex lock;
+    Bytes received;
+    std::uint32_t status = StatusOk;
+    // Number of non-empty deliveries so far, and its value when the read loop
+    // last came back from a wait: a delivery after that may have left a wake
+    // pending, so the next wait can end early and must not count as idle.
+    std::uint64_t arrivals = 0;
+    std::uint64_t arrivalsAtWaitEnd = 0;
+    Ui* ui = nullptr; // woken when bytes arrive; cleared when the transport goes
+
+    void data(const std::uint8_t* bytes, std::int32_t count) {
+        if (count <= 0 || !bytes) return;
+        std::lock_guard<std::mutex> guard(lock);
+        received.insert(received.end(), bytes, bytes + count);
+        if (received.size() > receiveBufferLimit)
+            received.erase(received.begin(), received.end() - static_cast<std::ptrdiff_t>(receiveBufferLimit));
+        ++arrivals;
+        if (ui) ui->wake();
+    }
+    void lineStatus(std::int32_t errorBits) {
+        if (errorBits <= 0) return;
+        std::lock_guard<std::mutex> guard(lock);
+        status = static_cast<std::uint32_t>(errorBits);
+    }
+    void error() {
+        std::lock_guard<std::mutex> guard(lock);
+        status = StatusNoDevice;
+    }
+};
+
+SerialTransport::SerialTransport(Ui& ui, PortTable ports, SerialPortServices& services)
+    : ui_(ui), channel_(std::make_shared<SerialChannel>(std::move(ports), services)),
+      inbox_(std::make_shared<Inbox>()) {
+    inbox_->ui = &ui_;
+}
+
+SerialTransport::~SerialTransport() {
+    {
+        std::lock_guard<std::mutex> guard(inbox_->lock);
+        inbox_->ui = nullptr;
+    }
+    channel_->close();
+}
+
+void SerialTransport::useBaudRate(const std::string& itemText, int) { settings.baudRate = leadingInteger(itemText, true); }
+
+std::uint32_t SerialTransport::open(std::int32_t port, const std::atomic<bool>&) {
+    auto inbox = inbox_;
+    const bool opened = channel_->open(
+        port, settings, [inbox](const std::uint8_t* bytes, std::int32_t count) { inbox->data(bytes, count); },
+        [](std::int32_t) {},
+        [inbox](std::int32_t, std::int32_t, std::int32_t errorBits, std::int32_t) { inbox->lineStatus(errorBits); },
+        [inbox](const std::string&) { inbox->error(); });
+    return opened ? StatusOk : StatusNoDevice;
+}
+
+void SerialTransport::clear() {
+    channel_->purge(true, true);
+    std::lock_guard<std::mutex> guard(inbox_->lock);
+    inbox_->received.clear();
+}
+
+std::uint32_t SerialTransport::write(const Bytes& data) {
+    // Anything still queued belongs to an earlier exchange: drop it before the
+    // request so the reply read next is the answer to this one. The buffer is
+    // emptied once the purge is through: a delivery of old bytes that was in
+    // progress when the purge began ends inside it, and would otherwise fill
+    // an already emptied buffer.
+    channel_->purge(true, true);
+    {
+        std::lock_guard<std::mutex> guard(inbox_->lock);
+        inbox_->received.clear();
+    }
+    if (!channel_->send(data.data(), static_cast<std::int32_t>(data.size()))) return StatusNoDevice;
+    return status();
+}
+
+Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool>& running) {
+    const std::int64_t target = raw ? count : 0; // 0: until a line end
+    // A read made for a running operation ends once Stop clears the flag.
+    const bool stoppable = running.load();
+    int idlePasses = 0;
+    std::size_t previousLength = 0;
+    Inbox& inbox = *inbox_;
+    for (;;) {
+        bool wakePending = false;
+        {
+            std::lock_guard<std::mutex> guard(inbox.lock);
+            wakePending = inbox.arrivals != inbox.arrivalsAtWaitEnd;
+        }
+        ui_.pumpWait(pollMicros);
+        std::lock_guard<std::mutex> guard(inbox.lock);
+        inbox.arrivalsAtWaitEnd = inbox.arrivals;
+        Bytes& received = inbox.received;
+        const std::size_t length = received.size();
+        bool done = false;
+        if (stoppable && !running.load()) {
+            done = true;
+        } else if (target == 0) {
+            done = (length >= 2 && received[length - 2] == 0x0D && received[length - 1] == 0x0A) ||
+                   length > longestFrame;
+        } else {
+            done = static_cast<std::int64_t>(length) >= target;
+        }
+        if (!done) {
+            const bool grew = length != previousLength;
+            if (grew) {
+                idlePasses = 0;
+                previousLength = length;
+            }
+            // A wait that a stale wake may have cut short is not a full pass
+            // of 1 ms; it is simply repeated.
+            if (grew || !wakePending) ++idlePasses;
+            done = idlePasses > idlePassLimit;
+        }
+        if (done) {
+            // The port's input queue is deliberately not purged here: a reply
+            // that arrives in this instant must reach the next read.
+            Bytes result;
+            result.swap(received);
+            return result;
+        }
+    }
+}
+
+void SerialTransport::close() { channel_->close(); }
+
+std::uint32_t SerialTransport::status() const {
+    std::lock_guard<std::mutex> guard(inbox_->lock);
+    return inbox_->status;
+}
+
+void SerialTransport::setStatus(std::uint32_t status) {
+    std::lock_guard<std::mutex> guard(inbox_->lock);
+    inbox_->status = status;
+}
+
+std::unique_ptr<MachineSearch> SerialTransport::newSearch(SearchHost& host) {
+    return std::make_unique<PortSearch>(*this, host);
+}
+
+void SerialTransport::onSerialData(const std::uint8_t* bytes, std::int32_t count) { inbox_->data(bytes, count); }
+
+void SerialTransport::onSerialStatus(std::int32_t, std::int32_t, std::int32_t errorBits, std::int32_t) {
+    inbox_->lineStatus(errorBits);
+}
+
+void SerialTransport::onSerialError(const std::string&) { inbox_->error(); }
+
+} // namespace mub
