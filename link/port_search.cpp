@@ -6,6 +6,9 @@
 #include "link/serial_transport.h"
 #include "link/text_number.h"
 
+#include <algorithm>
+#include <set>
+
 namespace mub {
 namespace {
 
@@ -15,8 +18,23 @@ constexpr int highestPort = 255;
 
 } // namespace
 
+std::vector<int> portSearchOrder(const std::vector<ListedSerialPort>& listed) {
+    std::set<int> first, last;
+    for (const auto& port : listed) {
+        if (port.number < 1 || port.number > highestPort) continue;
+        (port.bluetooth ? last : first).insert(port.number);
+    }
+    for (int n : first) last.erase(n); // listed twice: not Bluetooth after all
+    std::vector<int> order(first.begin(), first.end());
+    for (int n = 1; n <= highestPort; ++n)
+        if (!first.count(n) && !last.count(n)) order.push_back(n);
+    order.insert(order.end(), last.begin(), last.end());
+    return order;
+}
+
 PortSearch::PortSearch(SerialTransport& serial, SearchHost& host)
-    : serial_(serial), host_(host), currentPort_(host.link().portName) {}
+    : serial_(serial), host_(host), order_(portSearchOrder(serial.listPorts())),
+      currentPort_(host.link().portName) {}
 
 // Tries ports from currentPort_ on until one answers the probe, the
 // attempts run out (the time-out is shown) or Stop is pressed.
@@ -41,8 +59,8 @@ MachineSearch::Result PortSearch::find() {
             }
         }
         if (answered_) return Result::Found;
-        portIndex_ = portIndex_ >= highestPort ? 1 : portIndex_ + 1;
-        currentPort_ = "COM" + std::to_string(portIndex_);
+        currentPort_ = "COM" + std::to_string(order_[next_]);
+        next_ = (next_ + 1) % order_.size();
         if (++failedAttempts_ >= portAttemptLimit) {
             if (!link.running) return Result::NotFound;
             const ConnectionTexts& t = connectionTexts();

@@ -5,12 +5,20 @@
 #pragma once
 
 #include "link/machine_search.h"
+#include "platform/serial_port_list.h"
 
 #include <string>
+#include <vector>
 
 namespace mub {
 
 class SerialTransport;
+
+// The order of the ports after the one last known to answer: the ports the
+// system lists first (by number), then the others from COM1 up, the
+// system's Bluetooth ports last (an open of one may take many seconds).
+// Without a list: COM1 to COM255.
+std::vector<int> portSearchOrder(const std::vector<ListedSerialPort>& listed);
 
 class PortSearch : public MachineSearch {
 public:
@@ -23,7 +31,8 @@ private:
 
     SerialTransport& serial_;
     SearchHost& host_;
-    int portIndex_ = 0;
+    const std::vector<int> order_;
+    std::size_t next_ = 0;
     std::string currentPort_;
     int failedAttempts_ = 0;
     bool answered_ = false;

@@ -5,7 +5,10 @@
 #include "platform/bridge_library.h"
 
 #include <chrono>
+#include <condition_variable>
 #include <mutex>
+#include <system_error>
+#include <thread>
 #include <utility>
 
 namespace mub {
@@ -19,11 +22,15 @@ constexpr std::size_t longestFrame = 255 + 5;
 // What the receive buffer keeps of a machine that streams while nobody reads
 // (during a tone or a question): the newest bytes, far more than any reply.
 constexpr std::size_t receiveBufferLimit = 4096;
+// Most opens end at once (a missing port, a cable adapter): only one that
+// takes longer lets the window handle its events meanwhile.
+constexpr int quickOpenMs = 50;
+constexpr std::int32_t openPollMicros = 10000;
 
 } // namespace
 
-// What the channel's handlers fill: shared with them, so that a listener
-// that outlives the transport still has it.
+// What the channel's handlers fill: shared with them, so that a listener or
+// an open that outlives the transport still has it.
 struct SerialTransport::Inbox {
     std::mutex lock;
     Bytes received;
@@ -35,6 +42,10 @@ struct SerialTransport::Inbox {
     std::uint64_t arrivalsAtWaitEnd = 0;
     Ui* ui = nullptr; // woken when bytes arrive; cleared when the transport goes
 
+    void wakeUi() {
+        std::lock_guard<std::mutex> guard(lock);
+        if (ui) ui->wake();
+    }
     void data(const std::uint8_t* bytes, std::int32_t count) {
         if (count <= 0 || !bytes) return;
         std::lock_guard<std::mutex> guard(lock);
@@ -55,6 +66,15 @@ struct SerialTransport::Inbox {
     }
 };
 
+struct SerialTransport::OpenAttempt {
+    std::mutex lock;
+    std::condition_variable done;
+    bool finished = false;
+    bool opened = false;
+    bool givenUp = false; // the transport no longer waits: whatever opens is closed again
+    std::thread thread;
+};
+
 SerialTransport::SerialTransport(Ui& ui, PortTable ports, SerialPortServices& services)
     : ui_(ui), channel_(std::make_shared<SerialChannel>(std::move(ports), services)),
       inbox_(std::make_shared<Inbox>()) {
@@ -66,28 +86,95 @@ SerialTransport::~SerialTransport() {
         std::lock_guard<std::mutex> guard(inbox_->lock);
         inbox_->ui = nullptr;
     }
+    if (opening_) {
+        std::unique_lock<std::mutex> guard(opening_->lock);
+        if (!opening_->finished) {
+            opening_->givenUp = true;
+            guard.unlock();
+            opening_->thread.detach();
+            return;
+        }
+        guard.unlock();
+        opening_->thread.join();
+    }
     channel_->close();
 }
 
 void SerialTransport::useBaudRate(const std::string& itemText, int) { settings.baudRate = leadingInteger(itemText, true); }
 
-std::uint32_t SerialTransport::open(std::int32_t port, const std::atomic<bool>&) {
-    auto inbox = inbox_;
-    const bool opened = channel_->open(
-        port, settings, [inbox](const std::uint8_t* bytes, std::int32_t count) { inbox->data(bytes, count); },
-        [](std::int32_t) {},
-        [inbox](std::int32_t, std::int32_t, std::int32_t errorBits, std::int32_t) { inbox->lineStatus(errorBits); },
-        [inbox](const std::string&) { inbox->error(); });
+std::uint32_t SerialTransport::open(std::int32_t port, const std::atomic<bool>& running) {
+    // An open given up earlier ends before the channel is used again.
+    if (opening_ && !waitForOpen(*opening_, running)) return StatusNoDevice;
+    if (openUnderWay()) return StatusNoDevice;
+
+    auto attempt = std::make_shared<OpenAttempt>();
+    auto run = [attempt, channel = channel_, inbox = inbox_, port, record = settings] {
+        const bool opened = channel->open(
+            port, record, [inbox](const std::uint8_t* bytes, std::int32_t count) { inbox->data(bytes, count); },
+            [](std::int32_t) {},
+            [inbox](std::int32_t, std::int32_t, std::int32_t errorBits, std::int32_t) { inbox->lineStatus(errorBits); },
+            [inbox](const std::string&) { inbox->error(); });
+        bool givenUp = false;
+        {
+            std::lock_guard<std::mutex> guard(attempt->lock);
+            attempt->finished = true;
+            attempt->opened = opened;
+            givenUp = attempt->givenUp;
+        }
+        attempt->done.notify_all();
+        if (!givenUp)
+            inbox->wakeUi();
+        else if (opened)
+            channel->close();
+    };
+    try {
+        attempt->thread = std::thread(run);
+    } catch (const std::system_error&) {
+        run(); // no thread to be had: the open runs here
+    }
+    opening_ = attempt;
+    if (!waitForOpen(*attempt, running)) return StatusNoDevice; // Stop: it goes on by itself
+    const bool opened = attempt->opened;
+    openUnderWay(); // reaps it
     return opened ? StatusOk : StatusNoDevice;
 }
 
+bool SerialTransport::waitForOpen(OpenAttempt& attempt, const std::atomic<bool>& running) {
+    {
+        std::unique_lock<std::mutex> guard(attempt.lock);
+        if (attempt.done.wait_for(guard, std::chrono::milliseconds(quickOpenMs), [&] { return attempt.finished; }))
+            return true;
+    }
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> guard(attempt.lock);
+            if (attempt.finished) return true;
+        }
+        if (!running.load()) return false;
+        ui_.pumpWait(openPollMicros);
+    }
+}
+
+bool SerialTransport::openUnderWay() {
+    if (!opening_) return false;
+    {
+        std::lock_guard<std::mutex> guard(opening_->lock);
+        if (!opening_->finished) return true;
+    }
+    if (opening_->thread.joinable()) opening_->thread.join();
+    opening_.reset();
+    return false;
+}
+
 void SerialTransport::clear() {
+    if (openUnderWay()) return;
     channel_->purge(true, true);
     std::lock_guard<std::mutex> guard(inbox_->lock);
     inbox_->received.clear();
 }
 
 std::uint32_t SerialTransport::write(const Bytes& data) {
+    if (openUnderWay()) return StatusNoDevice;
     // Anything still queued belongs to an earlier exchange: drop it before the
     // request so the reply read next is the answer to this one. The buffer is
     // emptied once the purge is through: a delivery of old bytes that was in
@@ -150,7 +237,17 @@ Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool
     }
 }
 
-void SerialTransport::close() { channel_->close(); }
+void SerialTransport::close() {
+    if (opening_) {
+        std::lock_guard<std::mutex> guard(opening_->lock);
+        if (!opening_->finished) {
+            opening_->givenUp = true; // it closes what it opens
+            return;
+        }
+    }
+    openUnderWay(); // reaps a finished one
+    channel_->close();
+}
 
 std::uint32_t SerialTransport::status() const {
     std::lock_guard<std::mutex> guard(inbox_->lock);

@@ -1,22 +1,32 @@
 // A COM port through the serial channel as a transport. The channel's
 // listener collects the machine's bytes in a receive buffer that reads watch
 // every millisecond; its status and error handlers set the link status.
+//
+// Opening a port may block for seconds (a Bluetooth port trying to
+// connect): it runs on a thread of its own while the window handles its
+// events, and Stop gives it up. An open given up goes on by itself and
+// closes what it opened; until it has ended the channel is not touched
+// again (writes fail, reads find nothing, the next open waits for it).
 #pragma once
 
 #include "link/transport.h"
+#include "platform/serial_port_list.h"
 #include "platform/serial_port_services.h"
 #include "platform/ui.h"
 #include "serial/serial_channel.h"
 #include "serial/serial_settings.h"
 
+#include <functional>
 #include <memory>
+#include <vector>
 
 namespace mub {
 
 class SerialTransport : public Transport {
 public:
     SerialTransport(Ui& ui, PortTable ports, SerialPortServices& services = systemSerialPortServices());
-    ~SerialTransport() override; // closes the port
+    // Closes the port; an open still under way is left to end by itself.
+    ~SerialTransport() override;
     SerialTransport(const SerialTransport&) = delete;
     SerialTransport& operator=(const SerialTransport&) = delete;
 
@@ -36,6 +46,8 @@ public:
 
     // The record handed to the channel at every open; useBaudRate sets its rate.
     SerialSettings settings;
+    // The ports the system lists, asked at the start of every search.
+    std::function<std::vector<ListedSerialPort>()> listPorts = listedSerialPorts;
 
     std::string devicePath(int port) const { return channel_->ports().devicePath(port); }
     SerialChannel& channel() { return *channel_; }
@@ -47,10 +59,17 @@ public:
 
 private:
     struct Inbox;
+    struct OpenAttempt;
+    // Waits for an open under way, handling the window's events after the
+    // first moments; false when Stop came first.
+    bool waitForOpen(OpenAttempt& attempt, const std::atomic<bool>& running);
+    // True while an open given up still runs: the channel is not to be touched.
+    bool openUnderWay();
 
     Ui& ui_;
     std::shared_ptr<SerialChannel> channel_;
     std::shared_ptr<Inbox> inbox_;
+    std::shared_ptr<OpenAttempt> opening_;
 };
 
 } // namespace mub

@@ -26,7 +26,9 @@ public:
     // taken at the start of every connection.
     virtual void useBaudRate(const std::string& itemText, int itemIndex) = 0;
     // Opens the way to the machine: COM port `port`, or the bridge's one
-    // device (which takes no number). StatusOk, or why not.
+    // device (which takes no number). StatusOk, or why not. An open that
+    // blocks waits while the window handles its events and is given up once
+    // `running` is cleared.
     virtual std::uint32_t open(std::int32_t port, const std::atomic<bool>& running) = 0;
     // Discards what the machine sent that was not read yet.
     virtual void clear() = 0;

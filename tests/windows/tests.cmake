@@ -9,7 +9,8 @@ set(logic_test_sources
     platform/gbk_text_removal_test.cpp upgrade/detect_model_test.cpp upgrade/number_text_test.cpp
     upgrade/run_upgrade_checks_test.cpp upgrade/run_upgrade_transfer_test.cpp upgrade/scripted_machine.cpp
     settings/profile_file_test.cpp platform/tone_player_test.cpp windows/exclusive_read_windows_test.cpp
-    window/window_startup_test.cpp window/window_commands_test.cpp serial/serial_faults_test.cpp)
+    window/window_startup_test.cpp window/window_commands_test.cpp serial/serial_faults_test.cpp
+    link/transport_faults_test.cpp)
 list(TRANSFORM logic_test_sources PREPEND ${CMAKE_SOURCE_DIR}/tests/)
 add_executable(windows_logic_tests ${logic_test_sources})
 target_link_libraries(windows_logic_tests PRIVATE mub_upgrade mub_link mub_serial mub_upgrade_file mub_platform

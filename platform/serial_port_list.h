@@ -1,0 +1,18 @@
+// The serial ports the system itself lists: on Windows those of the
+// registry's HARDWARE\DEVICEMAP\SERIALCOMM, with the Bluetooth ones marked
+// (their open may block for many seconds while a connection is tried).
+// Linux has no such list: the port table is the list there.
+#pragma once
+
+#include <vector>
+
+namespace mub {
+
+struct ListedSerialPort {
+    int number = 0; // COM<number>
+    bool bluetooth = false;
+};
+
+std::vector<ListedSerialPort> listedSerialPorts();
+
+} // namespace mub
