@@ -89,15 +89,12 @@ namespace {
 
 LinuxSerialPort::Port* portOf(SerialHandle handle) { return reinterpret_cast<LinuxSerialPort::Port*>(handle); }
 
-// Bytes went out: an event wait in progress starts watching for the output
-// queue to run empty.
+// Bytes went out: the next event wait watches for the output queue to run
+// empty (one in progress is not woken for it: a transfer sends every few
+// milliseconds, and the notification is of no hurry).
 void markOutputPending(LinuxSerialPort::Port& port) {
-    {
-        std::lock_guard<std::mutex> guard(port.lock);
-        if (port.outputPending) return;
-        port.outputPending = true;
-    }
-    signal(port.attention);
+    std::lock_guard<std::mutex> guard(port.lock);
+    port.outputPending = true;
 }
 
 } // namespace
@@ -468,10 +465,6 @@ int LinuxSerialPort::finishWait(Port& port, Io& io, int timeoutMs, SerialHandle 
             }
             watching = port.linesReadable || port.countsReadable || port.outputPending;
             watchInput = (port.mask & EventRxChar) != 0;
-        }
-        if (bytesArrived) {
-            int queued = 0;
-            bytesArrived = ioctl(port.fd, FIONREAD, &queued) == 0 && queued > 0;
         }
         if (const std::uint32_t events = eventsSinceLastWait(port, bytesArrived)) {
             io.events = events;
