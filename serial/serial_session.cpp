@@ -196,9 +196,11 @@ bool SerialSession::purge(bool clearOutput, bool clearInput) {
     {
         std::lock_guard<std::mutex> guard(readLock_);
         if (port == noSerialHandle) return false; // closed meanwhile
-        if (clearInput) ++purges_;
+        if (clearInput) {
+            markByteReadForPurge();
+            ++purges_;
+        }
         done = sys.purge(port, clearOutput, clearInput) == 0;
-        if (clearInput) endByteReadForPurge();
     }
     // A handler that purges does not wait for its own delivery. An owner
     // that purges while holding a lock its onData handler waits for would
@@ -274,13 +276,14 @@ void SerialSession::waitEnded(int code, std::uint64_t purgesAtStart) {
     pause();
 }
 
-void SerialSession::endByteReadForPurge() {
+void SerialSession::markByteReadForPurge() {
     std::lock_guard<std::mutex> guard(byteReadLock_);
     if (!byteReadPending_) return;
-    sys.cancel(port, *byteIo_);
-    // Ended either way before this returns: aborted, or with a byte that
-    // came before the purge (which the listener then drops).
-    sys.finish(port, *byteIo_, cancelGraceMs, noSerialHandle);
+    // A read that has completed already holds a byte from before the purge,
+    // which goes with the purged ones. One still pending ends aborted, or,
+    // where the driver leaves it pending through the purge (emulators do),
+    // with the first byte that comes after it: that byte is kept.
+    if (sys.finish(port, *byteIo_, 0, noSerialHandle) != serialIoPending) byteReadStale_ = true;
 }
 
 void SerialSession::waitByReading() {
@@ -312,18 +315,22 @@ void SerialSession::waitByReading() {
             return;
         }
     }
-    // Not under the lock: a purge cancels the read meanwhile.
+    // Not under the lock: a purge looks at the read meanwhile.
     const int code = sys.finish(port, *byteIo_, idleWaitMs, wake);
     if (code == serialIoPending) return;
+    bool stale = false;
+    std::uint64_t purgesNow = 0;
     {
         std::lock_guard<std::mutex> guard(byteReadLock_);
         byteReadPending_ = false;
+        stale = byteReadStale_;
+        byteReadStale_ = false;
+        purgesNow = purges_.load();
     }
     if (code == 0 && byteIo_->transferred == 1) {
-        // A byte from before a purge is dropped with the purged ones.
-        if (purges_.load() == purgesAtByteRead_) {
+        if (!stale) {
             heldByte_ = byteIo_->bytes[0];
-            purgesAtHeldByte_ = purgesAtByteRead_;
+            purgesAtHeldByte_ = purgesNow;
         }
         return;
     }

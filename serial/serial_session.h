@@ -92,9 +92,9 @@ private:
     // it; one it keeps is parked and replaced.
     void abandon(std::unique_ptr<SerialIo>& io);
     void endPendingOperations();
-    // A purge ends a pending one-byte read before the next request goes out
-    // (some drivers leave reads pending through a purge).
-    void endByteReadForPurge();
+    // A purge tells whether a pending one-byte read already holds a byte
+    // from before it.
+    void markByteReadForPurge();
     void releaseHandles();
     int writeBoundMs(std::size_t count) const;
 
@@ -131,8 +131,9 @@ private:
     // Where the driver cannot wait for events, a pending one-byte read waits
     // for input instead; the byte it takes is delivered with the rest.
     bool readsForEvents_ = false;
-    std::mutex byteReadLock_; // guards byteIo_ and byteReadPending_ against a purge's cancel
+    std::mutex byteReadLock_; // guards byteIo_, byteReadPending_ and byteReadStale_ against a purge
     bool byteReadPending_ = false;
+    bool byteReadStale_ = false; // it completed before a purge
     std::uint64_t purgesAtByteRead_ = 0;
     int heldByte_ = -1;
     std::uint64_t purgesAtHeldByte_ = 0;

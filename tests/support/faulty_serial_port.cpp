@@ -237,7 +237,9 @@ int FaultySerialPort::purge(SerialHandle, bool output, bool input) {
     if (cancelIgnored.load()) return 0;
     std::vector<Io*> ended;
     for (Io* io : pending_)
-        if ((input && io->kind == Io::Kind::Read) || (output && io->kind == Io::Kind::Write)) ended.push_back(io);
+        if ((input && io->kind == Io::Kind::Read && !purgeLeavesReads.load()) ||
+            (output && io->kind == Io::Kind::Write))
+            ended.push_back(io);
     for (Io* io : ended) complete(*io, Aborted);
     return 0;
 }

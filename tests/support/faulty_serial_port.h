@@ -53,6 +53,7 @@ public:
     std::atomic<bool> readsReturnNothing{false}; // reads end at once without bytes while bytes are queued
     std::atomic<bool> waitsEndAborted{false};    // every event wait ends aborted at once (an emulator's driver)
     std::atomic<bool> modemEventsRefused{false}; // a wait with modem-line events in the mask is refused
+    std::atomic<bool> purgeLeavesReads{false};   // a purge does not end a pending read (emulators)
     std::atomic<std::size_t> lineCapacity{std::numeric_limits<std::size_t>::max()}; // bytes the line ever takes
     std::atomic<int> openError{0};           // every open fails with this code (2: no such port)
 
