@@ -9,11 +9,15 @@
 
 namespace mub {
 
-// Five words passed by address to every bridge call. Words 0 and 1 select the
+// The block passed by address to every bridge call. Words 0 and 1 select the
 // device (USB vendor and product id), 2 and 3 are the read and write
-// time-outs in milliseconds, 4 is the library's own.
-struct BridgeParams {
-    std::uint32_t words[5] = {0x0E6A, 0x0103, 1000, 1000, 0};
+// time-outs in milliseconds, 4 is the library's own. The words after them
+// are room, zero and never touched here: a 64-bit library may keep a
+// pointer in word 4 (eight bytes, so words 4 and 5, aligned for it), and a
+// library that keeps more state than it says must not write over the
+// caller's memory.
+struct alignas(8) BridgeParams {
+    std::uint32_t words[16] = {0x0E6A, 0x0103, 1000, 1000, 0};
 };
 
 // Status of a link operation; 0 is success.
