@@ -21,39 +21,32 @@ std::string programDirectory() {
 
 std::string defaultBridgeLibraryPath() { return programDirectory() + bridgeLibraryFileName(); }
 
-BridgeBinding::~BridgeBinding() { unload(); }
-
-void BridgeBinding::unload() {
-    delete fn_;
-    fn_ = nullptr;
-    if (handle_) ::dlclose(handle_);
-    handle_ = nullptr;
-}
-
 namespace {
 void* symbolOf(void* library, const char* name) { return ::dlsym(library, name); }
 } // namespace
 
 bool BridgeBinding::load(const std::string& path) {
-    unload();
-    error_.clear();
-    path_ = path.empty() ? defaultBridgeLibraryPath() : path;
+    start(path);
+    const std::string name = fileName();
     if (::access(path_.c_str(), F_OK) != 0) {
-        error_ = "bridge library not found: " + path_;
+        fail(BridgeLoadFailure::NotFound, "bridge library not found: " + path_,
+             "无法启动此程序，因为该计算机中丢失" + name + "文件！请重新安装该程序。");
         return false;
     }
     void* handle = ::dlopen(path_.c_str(), RTLD_NOW | RTLD_LOCAL);
     if (!handle) {
         const char* why = ::dlerror();
-        error_ = "cannot load the bridge library " + path_ + ": " + (why ? why : "unknown error");
+        const std::string reason = why ? why : "unknown error";
+        fail(BridgeLoadFailure::Other, "cannot load the bridge library " + path_ + ": " + reason,
+             "无法加载" + name + "（" + reason + "）。");
         return false;
     }
     if (!bindFunctions(handle, symbolOf)) {
+        // Nothing of it was called yet.
         ::dlclose(handle);
         return false;
     }
-    handle_ = handle;
-    return true;
+    return settleConvention();
 }
 
 } // namespace mub

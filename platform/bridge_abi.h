@@ -1,7 +1,8 @@
 /* The six functions the USB bridge library exports, as plain C. The bridge
- * binding looks them up by these names; the stand-in bridge library built
- * here defines them. Every function takes the five-word parameter block by
- * address and returns a 32-bit status (0 success, BRIDGE_STATUS_* below). */
+ * binding looks them up by these names (on 32-bit Windows also decorated:
+ * _MA101_ConnectBridge@8, MA101_ConnectBridge@8); the stand-in bridge
+ * library built here defines them. Every function takes the parameter block
+ * by address and returns a 32-bit status (0 success, BRIDGE_STATUS_* below). */
 #ifndef MUB_PLATFORM_BRIDGE_ABI_H
 #define MUB_PLATFORM_BRIDGE_ABI_H
 
@@ -11,13 +12,17 @@
 extern "C" {
 #endif
 
-/* The calling convention of the six functions: stdcall on 32-bit Windows,
- * as libraries of this kind are built there (the names are exported without
- * decoration); the platform's own everywhere else. */
+/* The calling convention of the six functions in the stand-in library:
+ * stdcall on 32-bit Windows, as libraries of this kind are mostly built
+ * there, unless the build asks for another (the stand-in is also built as a
+ * cdecl library); the platform's own everywhere else. The binding itself
+ * works with either (link/bridge_functions.h). */
+#ifndef BRIDGE_CALL
 #if defined(_WIN32) && defined(__i386__)
 #define BRIDGE_CALL __stdcall
 #else
 #define BRIDGE_CALL
+#endif
 #endif
 
 #define BRIDGE_STATUS_OK 0x00000000u

@@ -3,8 +3,10 @@
 #include "link/bridge_binding.h"
 
 #include "platform/bridge_abi.h"
+#include "platform/gbk_text.h"
 #include "tests/link/raw_pty.h"
 #include "tests/support/simulator_process.h"
+#include "tests/support/temp_folder.h"
 
 #include <gtest/gtest.h>
 
@@ -19,6 +21,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <set>
 #include <thread>
 
 namespace mub {
@@ -36,14 +39,18 @@ TEST(BridgeBinding, LooksBesideTheProgramForThePlatformFile) {
 TEST(BridgeBinding, MissingFileOrFunctionsFailClearly) {
     BridgeBinding binding;
     EXPECT_FALSE(binding.load("/nonexistent/libBridgeMini.so"));
+    EXPECT_EQ(binding.failure(), BridgeLoadFailure::NotFound);
     EXPECT_NE(binding.error().find("/nonexistent/libBridgeMini.so"), std::string::npos);
+    EXPECT_EQ(utf8(binding.operatorText()), "无法启动此程序，因为该计算机中丢失libBridgeMini.so文件！请重新安装该程序。");
     EXPECT_FALSE(binding.loaded());
 
     // The C library is a loadable file without the six functions.
     Dl_info info{};
     ASSERT_NE(::dladdr(reinterpret_cast<void*>(&std::fopen), &info), 0);
     EXPECT_FALSE(binding.load(info.dli_fname));
+    EXPECT_EQ(binding.failure(), BridgeLoadFailure::MissingFunction);
     EXPECT_NE(binding.error().find("MA101_ConnectBridge"), std::string::npos) << binding.error();
+    EXPECT_NE(utf8(binding.operatorText()).find("缺少函数MA101_ConnectBridge"), std::string::npos);
     EXPECT_FALSE(binding.loaded());
 
     BridgeParams params;
@@ -53,6 +60,60 @@ TEST(BridgeBinding, MissingFileOrFunctionsFailClearly) {
     EXPECT_EQ(lowWord32(binding.writeData(params, &byte, 1, &count)), StatusNoDevice);
     EXPECT_EQ(lowWord32(binding.readData(params, &byte, 1, &count)), StatusNoDevice);
     EXPECT_EQ(lowWord32(binding.disconnectBridge(params)), StatusOk);
+
+    test::TempFolder folder;
+    folder.write(bridgeLibraryFileName(), "not a library");
+    EXPECT_FALSE(binding.load(folder.path(bridgeLibraryFileName())));
+    EXPECT_EQ(binding.failure(), BridgeLoadFailure::Other);
+    EXPECT_NE(utf8(binding.operatorText()).find("无法加载libBridgeMini.so"), std::string::npos);
+}
+
+// Exports of a made-up library, looked up as the system's symbol lookup would.
+void* exportOf(void* library, const char* name) {
+    auto* names = static_cast<std::set<std::string>*>(library);
+    return names->count(name) ? static_cast<void*>(names) : nullptr;
+}
+
+TEST(BridgeBinding, FunctionsAreFoundUnderPlainOrDecoratedNames) {
+    struct Row {
+        std::set<std::string> exports;
+        std::string found, misfit;
+    };
+    const Row rows[] = {
+        {{"MA101_WriteData", "_MA101_WriteData@16"}, "MA101_WriteData", ""},
+        {{"_MA101_WriteData@16", "MA101_WriteData@16"}, "_MA101_WriteData@16", ""},
+        {{"MA101_WriteData@16"}, "MA101_WriteData@16", ""},
+        // A decorated name of another size is a different function.
+        {{"_MA101_WriteData@12"}, "", "_MA101_WriteData@12"},
+        {{"MA101_WriteData@20"}, "", "MA101_WriteData@20"},
+        {{"MA101_ReadData", "MA101_WriteDat"}, "", ""},
+    };
+    for (const Row& row : rows) {
+        std::set<std::string> exports = row.exports;
+        const BridgeSymbol symbol = findBridgeSymbol(&exports, exportOf, "MA101_WriteData", 4);
+        EXPECT_EQ(symbol.exportedAs, row.found);
+        EXPECT_EQ(symbol.address != nullptr, !row.found.empty());
+        EXPECT_EQ(symbol.misfit, row.misfit);
+    }
+}
+
+TEST(BridgeBinding, TheRemovedBytesTellTheConvention) {
+    EXPECT_EQ(conventionOfCall(0, 4), BridgeConvention::Cdecl);
+    EXPECT_EQ(conventionOfCall(16, 4), BridgeConvention::Stdcall);
+    EXPECT_EQ(conventionOfCall(4, 1), BridgeConvention::Stdcall);
+    EXPECT_EQ(conventionOfCall(8, 1), BridgeConvention::Unknown);
+    EXPECT_EQ(conventionOfCall(12, 4), BridgeConvention::Unknown);
+    EXPECT_EQ(conventionOfCall(0xFFFFFFFCu, 1), BridgeConvention::Unknown); // the stack grew
+}
+
+// The stand-in loads in one convention, the platform's own: no probe call,
+// no line about it.
+TEST(BridgeBinding, TheStandInLoadsWithThePlatformConvention) {
+    BridgeBinding binding;
+    ASSERT_TRUE(binding.load(test::SimulatorProcess::binDir() + "/" + bridgeLibraryFileName())) << binding.error();
+    EXPECT_EQ(binding.failure(), BridgeLoadFailure::None);
+    EXPECT_EQ(binding.convention(), BridgeConvention::Platform);
+    EXPECT_TRUE(binding.error().empty());
 }
 
 struct StandInBridge : ::testing::Test {

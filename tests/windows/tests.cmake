@@ -9,13 +9,20 @@ set(logic_test_sources
     platform/gbk_text_removal_test.cpp upgrade/detect_model_test.cpp upgrade/number_text_test.cpp
     upgrade/run_upgrade_checks_test.cpp upgrade/run_upgrade_transfer_test.cpp upgrade/scripted_machine.cpp
     settings/profile_file_test.cpp platform/tone_player_test.cpp windows/exclusive_read_windows_test.cpp
-    window/window_startup_test.cpp window/window_commands_test.cpp serial/serial_faults_test.cpp
-    link/transport_faults_test.cpp)
+    windows/bridge_binding_windows_test.cpp window/window_startup_test.cpp window/window_commands_test.cpp
+    serial/serial_faults_test.cpp link/transport_faults_test.cpp)
+# The call thunk of the bridge binding exists in the 32-bit build only.
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  list(APPEND logic_test_sources windows/bridge_call_x86_test.cpp)
+endif()
 list(TRANSFORM logic_test_sources PREPEND ${CMAKE_SOURCE_DIR}/tests/)
 add_executable(windows_logic_tests ${logic_test_sources})
 target_link_libraries(windows_logic_tests PRIVATE mub_upgrade mub_link mub_serial mub_upgrade_file mub_platform
                       mub_testsupport mub_settings mub_window_logic GTest::gtest GTest::gmock GTest::gtest_main)
 mub_test_program(windows_logic_tests gtest <gtest/gtest.h> <gmock/gmock.h>)
+# They load the stand-in bridge library in its kinds.
+get_property(bridge_kinds GLOBAL PROPERTY MUB_BRIDGE_KINDS)
+add_dependencies(windows_logic_tests mub_bridge_mini ${bridge_kinds})
 add_test(NAME windows_logic_tests COMMAND windows_logic_tests)
 
 # The Windows serial channel against a simulated machine on a COM port (run

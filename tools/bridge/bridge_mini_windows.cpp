@@ -1,5 +1,6 @@
 // The stand-in bridge library for Windows: the six bridge functions over the
-// COM port that BRIDGEMINI_PORT names ("COM5"). Words 2 and 3 are the read
+// COM port that BRIDGEMINI_PORT names ("COM5"). Built in the kinds vendors
+// build such libraries (tools/bridge/CMakeLists.txt). Words 2 and 3 are the read
 // and write time-outs in milliseconds; word 4 holds the number of the
 // connection slot (1-based, 0 when not connected).
 #include "platform/bridge_abi.h"
@@ -12,7 +13,13 @@
 #include <string>
 #include <thread>
 
+// Exported under the compiler's names, unless a .def file names them (the
+// kind with decorated names only).
+#ifdef BRIDGE_NAMES_FROM_DEF_FILE
+#define BRIDGE_EXPORT extern "C"
+#else
 #define BRIDGE_EXPORT extern "C" __declspec(dllexport)
+#endif
 
 namespace {
 
