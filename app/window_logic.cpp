@@ -16,8 +16,6 @@
 #include "upgrade_file/key_setup.h"
 #include "upgrade_file/open_upgrade_file.h"
 
-#include <filesystem>
-
 namespace mub {
 
 namespace {
@@ -100,19 +98,13 @@ bool WindowLogic::start(const std::string& programDir) {
     upgradeKey();
     companyMark();
 
-    // 17: in USB mode the bridge library must lie beside the program.
-    if (loaded.usbMode) {
-        const std::string library = programDir + "/" + bridgeLibraryFileName();
-        std::error_code ignored;
-        if (!std::filesystem::is_regular_file(library, ignored)) {
-            desktop_.messageBox(title,
-                                gbk("无法启动此程序，因为该计算机中丢失") + bridgeLibraryFileName() +
-                                    gbk("文件！请重新安装该程序。"),
-                                BoxIcon::Error, false);
-            exitCode_ = 0;
-            return false;
-        }
-        bridge_->load(library);
+    // 17: in USB mode the bridge library must lie beside the program and
+    // be one the program can use; if not, the operator is told why and the
+    // program ends (the missing file with the box it always had).
+    if (loaded.usbMode && !bridge_->load(programDir + "/" + bridgeLibraryFileName())) {
+        desktop_.messageBox(title, bridge_->operatorText(), BoxIcon::Error, false);
+        exitCode_ = 0;
+        return false;
     }
 
     // 18-20: open dialog, F8, bridge parameters.

@@ -7,6 +7,9 @@
 #include "link/machine_link.h"
 #include "platform/gbk_text.h"
 
+#include <fstream>
+#include <iterator>
+
 namespace mub::test {
 namespace {
 
@@ -85,9 +88,26 @@ TEST_F(WindowStartup, UsbModeWithoutBridgeLibraryEndsAfterTheBox) {
     EXPECT_FALSE(window.hotKeyRegistered);
 }
 
-TEST_F(WindowStartup, UsbModeWithBridgeLibraryStartsAndALaterCopyBringsItToFront) {
+// A file that is not a library (or of the wrong width, or without a
+// function) is refused with its own reason, and the program ends.
+TEST_F(WindowStartup, UsbModeWithAnUnusableBridgeLibraryEndsAfterItsBox) {
     writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=3\r\n");
     folder.write(bridgeLibraryFileName(), "not a library");
+    BridgeBinding probe;
+    ASSERT_FALSE(probe.load(folder.path(bridgeLibraryFileName())));
+    EXPECT_FALSE(start());
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].text, probe.operatorText());
+    EXPECT_NE(utf8(window.boxes[0].text).find(bridgeLibraryFileName()), std::string::npos);
+    EXPECT_EQ(window.boxes[0].icon, BoxIcon::Error);
+    EXPECT_FALSE(window.hotKeyRegistered);
+}
+
+TEST_F(WindowStartup, UsbModeWithBridgeLibraryStartsAndALaterCopyBringsItToFront) {
+    writeSettings("[Port]\r\nPort=USB\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=3\r\n");
+    // The stand-in library built beside the test program.
+    std::ifstream standIn(programDirectory() + bridgeLibraryFileName(), std::ios::binary);
+    folder.write(bridgeLibraryFileName(), std::string(std::istreambuf_iterator<char>(standIn), {}));
     ASSERT_TRUE(start());
     EXPECT_TRUE(window.boxes.empty());
     ASSERT_NE(bridgeTransport(), nullptr);

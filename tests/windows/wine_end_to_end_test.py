@@ -3,7 +3,7 @@
 the Linux simulated machine on a pseudo-terminal mapped as a COM port, over
 the serial channel and through the stand-in BridgeMini.dll.
 
-Usage: wine_end_to_end_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX
+Usage: wine_end_to_end_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX [TEST...]
 """
 import json
 import os
@@ -135,18 +135,78 @@ class MubtoolUnderWine(unittest.TestCase):
         self.assertEqual(code, 0, out + err)
         self.assertIn("机器型号: 型号Ｘ", out)
 
-    def test_missing_bridge_function_is_a_clear_error(self):
-        # mubtool.exe beside a library without the six functions (a system DLL
-        # of the program's own width).
-        folder = self.folder.name
+    def kind_library(self, kind):
+        """The stand-in BridgeMini.dll of a kind (tools/bridge/CMakeLists.txt);
+        the build's own one for ""."""
+        folder = os.path.join(SETUP.windows_bin, "bridge-kinds", kind) if kind else SETUP.windows_bin
+        return os.path.join(folder, "BridgeMini.dll")
+
+    def in_chinese_folder(self, library):
+        """mubtool.exe in a new folder named 升级工具 beside `library` (a path,
+        or the bytes of the file) as BridgeMini.dll; returns its path."""
+        folder = os.path.join(self.folder.name, "升级工具")
+        shutil.rmtree(folder, ignore_errors=True)
+        os.mkdir(folder)
         shutil.copy(os.path.join(SETUP.windows_bin, "mubtool.exe"), folder)
+        target = os.path.join(folder, "BridgeMini.dll")
+        if isinstance(library, bytes):
+            with open(target, "wb") as f:
+                f.write(library)
+        else:
+            shutil.copy(library, target)
+        return os.path.join(folder, "mubtool.exe")
+
+    def usb_upgrade(self, program, *options):
+        return SETUP.run(program, ["upgrade", "--port", "USB", *options, windows_path(self.upgrade_file)],
+                         {"BRIDGEMINI_PORT": f"COM{MACHINE_PORT}", "LANG": "zh_CN.UTF-8"})
+
+    def test_usb_upgrade_from_a_chinese_folder(self):
+        self.machine()
+        code, out, err = self.usb_upgrade(self.in_chinese_folder(self.kind_library("")), "--baud", "115200", "--yes")
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(self.saved_image(), self.image)
+
+    def test_usb_upgrade_through_each_kind_of_32_bit_library(self):
+        if SETUP.bits != 32:
+            self.skipTest("the 32-bit build's library kinds run where that build runs; this is the 64-bit build")
+        for kind, convention in (("", "stdcall"), ("stdcall-decorated", "stdcall"), ("cdecl", "cdecl")):
+            with self.subTest(kind=kind or "stdcall with plain names"):
+                machine = self.machine()
+                code, out, err = self.usb_upgrade(self.in_chinese_folder(self.kind_library(kind)), "--baud", "115200",
+                                                  "--yes")
+                self.assertEqual(code, 0, out + err)
+                self.assertEqual(err.count("calling convention"), 1, err)
+                self.assertIn(f"calling convention {convention}", err)
+                self.assertEqual(self.saved_image(), self.image)
+                SETUP.stop_machine(machine, MACHINE_PORT)
+                self.machines.remove((machine, MACHINE_PORT))
+                os.unlink(self.saved)
+
+    def test_unusable_bridge_libraries_are_refused_with_their_reason(self):
+        # The start of a PE file for programs of the other width.
+        other_bits = 64 if SETUP.bits == 32 else 32
+        header = bytearray(512)
+        header[0:2] = b"MZ"
+        header[0x3C] = 0x40
+        header[0x40:0x44] = b"PE\0\0"
+        header[0x44:0x46] = (0x8664 if other_bits == 64 else 0x14C).to_bytes(2, "little")
+        # A system library of the program's own width, without the six functions.
         windows = os.path.join(SETUP.prefix, "drive_c", "windows")
         system = "syswow64" if os.path.isdir(os.path.join(windows, "syswow64")) and SETUP.bits == 32 else "system32"
-        shutil.copy(os.path.join(windows, system, "version.dll"), os.path.join(folder, "BridgeMini.dll"))
-        code, out, err = SETUP.run(os.path.join(folder, "mubtool.exe"),
-                                   ["upgrade", "--port", "USB", windows_path(self.upgrade_file)])
-        self.assertEqual(code, 6, out + err)
-        self.assertIn("lacks the function MA101_", out + err)
+        rows = [
+            (bytes(header), f"is a {other_bits}-bit library", f"请使用{other_bits}位的升级工具"),
+            (os.path.join(windows, system, "version.dll"), "lacks the function MA101_ConnectBridge",
+             "缺少函数MA101_ConnectBridge"),
+            (self.kind_library("needs-helper"), "a library it needs is missing", "所需要的其他DLL文件缺失"),
+        ]
+        if SETUP.bits == 32:
+            rows.append((self.kind_library("odd-convention"), "unknown calling convention", "调用约定无法识别"))
+        for library, english, chinese in rows:
+            with self.subTest(english=english):
+                code, out, err = self.usb_upgrade(self.in_chinese_folder(library))
+                self.assertEqual(code, 6, out + err)
+                self.assertIn(english, err)
+                self.assertIn(chinese, err)
 
     def test_serial_channel_against_the_machine(self):
         self.machine(port=MACHINE_PORT + 1)
@@ -156,4 +216,4 @@ class MubtoolUnderWine(unittest.TestCase):
 
 if __name__ == "__main__":
     SETUP = WineSetup(*sys.argv[1:4])
-    unittest.main(argv=sys.argv[:1], verbosity=2)
+    unittest.main(argv=sys.argv[:1] + sys.argv[4:], verbosity=2)

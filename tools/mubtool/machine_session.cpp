@@ -170,6 +170,8 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
 bool MachineSession::open(std::string& error) {
     if (!usbMode_) return true;
     if (bridge_.load()) return true;
+    // The operator's box of the window, then the details.
+    ui_->errorBox(bridge_.operatorText());
     error = bridge_.error();
     return false;
 }
