@@ -15,6 +15,24 @@ struct Handle {
     }
 };
 
+// A rename refused for a moment (a virus scanner or an indexer that has
+// just opened the new file or the old one) is tried again for about a
+// second before the write counts as failed.
+constexpr int renameAttempts = 20;
+constexpr DWORD renamePauseMs = 50;
+
+bool refusedForAMoment(DWORD error) {
+    return error == ERROR_ACCESS_DENIED || error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+}
+
+bool renameOver(const wchar_t* from, const wchar_t* to) {
+    for (int attempt = 1;; ++attempt) {
+        if (::MoveFileExW(from, to, MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) return true;
+        if (attempt == renameAttempts || !refusedForAMoment(::GetLastError())) return false;
+        ::Sleep(renamePauseMs);
+    }
+}
+
 bool writeAll(HANDLE file, std::string_view data) {
     while (!data.empty()) {
         DWORD put = 0;
@@ -57,8 +75,11 @@ bool replaceProfile(const std::string& path, std::string_view content, bool /*ex
         Handle file{::CreateFileW(temp, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr)};
         ok = file.h != INVALID_HANDLE_VALUE && writeAll(file.h, content) && ::FlushFileBuffers(file.h);
     }
-    // A read-only old file refuses to be replaced and stays as it was.
-    if (ok) ok = ::MoveFileExW(temp, target.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != FALSE;
+    // A read-only old file refuses to be replaced and stays as it was; its
+    // refusal is for good, so it is not tried again.
+    const DWORD attributes = ::GetFileAttributesW(target.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY)) ok = false;
+    if (ok) ok = renameOver(temp, target.c_str());
     if (!ok) ::DeleteFileW(temp);
     return ok;
 }

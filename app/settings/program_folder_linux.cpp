@@ -1,6 +1,8 @@
 #include "app/settings/settings_file.h"
+#include "app/settings/settings_location.h"
 
 #include <climits>
+#include <cstdlib>
 #include <unistd.h>
 
 namespace mub {
@@ -14,5 +16,9 @@ std::string programFolder() {
     if (slash == std::string::npos) return ".";
     return slash == 0 ? "/" : buffer.substr(0, slash);
 }
+
+std::string userConfigFolder() { return userConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")); }
+
+bool folderWritable(const std::string& folder) { return ::access(folder.c_str(), W_OK) == 0; }
 
 } // namespace mub

@@ -1,10 +1,9 @@
 #include "app/settings/settings_location.h"
 
 #include "app/settings/settings_file.h"
+#include "platform/file_path.h"
 
-#include <cstdlib>
 #include <filesystem>
-#include <unistd.h>
 
 namespace mub {
 namespace {
@@ -19,20 +18,19 @@ std::string userConfigFolder(const char* xdgConfigHome, const char* home) {
     return std::string(home) + "/.config/" + programFolderName;
 }
 
-std::string userConfigFolder() { return userConfigFolder(std::getenv("XDG_CONFIG_HOME"), std::getenv("HOME")); }
-
 std::string writableFolderFor(const std::string& programDir, bool programDirWritable,
                               const std::string& configFolder) {
     if (programDirWritable || configFolder.empty()) return programDir;
     std::error_code error;
-    std::filesystem::create_directories(configFolder, error);
-    if (error || ::access(configFolder.c_str(), W_OK) != 0) return programDir;
+    std::filesystem::create_directories(fileSystemPath(configFolder), error);
+    if (error || !folderWritable(configFolder)) return programDir;
     return configFolder;
 }
 
 bool settingsBesideProgram(const std::string& programDir) {
-    if (::access((programDir + "/" + perUserSettingsMarker).c_str(), F_OK) == 0) return false;
-    return ::access(programDir.c_str(), W_OK) == 0;
+    std::error_code error;
+    if (std::filesystem::exists(fileSystemPath(programDir + "/" + perUserSettingsMarker), error)) return false;
+    return folderWritable(programDir);
 }
 
 std::string writableFolder(const std::string& programDir) {
@@ -47,8 +45,10 @@ std::string settingsPathFor(const std::string& programDir, bool programDirWritab
         // copy leaves no file, and loading then writes the defaults.
         namespace fs = std::filesystem;
         std::error_code error;
-        if (fs::copy_file(settingsPathIn(programDir), path, fs::copy_options::skip_existing, error))
-            fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, error);
+        if (fs::copy_file(fileSystemPath(settingsPathIn(programDir)), fileSystemPath(path),
+                          fs::copy_options::skip_existing, error))
+            fs::permissions(fileSystemPath(path), fs::perms::owner_read | fs::perms::owner_write,
+                            fs::perm_options::add, error);
     }
     return path;
 }
@@ -62,7 +62,10 @@ std::string existingSettingsPathFor(const std::string& programDir, bool programD
     std::string beside = settingsPathIn(programDir);
     if (programDirWritable || configFolder.empty()) return beside;
     std::string userCopy = settingsPathIn(configFolder);
-    if (::access(userCopy.c_str(), F_OK) != 0 && ::access(beside.c_str(), F_OK) == 0) return beside;
+    std::error_code error;
+    if (!std::filesystem::exists(fileSystemPath(userCopy), error) &&
+        std::filesystem::exists(fileSystemPath(beside), error))
+        return beside;
     return userCopy;
 }
 

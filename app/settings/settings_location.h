@@ -1,9 +1,11 @@
 // Where the program keeps what it writes. A program in a folder its user may
 // write to (the portable build, a copy on a USB stick) keeps cfg.ini beside
-// itself; an installed program keeps it in the user's configuration folder
-// instead ($XDG_CONFIG_HOME/upgrader, else ~/.config/upgrader), whoever runs
-// it, root included: a package marks its program folder with a file, so
-// that a program started with sudo does not leave its settings to every
+// itself; otherwise it keeps it in the user's configuration folder
+// ($XDG_CONFIG_HOME/upgrader, else ~/.config/upgrader on Linux;
+// %APPDATA%\upgrader on Windows), one per user: a program under Program
+// Files run by a user without rights to it, or an installed package. A
+// package marks its program folder with a file, so that a program started
+// with sudo (root may write anywhere) does not leave its settings to every
 // later user (and behind after the package is purged). That copy starts from
 // the cfg.ini beside the program when there is one (a site-wide preset,
 // [Ports] included), else from the defaults that loading writes.
@@ -27,7 +29,15 @@ bool settingsBesideProgram(const std::string& programDir);
 // these variables are ignored, as the XDG rules ask; empty when no absolute
 // folder is left.
 std::string userConfigFolder(const char* xdgConfigHome, const char* home);
-std::string userConfigFolder(); // from the environment
+
+// What differs by system (program_folder_linux.cpp, program_folder_windows.cpp):
+// The user's configuration folder of this program: the above from the
+// environment on Linux, %APPDATA%\upgrader on Windows; empty when there is none.
+std::string userConfigFolder();
+// Whether this user may create files in `folder`. On Windows a file is
+// created (and removed) to find out: neither the folder's attributes nor a
+// look at its permissions tell what User Account Control will allow.
+bool folderWritable(const std::string& folder);
 
 // `programDir` when `programDirWritable`; else `configFolder`, created (with
 // its parents) when missing. Falls back to `programDir` when the

@@ -30,8 +30,14 @@ public:
         if (root_.empty()) ADD_FAILURE() << "cannot make a folder in " << base.string();
     }
     ~TempFolder() {
+        namespace fs = std::filesystem;
         std::error_code ignored;
-        std::filesystem::remove_all(root_, ignored);
+        // Windows keeps a read-only file (a test's preset) where it is.
+        for (auto it = fs::recursive_directory_iterator(root_, ignored); it != fs::recursive_directory_iterator();
+             it.increment(ignored))
+            fs::permissions(it->path(), fs::perms::owner_write, fs::perm_options::add | fs::perm_options::nofollow,
+                            ignored);
+        fs::remove_all(root_, ignored);
     }
     TempFolder(const TempFolder&) = delete;
     TempFolder& operator=(const TempFolder&) = delete;
