@@ -222,15 +222,33 @@ void WindowLogic::onActivationRequested() {
 // a run in progress is abandoned.
 void WindowLogic::saveSettingsAndExit() {
     if (link_) {
-        SettingsToSave values;
-        values.baudText = ui_.selectedBaudText();
-        values.filePath = ui_.fieldText(Field::FilePath);
-        values.countText = ui_.fieldText(Field::Count);
-        values.portName = link_->portName;
-        saveSettings(settingsPath_, values);
+        saveCurrentSettings();
         link_->closeTransport();
     }
     desktop_.endProcess(0);
+}
+
+void WindowLogic::sessionEnding() {
+    if (link_) saveCurrentSettings();
+}
+
+void WindowLogic::sessionEnded() {
+    if (link_) {
+        saveCurrentSettings();
+        link_->closeTransport();
+    }
+    desktop_.endProcess(0);
+}
+
+// Only the values that differ from the file are written, so a value saved at
+// the first notice of a session's end is not written again at its end.
+void WindowLogic::saveCurrentSettings() {
+    SettingsToSave values;
+    values.baudText = ui_.selectedBaudText();
+    values.filePath = ui_.fieldText(Field::FilePath);
+    values.countText = ui_.fieldText(Field::Count);
+    values.portName = link_->portName;
+    saveSettings(settingsPath_, values);
 }
 
 } // namespace mub

@@ -64,6 +64,13 @@ public:
     void onActivationRequested();
     // Every way of closing ends here, also in the middle of a run.
     void saveSettingsAndExit();
+    // The user's session ends (log-off, shut-down), which sends no close
+    // request. sessionEnding (the system asks whether it may end) saves the
+    // changed settings, also in the middle of a run, which goes on;
+    // sessionEnded (the end has come) saves what changed since, releases
+    // the link and ends the process. Each change is written once.
+    void sessionEnding();
+    void sessionEnded();
 
     // State, for views and tests.
     MachineLink* link() const { return link_.get(); }
@@ -74,6 +81,7 @@ public:
 
 private:
     void finishUpgrade();
+    void saveCurrentSettings();
 
     Ui& ui_;
     Desktop& desktop_;

@@ -188,6 +188,15 @@ INT_PTR Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_CLOSE:
         logic_.saveSettingsAndExit();
         return TRUE;
+    // Log-off and shut-down send no close request: the settings are saved
+    // at the question, and the process ends at the end.
+    case WM_QUERYENDSESSION:
+        logic_.sessionEnding();
+        ::SetWindowLongPtrW(window_, DWLP_MSGRESULT, TRUE);
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam) logic_.sessionEnded();
+        return TRUE;
     default:
         if (message == activationMessage) {
             logic_.onActivationRequested();

@@ -151,5 +151,25 @@ TEST_F(WindowFixture, CloseStoresChangedBaudRateAndPort) {
     EXPECT_EQ(stored("Port", "Port"), "COM5");
 }
 
+// Log-off: the question saves the changes, the end what changed since (a
+// run that completed in between), and ends the process.
+TEST_F(WindowFixture, SessionEndSavesAtTheQuestionAndAtTheEnd) {
+    const std::string text = "[Port]\r\nPort=COM2\r\nBaudRate=9600\r\n[History]\r\nFilePath=\r\n"
+                             "[ImportHistory]\r\nCount=7\r\n";
+    writeSettings(text);
+    ASSERT_TRUE(start());
+    logic.sessionEnding();
+    EXPECT_EQ(folder.read("cfg.ini"), text);
+    logic.clearCount();
+    logic.sessionEnding();
+    EXPECT_EQ(stored("ImportHistory", "Count"), "0");
+    EXPECT_FALSE(window.endedWith);
+
+    window.setFieldText(Field::Count, "1");
+    logic.sessionEnded();
+    EXPECT_EQ(stored("ImportHistory", "Count"), "1");
+    EXPECT_EQ(window.endedWith, std::optional<int>(0));
+}
+
 } // namespace
 } // namespace mub::test
