@@ -109,7 +109,10 @@ bool WindowLogic::start(const std::string& programDir) {
 
     // 18-20: open dialog, F8, bridge parameters.
     desktop_.setOpenDialogFolder(loaded.openDialogFolder);
-    desktop_.registerUpgradeHotKey();
+    // Without F8 the program runs on; the operator learns it once, in the
+    // pane, without a box to click away.
+    if (!desktop_.registerUpgradeHotKey())
+        ui_.setMessage(gbk("热键F8已被其他程序占用，本程序不能使用F8。请用“升级(F8)”按钮开始和停止升级。"));
     if (bridgeTransport) {
         BridgeParams& params = bridgeTransport->params();
         params.words[0] = 0x0E6A;
@@ -146,10 +149,16 @@ void WindowLogic::toggleUpgrade() {
         // A model check holds the link (its button is the one that stops
         // it); an upgrade started under it would fight it for the replies.
         if (link_->running) return;
+        // A stopped run is still unwinding from the waits this toggle runs
+        // nested in (F8 held down repeats): a run started now would run
+        // inside the old one. The press is ignored.
+        if (runsOnStack_ > 0) return;
         link_->running = true;
         ui_.setCaption(Control::UpgradeButton, gbk("停止"));
         ui_.setEnabled(Control::DetectModelButton, false);
+        ++runsOnStack_;
         if (const auto machine = connectMachine(*link_)) runUpgrade(*link_, file_, *machine);
+        --runsOnStack_;
     } else {
         ui_.setMessage(gbk("升级被停止！"));
     }

@@ -93,6 +93,8 @@ private:
     std::unique_ptr<UpgradeFileOpener> opener_;
     int exitCode_ = 0;
     bool started_ = false;
+    // Upgrade runs started by toggleUpgrade that have not returned yet.
+    int runsOnStack_ = 0;
 };
 
 } // namespace mub

@@ -96,11 +96,18 @@ void GlobalHotKey::release() {
 bool GlobalHotKey::nativeEventFilter(const QByteArray& eventType, void* message, qintptr*) {
     if (!keyCode_ || eventType != "xcb_generic_event_t") return false;
     auto* event = static_cast<xcb_generic_event_t*>(message);
-    if ((event->response_type & 0x7F) != XCB_KEY_PRESS) return false;
+    const std::uint8_t type = event->response_type & 0x7F;
+    if (type != XCB_KEY_PRESS && type != XCB_KEY_RELEASE) return false;
+    // A release event has the layout of a press event.
     auto* key = reinterpret_cast<xcb_key_press_event_t*>(event);
     if (key->detail != keyCode_ || key->event != root_) return false;
+    if (type == XCB_KEY_RELEASE) {
+        repeats_.release(key->time);
+        return true;
+    }
     std::uint16_t others = static_cast<std::uint16_t>(key->state & ~(XCB_MOD_MASK_LOCK | XCB_MOD_MASK_2));
     if (others & (XCB_MOD_MASK_SHIFT | XCB_MOD_MASK_CONTROL | XCB_MOD_MASK_1 | XCB_MOD_MASK_4)) return false;
+    if (!repeats_.press(key->time)) return true;
     // Queued: the action (a whole upgrade run) must not run inside the
     // toolkit's event dispatch.
     QMetaObject::invokeMethod(this, &GlobalHotKey::pressed, Qt::QueuedConnection);

@@ -1,7 +1,10 @@
 // F8 without modifiers, system-wide: a passive key grab on the X11 root
 // window. Presses are delivered as a queued signal on the GUI thread, so the
-// action runs from the event loop like a click.
+// action runs from the event loop like a click. A key held down repeats in
+// the X server; a repeat is not a new press and is not delivered.
 #pragma once
+
+#include "app/key_repeat_filter.h"
 
 #include <QAbstractNativeEventFilter>
 #include <QObject>
@@ -31,6 +34,7 @@ private:
 
     std::uint8_t keyCode_ = 0;
     std::uint32_t root_ = 0;
+    KeyRepeatFilter repeats_;
 };
 
 } // namespace mub

@@ -208,11 +208,24 @@ INT_PTR Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
 
 // F8 arrives at a message-only window of this thread: a hot key registered
 // without a window is lost in the nested loops of boxes and dialogs (and
-// crashes some emulated systems' servers).
+// crashes some emulated systems' servers). A press while F8 is still held
+// down since the last one is the key's auto-repeat (MOD_NOREPEAT asks
+// Windows to send none; Wine sends them anyway): the key's release is looked
+// for every 30 ms after each press.
 LRESULT CALLBACK Win32MainWindow::hotKeyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA));
     if (message == WM_HOTKEY && wParam == hotKeyId) {
-        if (auto* self = reinterpret_cast<Win32MainWindow*>(::GetWindowLongPtrW(window, GWLP_USERDATA)))
-            self->logic_.onUpgradeHotKey();
+        if (!self) return 0;
+        const bool newPress = self->hotKeyRepeats_.press(static_cast<std::uint32_t>(::GetMessageTime()));
+        ::SetTimer(window, hotKeyReleaseTimer, 30, nullptr);
+        if (newPress) self->logic_.onUpgradeHotKey();
+        return 0;
+    }
+    if (message == WM_TIMER && wParam == hotKeyReleaseTimer) {
+        if (self && !(::GetAsyncKeyState(VK_F8) & 0x8000)) {
+            self->hotKeyRepeats_.release(::GetTickCount());
+            ::KillTimer(window, hotKeyReleaseTimer);
+        }
         return 0;
     }
     return ::DefWindowProcW(window, message, wParam, lParam);
@@ -228,7 +241,8 @@ bool Win32MainWindow::registerUpgradeHotKey() {
                                       windowClass.hInstance, nullptr);
     if (!hotKeyWindow_) return false;
     ::SetWindowLongPtrW(hotKeyWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
-    return ::RegisterHotKey(hotKeyWindow_, hotKeyId, 0, VK_F8) != FALSE;
+    // MOD_NOREPEAT: F8 held down sends one message, not one per repeat.
+    return ::RegisterHotKey(hotKeyWindow_, hotKeyId, MOD_NOREPEAT, VK_F8) != FALSE;
 }
 
 bool Win32MainWindow::claimSingleInstance(const std::string& name) {

@@ -12,6 +12,7 @@
 #pragma once
 
 #include "app/desktop.h"
+#include "app/key_repeat_filter.h"
 #include "app/window_logic.h"
 #include "platform/ui.h"
 
@@ -88,6 +89,8 @@ public:
 
 private:
     static constexpr UINT_PTR clockTimer = 1, timeoutTimer = 2;
+    // On the hot-key window: looks for the release of F8 after a press.
+    static constexpr UINT_PTR hotKeyReleaseTimer = 3;
 
     static INT_PTR CALLBACK dialogProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
     static LRESULT CALLBACK hotKeyProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
@@ -104,6 +107,7 @@ private:
     std::string programDir_;
     HWND window_ = nullptr;
     HWND hotKeyWindow_ = nullptr;
+    KeyRepeatFilter hotKeyRepeats_;
     HANDLE instanceMutex_ = nullptr;
     HANDLE wakeEvent_ = nullptr;
     std::wstring propertyName_;

@@ -36,7 +36,10 @@ public:
         claimedName = name;
         return firstCopy;
     }
-    bool registerUpgradeHotKey() override { return hotKeyRegistered = true; }
+    bool registerUpgradeHotKey() override {
+        hotKeyRegistered = true;
+        return hotKeyAvailable;
+    }
     void setOpenDialogFolder(const std::string& folder) override { openDialogFolder = folder; }
     bool messageBox(const std::string& title, const std::string& text, BoxIcon icon, bool yesNo) override {
         boxes.push_back({title, text, icon, yesNo});
@@ -54,7 +57,8 @@ public:
 
     bool firstCopy = true; // what claimSingleInstance answers
     std::string claimedName;
-    bool hotKeyRegistered = false;
+    bool hotKeyRegistered = false; // asked for
+    bool hotKeyAvailable = true;   // what the system answers
     std::optional<std::string> openDialogFolder;
     int broughtToFront = 0;
     int raised = 0;

@@ -123,6 +123,28 @@ TEST_F(WindowRun, StopWhileConnectingRestoresTheIdleWindow) {
     EXPECT_EQ(window.fieldText(Field::Count), "0");
 }
 
+// F8 held down: the first repeat stops the run, and the presses that come
+// while the stopped run unwinds start nothing (here they would start a run
+// that completes and counts).
+TEST_F(WindowRun, F8RepeatedWhileAStoppedRunUnwindsStartsNothing) {
+    ASSERT_NO_FATAL_FAILURE(startAgainst({}));
+    during([&] { return running(); }, [&] {
+        logic.onUpgradeHotKey();
+        EXPECT_FALSE(running());
+        logic.onUpgradeHotKey();
+        logic.onUpgradeHotKey();
+        EXPECT_FALSE(running());
+    });
+    logic.onUpgradeHotKey();
+    EXPECT_EQ(window.pane(), gbk("升级被停止！"));
+    EXPECT_EQ(window.fieldText(Field::Count), "0");
+    expectIdleAfterRun();
+    // Once it has unwound, F8 starts a run again.
+    window.onPump = nullptr;
+    logic.onUpgradeHotKey();
+    EXPECT_EQ(window.fieldText(Field::Count), "1");
+}
+
 TEST_F(WindowRun, F8WithoutALoadedFileDoesNothing) {
     writeSettings("[Port]\r\nPort=COM9\r\nBaudRate=57600\r\n[ImportHistory]\r\nCount=0\r\n");
     ASSERT_TRUE(start());

@@ -62,6 +62,15 @@ TEST_F(WindowStartup, StoredSettingsAreShown) {
     EXPECT_EQ(window.openDialogFolder, "/data/fw");
 }
 
+// Another program holds F8: the program runs on and says so once, in the
+// pane, without a box.
+TEST_F(WindowStartup, RefusedHotKeyIsToldInThePane) {
+    window.hotKeyAvailable = false;
+    ASSERT_TRUE(start());
+    EXPECT_NE(utf8(window.pane()).find("热键F8已被其他程序占用"), std::string::npos) << utf8(window.pane());
+    EXPECT_TRUE(window.boxes.empty());
+}
+
 TEST_F(WindowStartup, SecondCopyEndsBeforeTouchingAnything) {
     window.firstCopy = false;
     EXPECT_FALSE(start());
