@@ -10,11 +10,26 @@ namespace mub {
 
 class Ui;
 
+struct ExclusiveRead {
+    Bytes bytes;
+    bool inUse = false; // another program held the file all the while
+};
+
 // Opens the file at `systemPath` (UTF-8) so that no other program can use it
 // until it has been read, pauses one millisecond with `ui` (when given) to
 // let the window run, then reads it whole. No bytes when the file is
 // missing, held by another program, unreadable, empty, not a regular file or
-// too large for memory.
-Bytes readExclusively(const std::string& systemPath, Ui* ui);
+// too large for memory. A file another program holds (open on Windows, where
+// a virus scanner or Explorer's preview opens a new file for a moment;
+// locked on Linux) is tried again for about two seconds, pausing with `ui`
+// (else sleeping), before it counts as in use.
+ExclusiveRead readExclusively(const std::string& systemPath, Ui* ui);
+
+// Between two tries at a held file.
+inline constexpr int heldFilePauseMs = 100;
+inline constexpr int heldFileAttempts = 20;
+
+// Pauses between two tries: with the window alive when there is one.
+void pauseBeforeRetry(Ui* ui);
 
 } // namespace mub

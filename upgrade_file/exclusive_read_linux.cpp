@@ -55,7 +55,7 @@ bool readExactly(int fd, std::uint8_t* buffer, std::size_t size) {
 
 } // namespace
 
-Bytes readExclusively(const std::string& systemPath, Ui* ui) {
+ExclusiveRead readExclusively(const std::string& systemPath, Ui* ui) {
     // Non-blocking: opening a FIFO must not wait for a writer.
     FileDescriptor file(::open(systemPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
     if (file.get() < 0) {
@@ -63,10 +63,25 @@ Bytes readExclusively(const std::string& systemPath, Ui* ui) {
         return {};
     }
     struct stat info {};
-    bool usable = ::fstat(file.get(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size > 0 &&
-                  ::flock(file.get(), LOCK_EX | LOCK_NB) == 0 && !lockedByOther(file.get());
+    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
+        if (ui) ui->pumpDelay(1000);
+        return {};
+    }
+    for (int attempt = 1;; ++attempt) {
+        if (::flock(file.get(), LOCK_EX | LOCK_NB) == 0) {
+            if (!lockedByOther(file.get())) break;
+            ::flock(file.get(), LOCK_UN);
+        } else if (errno != EWOULDBLOCK) {
+            if (ui) ui->pumpDelay(1000);
+            return {};
+        }
+        if (attempt == heldFileAttempts) {
+            if (ui) ui->pumpDelay(1000);
+            return {{}, true};
+        }
+        pauseBeforeRetry(ui);
+    }
     if (ui) ui->pumpDelay(1000);
-    if (!usable) return {};
 
     Bytes bytes;
     try {
@@ -77,7 +92,7 @@ Bytes readExclusively(const std::string& systemPath, Ui* ui) {
         return {};
     }
     if (!readExactly(file.get(), bytes.data(), bytes.size())) return {};
-    return bytes;
+    return {std::move(bytes), false};
 }
 
 } // namespace mub

@@ -13,29 +13,20 @@
 
 namespace mub {
 
-Bytes readExclusively(const std::string& systemPath, Ui* ui) {
-    // Share mode 0: while the handle is open no other program may open the
-    // file, and a file another program has open cannot be opened here.
-    HANDLE file = ::CreateFileW(wideFromUtf8(systemPath).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
-                                FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (ui) ui->pumpDelay(1000);
-        return {};
-    }
-    struct Closer {
-        HANDLE h;
-        ~Closer() { ::CloseHandle(h); }
-    } closer{file};
-    LARGE_INTEGER size{};
-    const bool usable = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size) && size.QuadPart > 0;
-    if (ui) ui->pumpDelay(1000);
-    if (!usable) return {};
+namespace {
 
+struct Closer {
+    HANDLE h;
+    ~Closer() { ::CloseHandle(h); }
+};
+
+// The whole file of `size` bytes; no bytes when it cannot be read.
+Bytes readOpenFile(HANDLE file, LONGLONG size) {
     // A size a 32-bit program cannot hold is refused, not cut down.
-    if (static_cast<unsigned long long>(size.QuadPart) > SIZE_MAX) return {};
+    if (static_cast<unsigned long long>(size) > SIZE_MAX) return {};
     Bytes bytes;
     try {
-        bytes.resize(static_cast<std::size_t>(size.QuadPart));
+        bytes.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
         return {};
     } catch (const std::length_error&) {
@@ -49,6 +40,32 @@ Bytes readExclusively(const std::string& systemPath, Ui* ui) {
         done += got;
     }
     return bytes;
+}
+
+} // namespace
+
+ExclusiveRead readExclusively(const std::string& systemPath, Ui* ui) {
+    // Share mode 0: while the handle is open no other program may open the
+    // file, and a file another program has open cannot be opened here.
+    const std::wstring path = wideFromUtf8(systemPath);
+    HANDLE file = INVALID_HANDLE_VALUE;
+    for (int attempt = 1;; ++attempt) {
+        file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (file != INVALID_HANDLE_VALUE) break;
+        const DWORD error = ::GetLastError();
+        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
+        if (!held || attempt == heldFileAttempts) {
+            if (ui) ui->pumpDelay(1000);
+            return {{}, held};
+        }
+        pauseBeforeRetry(ui);
+    }
+    Closer closer{file};
+    LARGE_INTEGER size{};
+    const bool usable = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size) && size.QuadPart > 0;
+    if (ui) ui->pumpDelay(1000);
+    if (!usable) return {};
+    return {readOpenFile(file, size.QuadPart), false};
 }
 
 } // namespace mub

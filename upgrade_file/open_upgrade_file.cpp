@@ -14,9 +14,19 @@ bool rememberFilePath(const std::string& settingsPath, const std::string& shownP
     return writeProfileString(settingsPath, "History", "FilePath", shownPath);
 }
 
-Bytes readUpgradeFileBytes(const std::string& path) { return readExclusively(utf8(path), nullptr); }
+Bytes readUpgradeFileBytes(const std::string& path, bool* inUse) { return readUpgradeFileBytesAt(utf8(path), inUse); }
 
-Bytes readUpgradeFileBytesAt(const std::string& systemPath) { return readExclusively(systemPath, nullptr); }
+Bytes readUpgradeFileBytesAt(const std::string& systemPath, bool* inUse) {
+    ExclusiveRead read = readExclusively(systemPath, nullptr);
+    if (inUse) *inUse = read.inUse;
+    return std::move(read.bytes);
+}
+
+const std::string& fileInUseText() {
+    static const std::string text =
+        gbk("文件正被其他程序使用！！！\r\n请关闭使用它的程序（如杀毒软件、资源管理器的预览）后重新打开文件。");
+    return text;
+}
 
 UpgradeFileOpener::UpgradeFileOpener(Ui& ui, UpgradeFile& file, const std::atomic<bool>& running,
                                      std::string settingsPath)
@@ -48,9 +58,14 @@ UpgradeFileOpener::Outcome UpgradeFileOpener::checkAndLoad(const std::string& pa
                         Field::MachineHardware, Field::MachineSoftware, Field::FilePath})
         ui_.setFieldText(field, "");
 
-    Bytes bytes = readExclusively(utf8(path), &ui_);
-    DecodeResult decoded = decodeUpgradeFile(bytes);
-    bytes = Bytes();
+    ExclusiveRead read = readExclusively(utf8(path), &ui_);
+    if (read.inUse) {
+        ui_.setMessage(gbk("读取文件失败。."));
+        ui_.errorBox(fileInUseText());
+        return Outcome::Failed;
+    }
+    DecodeResult decoded = decodeUpgradeFile(read.bytes);
+    read.bytes = Bytes();
     if (!decoded.ok()) {
         ui_.setMessage(gbk("读取文件失败。."));
         ui_.errorBox(decodeFailureText(*decoded.failure));

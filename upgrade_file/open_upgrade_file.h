@@ -22,15 +22,20 @@ namespace mub {
 bool rememberFilePath(const std::string& settingsPath, const std::string& shownPath);
 
 // Reads a whole file for decoding while holding it exclusively: a file that
-// another program holds locked (flock or a POSIX lock), that is missing,
-// unreadable, empty, not a regular file (directory, FIFO, device) or too
-// large for memory gives no bytes. `path` is GBK, as the window gives it.
-Bytes readUpgradeFileBytes(const std::string& path);
+// another program holds (open on Windows; locked with flock or a POSIX lock
+// on Linux) after about two seconds of tries, that is missing, unreadable,
+// empty, not a regular file (directory, FIFO, device) or too large for
+// memory gives no bytes; `inUse` (when given) tells the first case apart.
+// `path` is GBK, as the window gives it.
+Bytes readUpgradeFileBytes(const std::string& path, bool* inUse = nullptr);
 
 // The same for a path in the file system's own bytes, as a shell gives it.
 // The command-line companion reads upgrade files through this, so that it
 // accepts and refuses exactly the files the window does.
-Bytes readUpgradeFileBytesAt(const std::string& systemPath);
+Bytes readUpgradeFileBytesAt(const std::string& systemPath, bool* inUse = nullptr);
+
+// The error box for a file another program holds: it is not damaged.
+const std::string& fileInUseText();
 
 class UpgradeFileOpener {
 public:

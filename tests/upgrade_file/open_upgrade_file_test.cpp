@@ -165,14 +165,25 @@ TEST_F(OpenUpgradeFile, FilesThatCannotBeReadCountAsDamaged) {
     }
 }
 
-TEST_F(OpenUpgradeFile, FileLockedByAnotherOpenIsRefused) {
+// A file another program holds is tried for about two seconds (the window
+// alive meanwhile), then refused as in use, not as damaged.
+TEST_F(OpenUpgradeFile, FileLockedByAnotherOpenIsRefusedAsInUse) {
     int holder = ::open(goodPath.c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_SH), 0);
+    const std::int64_t before = ui.virtualMicros();
     EXPECT_EQ(open(goodPath), UpgradeFileOpener::Outcome::Failed);
-    EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{damagedText});
-    ::close(holder);
-    EXPECT_EQ(open(goodPath), UpgradeFileOpener::Outcome::Loaded); // free again
+    EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{fileInUseText()});
+    EXPECT_GE(ui.virtualMicros() - before, 1'900'000);
+    EXPECT_LT(ui.virtualMicros() - before, 3'000'000);
+
+    // Let go of during the tries: the file opens.
+    ui.onPump = [&, pumps = 0]() mutable {
+        if (++pumps == 5) ::close(holder);
+    };
+    ui.errorBoxes.clear();
+    EXPECT_EQ(open(goodPath), UpgradeFileOpener::Outcome::Loaded);
+    EXPECT_TRUE(ui.errorBoxes.empty());
 }
 
 TEST_F(OpenUpgradeFile, FileWithARecordLockOfAnotherProcessIsRefused) {
@@ -199,7 +210,7 @@ TEST_F(OpenUpgradeFile, FileWithARecordLockOfAnotherProcessIsRefused) {
     EXPECT_EQ(::read(ready[0], &byte, 1), 1);
     EXPECT_EQ(byte, 'y');
     EXPECT_EQ(open(goodPath), UpgradeFileOpener::Outcome::Failed);
-    EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{damagedText});
+    EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{fileInUseText()});
     ::close(release[1]);
     int status = 0;
     ::waitpid(child, &status, 0);

@@ -1,5 +1,6 @@
 // Upgrade files are read shared with nobody: a file another program has
-// open is refused, as are missing, empty and non-file paths.
+// open is tried again for a while, then refused as in use; missing, empty
+// and non-file paths are refused at once.
 #include "upgrade_file/open_upgrade_file.h"
 
 #include "platform/wide_text_windows.h"
@@ -8,6 +9,9 @@
 #include <gtest/gtest.h>
 
 #include <windows.h>
+
+#include <chrono>
+#include <thread>
 
 namespace mub {
 namespace {
@@ -18,17 +22,28 @@ TEST(ExclusiveReadWindows, AFileAnotherProgramHoldsIsRefused) {
     const std::string path = folder.path("a.mub");
     EXPECT_EQ(readUpgradeFileBytesAt(path), (Bytes{'a', 'b', 'c'}));
 
+    // A preview or a virus scanner: shares everything, yet the file is held.
     HANDLE other = ::CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    EXPECT_TRUE(readUpgradeFileBytesAt(path).empty());
-    ::CloseHandle(other);
-    EXPECT_EQ(readUpgradeFileBytesAt(path).size(), 3u);
+    bool inUse = false;
+    EXPECT_TRUE(readUpgradeFileBytesAt(path, &inUse).empty());
+    EXPECT_TRUE(inUse);
+
+    // Let go of during the tries.
+    std::thread release([other] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        ::CloseHandle(other);
+    });
+    EXPECT_EQ(readUpgradeFileBytesAt(path, &inUse).size(), 3u);
+    EXPECT_FALSE(inUse);
+    release.join();
 
     folder.write("empty.mub", "");
-    EXPECT_TRUE(readUpgradeFileBytesAt(folder.path("empty.mub")).empty());
-    EXPECT_TRUE(readUpgradeFileBytesAt(folder.path("missing.mub")).empty());
-    EXPECT_TRUE(readUpgradeFileBytesAt(folder.root()).empty());
+    for (const std::string& unusable : {folder.path("empty.mub"), folder.path("missing.mub"), folder.root()}) {
+        EXPECT_TRUE(readUpgradeFileBytesAt(unusable, &inUse).empty()) << unusable;
+        EXPECT_FALSE(inUse) << unusable;
+    }
 }
 
 } // namespace

@@ -29,7 +29,8 @@ constexpr const char* kUsage =
     "exit codes:\n"
     "  0  the file is valid\n"
     "  1  usage error\n"
-    "  2  illegal or damaged file (also missing, unreadable or empty)\n"
+    "  2  illegal or damaged file (also missing, unreadable, empty or held by\n"
+    "     another program, which the text on stderr tells apart)\n"
     "  3  bad format (a value missing or the image not hexadecimal)\n"
     "On failure the text of the window's error box is printed on stderr.\n";
 
@@ -46,10 +47,13 @@ int runInfo(const std::vector<std::string>& args) {
     }
     const std::string& path = rest[0];
 
-    // Read by the window's own reader: a missing, unreadable, empty or locked
-    // file is decoded as no bytes.
-    Bytes bytes = readUpgradeFileBytesAt(path);
+    // Read by the window's own reader: a missing, unreadable, empty or held
+    // file is decoded as no bytes; a held one gets the window's text for it.
+    bool inUse = false;
+    Bytes bytes = readUpgradeFileBytesAt(path, &inUse);
     DecodeResult result = decodeUpgradeFile(bytes);
+    const std::string errorText =
+        result.ok() ? std::string() : utf8(inUse ? fileInUseText() : decodeFailureText(*result.failure));
     int exitCode = ExitOk;
     if (!result.ok()) exitCode = *result.failure == DecodeFailure::BadFormat ? ExitBadFormat : ExitIllegalOrDamaged;
     if (json) {
@@ -62,12 +66,12 @@ int runInfo(const std::vector<std::string>& args) {
                 .number("imageBytes", static_cast<std::int64_t>(result.image.size()))
                 .text("imageMd5", md5Hex(result.image));
         } else {
-            object.text("error", utf8(decodeFailureText(*result.failure)));
+            object.text("error", errorText);
         }
         std::printf("%s\n", object.str().c_str());
     }
     if (!result.ok()) {
-        std::fprintf(stderr, "%s\n", utf8(decodeFailureText(*result.failure)).c_str());
+        std::fprintf(stderr, "%s\n", errorText.c_str());
         return exitCode;
     }
     if (json) return ExitOk;

@@ -136,10 +136,11 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
 
     // The file, decoded as the window's open command does.
     const std::string& path = options.positional[0];
-    const DecodeResult decoded = decodeUpgradeFile(readUpgradeFileBytesAt(path));
+    bool inUse = false;
+    const DecodeResult decoded = decodeUpgradeFile(readUpgradeFileBytesAt(path, &inUse));
     UpgradeEndReport end;
     if (!decoded.ok()) {
-        ui.errorBox(decodeFailureText(*decoded.failure));
+        ui.errorBox(inUse ? fileInUseText() : decodeFailureText(*decoded.failure));
         return finishWith(options, nullptr, end, {"file-failure", ExitFileFailure}, start);
     }
     UpgradeFile file;

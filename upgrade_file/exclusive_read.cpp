@@ -1,0 +1,18 @@
+#include "upgrade_file/exclusive_read.h"
+
+#include "platform/ui.h"
+
+#include <chrono>
+#include <thread>
+
+namespace mub {
+
+void pauseBeforeRetry(Ui* ui) {
+    if (ui) {
+        ui->pumpDelay(heldFilePauseMs * 1000);
+        return;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(heldFilePauseMs));
+}
+
+} // namespace mub
