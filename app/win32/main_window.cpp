@@ -22,9 +22,18 @@ namespace {
 
 // A later copy asks this one to come to the front.
 const UINT activationMessage = WM_APP + 1;
-// Part 0 of the status bar ends at this pixel; part 1 takes the rest.
+// Part 0 of the status bar ends at this pixel at 96 DPI; part 1 takes the
+// rest. The program is DPI-aware (its manifest), so it scales the pixel
+// sizes it sets itself from the system DPI.
 constexpr int statusPartEnd = 180;
 constexpr int hotKeyId = 1;
+// `pixels` at 96 DPI, in pixels of the system DPI.
+int scaledPixels(int pixels) {
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSX) : 96;
+    if (screen) ::ReleaseDC(nullptr, screen);
+    return ::MulDiv(pixels, dpi > 0 ? dpi : 96, 96);
+}
 
 struct WindowSearch {
     const wchar_t* property;
@@ -85,7 +94,7 @@ void Win32MainWindow::createWindow() {
     ::SendMessageW(item(IdMessagePane), EM_SETLIMITTEXT, 0, 0);
 
     HWND status = item(IdStatusBar);
-    int parts[2] = {statusPartEnd, -1};
+    int parts[2] = {scaledPixels(statusPartEnd), -1};
     ::SendMessageW(status, SB_SETPARTS, 2, reinterpret_cast<LPARAM>(parts));
     ::SendMessageW(item(IdProgressBar), PBM_SETRANGE32, 0, 100);
     // The progress bar lies over the right end of the status bar, the
