@@ -4,15 +4,15 @@
 #include "app/settings/settings_file.h"
 #include "app/win32/main_window.h"
 
+#include "platform/fine_timer_windows.h"
 #include "platform/wide_text_windows.h"
-
-#include <mmsystem.h>
 
 #include <exception>
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-    // The link's millisecond waits need the system timer's 1 ms period.
-    ::timeBeginPeriod(1);
+    // The link's millisecond waits need the system timer's 1 ms period, also
+    // while the window is minimised.
+    mub::FineTimer timer;
     try {
         mub::Win32MainWindow window(mub::programFolder());
         if (!window.start()) return window.exitCode();

@@ -7,10 +7,10 @@
 #include "tools/mubtool/command.h"
 
 #include "platform/gbk_text.h"
+#include "platform/fine_timer_windows.h"
 #include "platform/wide_text_windows.h"
 
 #include <windows.h>
-#include <timeapi.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -107,22 +107,6 @@ private:
     UINT saved_ = 0;
 };
 
-// Asks for the system timer's finest period for the run: the link's waits
-// are a millisecond long, and the default period (about 15 ms) would
-// stretch every one of them.
-class FineTimer {
-public:
-    FineTimer() { fine_ = ::timeBeginPeriod(1) == TIMERR_NOERROR; }
-    ~FineTimer() {
-        if (fine_) ::timeEndPeriod(1);
-    }
-    FineTimer(const FineTimer&) = delete;
-    FineTimer& operator=(const FineTimer&) = delete;
-
-private:
-    bool fine_ = false;
-};
-
 } // namespace
 
 int wmain(int argc, wchar_t** wideArgv) {
@@ -132,7 +116,7 @@ int wmain(int argc, wchar_t** wideArgv) {
     for (auto& a : args) argv.push_back(a.data());
     argv.push_back(nullptr);
 
-    FineTimer timer;
+    mub::FineTimer timer;
     ConsoleUtf8 console;
     // JSON is UTF-8 by its own rules: with --json, stdout carries nothing else.
     const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
