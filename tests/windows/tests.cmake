@@ -12,6 +12,8 @@ set(logic_test_sources
     windows/exclusive_read_windows_test.cpp windows/bridge_binding_windows_test.cpp
     window/window_startup_test.cpp window/window_commands_test.cpp window/key_repeat_filter_test.cpp
     serial/serial_faults_test.cpp link/transport_faults_test.cpp)
+# mubtool.exe's console handler, whose close of the console Wine cannot play.
+list(APPEND logic_test_sources windows/console_close_test.cpp ../tools/mubtool/stop_signals_windows.cpp)
 # The call thunk of the bridge binding exists in the 32-bit build only.
 if(CMAKE_SIZEOF_VOID_P EQUAL 4)
   list(APPEND logic_test_sources windows/bridge_call_x86_test.cpp)

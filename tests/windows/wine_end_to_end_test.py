@@ -135,6 +135,16 @@ class MubtoolUnderWine(unittest.TestCase):
         self.assertEqual(code, 0, out + err)
         self.assertIn("机器型号: 型号Ｘ", out)
 
+    def test_redirected_output_has_windows_line_ends(self):
+        with tempfile.TemporaryFile() as out:
+            subprocess.run(SETUP.wine(os.path.join(SETUP.windows_bin, "mubtool.exe"), "info",
+                                      windows_path(self.upgrade_file)),
+                           env=SETUP.env, stdin=subprocess.DEVNULL, stdout=out, stderr=subprocess.DEVNULL, timeout=60)
+            out.seek(0)
+            text = out.read()
+        self.assertEqual(text.count(b"\r\n"), 5, text)
+        self.assertNotIn(b"\n", text.replace(b"\r\n", b""))
+
     def kind_library(self, kind):
         """The stand-in BridgeMini.dll of a kind (tools/bridge/CMakeLists.txt);
         the build's own one for ""."""

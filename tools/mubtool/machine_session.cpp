@@ -7,12 +7,12 @@
 #include "link/serial_transport.h"
 #include "platform/gbk_text.h"
 #include "tools/mubtool/port_names.h"
+#include "tools/mubtool/terminal.h"
 #include "upgrade/program_title.h"
 
 #include <array>
 #include <cstdio>
 #include <sys/stat.h>
-#include <unistd.h>
 
 namespace mub::tool {
 
@@ -142,8 +142,8 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
     options.baudText = args.baud;
     options.baudIndex = baudIndexOf(args.baud);
     options.answer = args.answer;
-    options.progressBar = ::isatty(STDERR_FILENO) == 1;
-    options.askOnTerminal = ::isatty(STDIN_FILENO) == 1;
+    options.progressBar = isTerminal(2);
+    options.askOnTerminal = isTerminal(0);
     // With a machine-readable report on stdout the texts for people go to stderr.
     ui_ = std::make_unique<TerminalUi>(options, args.json ? stderr : stdout);
 

@@ -1,13 +1,19 @@
 // The Windows entry: arguments arrive as UTF-16 and are handed on in UTF-8
-// (the encoding of paths throughout). Output, written in UTF-8 by the
-// commands, is made readable where it goes: a console is switched to UTF-8
-// for the run, and output redirected to a file or pipe is converted to GBK
-// (code page 936), the encoding a Chinese Windows reads such files in; the
-// JSON report of --json stays UTF-8.
+// (the encoding of paths throughout). The commands write UTF-8; what they
+// write is made readable where it goes:
+// - to a console window, as UTF-16 through WriteConsoleW, whatever the
+//   console's code page (a UTF-8 code page is not reliable before Windows 10:
+//   WriteFile then reports characters instead of bytes, and lines come out
+//   cut or twice);
+// - to a file or pipe, in GBK (code page 936), the encoding a Chinese
+//   Windows reads such files in, with CR LF line ends; the JSON report of
+//   --json stays UTF-8 (with CR LF too).
 #include "tools/mubtool/command.h"
+#include "tools/mubtool/stop_signals.h"
+#include "tools/mubtool/terminal.h"
 
-#include "platform/gbk_text.h"
 #include "platform/fine_timer_windows.h"
+#include "platform/gbk_text.h"
 #include "platform/wide_text_windows.h"
 
 #include <windows.h>
@@ -17,24 +23,37 @@
 #include <fcntl.h>
 #include <io.h>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
 namespace {
 
-bool isConsole(HANDLE h) {
-    DWORD mode = 0;
-    return h != INVALID_HANDLE_VALUE && h != nullptr && ::GetConsoleMode(h, &mode) != FALSE;
+// The length of the longest start of `text` that ends on a whole UTF-8
+// character.
+std::size_t wholeCharacters(std::string_view text) {
+    std::size_t lead = text.size();
+    for (int back = 0; back < 4 && lead > 0; ++back) {
+        const auto byte = static_cast<unsigned char>(text[lead - 1]);
+        if (byte < 0x80) return text.size();
+        --lead;
+        if (byte >= 0xC0) {
+            const std::size_t length = byte >= 0xF0 ? 4 : byte >= 0xE0 ? 3 : 2;
+            return text.size() - lead >= length ? text.size() : lead;
+        }
+    }
+    return text.size();
 }
 
-// Routes one C stream (stdout or stderr) through a pipe whose reader
-// converts complete UTF-8 text to GBK and writes it to the original target.
-class GbkRedirect {
+// Routes one C stream (stdout or stderr) through a pipe whose reader thread
+// writes what arrives to the stream's original target, converted for it.
+class OutputConverter {
 public:
-    GbkRedirect(std::FILE* stream, int fd, bool active = true) : stream_(stream), fd_(fd) {
-        if (!active) return;
+    enum class Kind { Console, Gbk, Utf8 };
+
+    OutputConverter(std::FILE* stream, int fd, Kind kind) : stream_(stream), fd_(fd), kind_(kind) {
         const auto original = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
-        if (original == INVALID_HANDLE_VALUE || isConsole(original)) return;
+        if (original == INVALID_HANDLE_VALUE || original == nullptr) return;
         int ends[2];
         if (::_pipe(ends, 4096, _O_BINARY | _O_NOINHERIT) != 0) return;
         std::fflush(stream_);
@@ -47,7 +66,7 @@ public:
         reader_ = ends[0];
         thread_ = std::thread([this] { pump(); });
     }
-    ~GbkRedirect() {
+    ~OutputConverter() {
         if (!thread_.joinable()) return;
         std::fflush(stream_);
         ::_dup2(saved_, fd_); // closes the pipe's writing end: the reader sees its end
@@ -55,8 +74,8 @@ public:
         ::_close(saved_);
         ::_close(reader_);
     }
-    GbkRedirect(const GbkRedirect&) = delete;
-    GbkRedirect& operator=(const GbkRedirect&) = delete;
+    OutputConverter(const OutputConverter&) = delete;
+    OutputConverter& operator=(const OutputConverter&) = delete;
 
 private:
     void pump() {
@@ -66,46 +85,67 @@ private:
             const int n = ::_read(reader_, buffer, sizeof buffer);
             if (n <= 0) break;
             pending.append(buffer, static_cast<std::size_t>(n));
-            // Convert up to the last line end, so no character is cut in two.
-            const std::size_t end = pending.find_last_of("\r\n");
-            if (end == std::string::npos && pending.size() < 65536) continue;
-            const std::size_t take = end == std::string::npos ? pending.size() : end + 1;
+            // No character is cut in two.
+            const std::size_t take = wholeCharacters(pending);
             write(pending.substr(0, take));
             pending.erase(0, take);
         }
         write(pending);
     }
+
     void write(const std::string& utf8Text) {
-        const std::string text = mub::gbk(utf8Text);
+        if (utf8Text.empty()) return;
+        if (kind_ == Kind::Console) {
+            writeConsole(utf8Text);
+            return;
+        }
+        std::string text;
+        for (const char c : utf8Text) {
+            if (c == '\n' && !lastWasCr_) text += '\r';
+            text += c;
+            lastWasCr_ = c == '\r';
+        }
+        if (kind_ == Kind::Gbk) text = mub::gbk(text);
         DWORD put = 0;
-        if (!text.empty()) ::WriteFile(target_, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
+        ::WriteFile(target_, text.data(), static_cast<DWORD>(text.size()), &put, nullptr);
+    }
+
+    // The one escape sequence the commands write, "ESC [ K" (erase to the
+    // end of the line, after the progress bar), done by the console's own
+    // calls: the console of Windows 7 prints escape sequences as they are.
+    void writeConsole(std::string_view utf8Text) {
+        constexpr std::string_view eraseLine = "\x1b[K";
+        for (;;) {
+            const std::size_t escape = utf8Text.find(eraseLine);
+            const std::wstring wide = mub::wideFromUtf8(utf8Text.substr(0, escape));
+            DWORD put = 0;
+            if (!wide.empty()) ::WriteConsoleW(target_, wide.data(), static_cast<DWORD>(wide.size()), &put, nullptr);
+            if (escape == std::string_view::npos) return;
+            CONSOLE_SCREEN_BUFFER_INFO info{};
+            if (::GetConsoleScreenBufferInfo(target_, &info) && info.dwSize.X > info.dwCursorPosition.X) {
+                DWORD blanked = 0;
+                ::FillConsoleOutputCharacterW(target_, L' ',
+                                              static_cast<DWORD>(info.dwSize.X - info.dwCursorPosition.X),
+                                              info.dwCursorPosition, &blanked);
+            }
+            utf8Text.remove_prefix(escape + eraseLine.size());
+        }
     }
 
     std::FILE* stream_;
     int fd_;
+    Kind kind_;
     HANDLE target_ = INVALID_HANDLE_VALUE;
     int saved_ = -1;
     int reader_ = -1;
+    bool lastWasCr_ = false;
     std::thread thread_;
 };
 
-// Switches the console to UTF-8 output for the run and back afterwards.
-class ConsoleUtf8 {
-public:
-    ConsoleUtf8() {
-        if (!isConsole(::GetStdHandle(STD_OUTPUT_HANDLE)) && !isConsole(::GetStdHandle(STD_ERROR_HANDLE))) return;
-        saved_ = ::GetConsoleOutputCP();
-        ::SetConsoleOutputCP(CP_UTF8);
-    }
-    ~ConsoleUtf8() {
-        if (saved_ != 0) ::SetConsoleOutputCP(saved_);
-    }
-    ConsoleUtf8(const ConsoleUtf8&) = delete;
-    ConsoleUtf8& operator=(const ConsoleUtf8&) = delete;
-
-private:
-    UINT saved_ = 0;
-};
+OutputConverter::Kind kindFor(int fd, bool utf8File) {
+    if (mub::tool::isTerminal(fd)) return OutputConverter::Kind::Console;
+    return utf8File ? OutputConverter::Kind::Utf8 : OutputConverter::Kind::Gbk;
+}
 
 } // namespace
 
@@ -117,13 +157,18 @@ int wmain(int argc, wchar_t** wideArgv) {
     argv.push_back(nullptr);
 
     mub::FineTimer timer;
-    ConsoleUtf8 console;
-    // JSON is UTF-8 by its own rules: with --json, stdout carries nothing else.
-    const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
-    GbkRedirect out(stdout, 1, !json);
-    GbkRedirect err(stderr, 2);
-    const int code = mub::tool::runMubtool(argc, argv.data());
-    std::fflush(stdout);
-    std::fflush(stderr);
+    int code;
+    {
+        // JSON is UTF-8 by its own rules: with --json, stdout carries nothing else.
+        const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
+        OutputConverter out(stdout, 1, kindFor(1, json));
+        OutputConverter err(stderr, 2, kindFor(2, false));
+        code = mub::tool::runMubtool(argc, argv.data());
+        std::fflush(stdout);
+        std::fflush(stderr);
+    }
+    // Everything is written, the end report too: a console window that is
+    // being closed may end the program now.
+    mub::tool::outputFinished();
     return code;
 }

@@ -12,4 +12,17 @@ void catchStopSignals();
 // The stop flag: true once a Ctrl+C came after catchStopSignals.
 bool stopSignalled();
 
+// Called by the Windows entry when everything is written, the end report
+// included. Closing the console window is a stop like Ctrl+C, but Windows
+// ends the program as soon as the stop has been taken note of (at the latest
+// five seconds after the close): the note waits for this, so that the run
+// stops, releases the machine and reports its end first.
+void outputFinished();
+
+// Windows: what the system calls on Ctrl+C, Ctrl+Break and the close of the
+// console window (the CTRL_*_EVENT type); true when the program takes the
+// event itself. Reached by the tests directly: closing a console window
+// cannot be played under Wine.
+int handleConsoleControl(unsigned long type);
+
 } // namespace mub::tool

@@ -27,4 +27,6 @@ void catchStopSignals() {
 
 bool stopSignalled() { return stopSignal != 0; }
 
+void outputFinished() {}
+
 } // namespace mub::tool
