@@ -58,8 +58,10 @@ add_test(NAME windows_window
                  ${CMAKE_BINARY_DIR}/bin ${MUB_LINUX_MUBTOOL} ${CMAKE_BINARY_DIR}/wineprefix)
 set_tests_properties(windows_window PROPERTIES FIXTURES_REQUIRED wine
                      ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
-# The COM links of the prefix are shared with the other end-to-end tests.
-set_tests_properties(windows_window windows_end_to_end PROPERTIES RESOURCE_LOCK wine_com_ports)
+# The COM links of the prefix are shared by the end-to-end tests, and the
+# window's test of a log-off ends every program of the prefix: the tests
+# that run programs in it take turns.
+set_tests_properties(windows_logic_tests windows_window windows_end_to_end PROPERTIES RESOURCE_LOCK wine_prefix)
 # What runs a Windows program is labelled, so that a host whose Wine cannot
 # run this build still runs the rest (scripts/test).
 set_tests_properties(windows_wine_prefix windows_logic_tests windows_end_to_end windows_window PROPERTIES LABELS wine)

@@ -22,6 +22,8 @@ class WineSetup:
         self.bits = 32 if header[pe + 4:pe + 6] == b"\x4c\x01" else 64
         self.env = dict(os.environ, WINEPREFIX=prefix, WINEDEBUG="-all", WINEDLLOVERRIDES="mscoree,mshtml=")
 
+    wine_with = WINE_WITH
+
     def wine(self, program, *args):
         """The command line that runs a Windows program (a path, or a
         program of the prefix such as reg) under the loader of this build's

@@ -4,9 +4,12 @@ operator drives it: on a virtual X server, inside a Wine virtual desktop,
 with key presses and clicks from xdotool, against the Linux simulated
 machine mapped as a COM port.
 
-Usage: wine_window_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX
+Usage: wine_window_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX [TEST...]
 """
+import getpass
+import json
 import os
+import pwd
 import shutil
 import subprocess
 import sys
@@ -17,6 +20,7 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from wine_machine import WineSetup, windows_path  # noqa: E402
 
+HERE = os.path.dirname(os.path.abspath(__file__))
 SETUP = None
 DISPLAY = None
 MACHINE_PORT = 12
@@ -55,6 +59,13 @@ class WindowUnderWine(unittest.TestCase):
         self.machine = None
         self.window = None
         self.env = dict(SETUP.env, DISPLAY=DISPLAY, LANG="zh_CN.UTF-8")
+        # How a Wine command runs: as the tests' user, unless a test runs it
+        # as another one (with a Wine server of that user's own).
+        self.as_user = lambda command: command  # noqa: E731
+        self.own_server = False
+
+    def wine(self, program, *args):
+        return self.as_user(SETUP.wine(program, *args))
 
     def tearDown(self):
         if self.window and self.window.poll() is None:
@@ -66,6 +77,12 @@ class WindowUnderWine(unittest.TestCase):
             self.window.wait()
         if self.machine:
             SETUP.stop_machine(self.machine, MACHINE_PORT)
+        if self.own_server:
+            # Its prefix goes with the folder: the server may write no more.
+            for option in ("-k", "-w"):
+                subprocess.run(self.wine("wineserver", option), env=self.env, stdin=subprocess.DEVNULL,
+                               stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        os.chmod(self.app, 0o755)
         self.folder.cleanup()
 
     def start_machine(self, image, *options):
@@ -83,11 +100,11 @@ class WindowUnderWine(unittest.TestCase):
         name = f"mubwindow{os.getpid()}{self.id().rsplit('_', 1)[-1]}"
         for key, value, data in ((r"HKCU\Software\Wine\AppDefaults\upgrader.exe\Explorer", "Desktop", name),
                                  (r"HKCU\Software\Wine\Explorer\Desktops", name, "1024x768")):
-            subprocess.run(SETUP.wine("reg", "add", key, "/v", value, "/d", data, "/f"), env=self.env,
+            subprocess.run(self.wine("reg", "add", key, "/v", value, "/d", data, "/f"), env=self.env,
                            stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
     def start_copy(self):
-        return subprocess.Popen(SETUP.wine(windows_path(os.path.join(self.app, "upgrader.exe"))), env=self.env,
+        return subprocess.Popen(self.wine(windows_path(os.path.join(self.app, "upgrader.exe"))), env=self.env,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def start_window(self):
@@ -141,8 +158,8 @@ class WindowUnderWine(unittest.TestCase):
         self.window.wait(timeout=10)
         self.assertEqual(self.window.returncode, 0)
 
-    def stored(self, key):
-        with open(self.settings, "rb") as f:
+    def stored(self, key, settings=None):
+        with open(settings or self.settings, "rb") as f:
             for line in f.read().decode("gbk").splitlines():
                 if line.startswith(key + "="):
                     return line.split("=", 1)[1]
@@ -196,6 +213,125 @@ class WindowUnderWine(unittest.TestCase):
         self.close_window()
         self.assertEqual(self.stored("FilePath"), windows_path(self.upgrade_file))
 
+    def test_usb_mode_from_a_chinese_folder(self):
+        # The program folder has a Chinese name; the bridge library beside
+        # the program is found (no missing-library box) and used.
+        folder = os.path.join(self.folder.name, "升级工具")
+        os.rename(self.app, folder)
+        self.app = folder
+        self.settings = os.path.join(folder, "cfg.ini")
+        shutil.copy(os.path.join(SETUP.windows_bin, "BridgeMini.dll"), folder)
+        with open(self.settings, "wb") as f:
+            f.write(b"[Port]\r\nPort=USB\r\nBaudRate=115200\r\n")
+        self.env["BRIDGEMINI_PORT"] = f"COM{MACHINE_PORT}"
+        self.start_machine(os.urandom(6000))
+        self.start_window()
+        # The open dialog starts in the program folder.
+        self.open_through_the_dialog(typed="image.mub")
+        xdotool("key", "F8")
+        self.assertTrue(wait_for(self.image_received, 60), "the machine did not receive the image")
+        time.sleep(0.5)
+        self.close_window()
+        self.assertEqual(self.stored("Count"), "1")
+
+    def test_f8_held_during_a_run_stops_it_once(self):
+        # F8 held for a second: the X server repeats it. The run stops, and
+        # the repeats start no new connection.
+        report = os.path.join(self.folder.name, "machine.json")
+        self.start_machine(os.urandom(15000), "--baud", "38400", "--report", report)
+        self.start_window()
+        self.open_through_the_dialog()
+        xdotool("key", "F8")
+        time.sleep(1.5)
+        xdotool("keydown", "F8")
+        time.sleep(1)
+        xdotool("keyup", "F8")
+        time.sleep(3)
+        self.assertFalse(os.path.exists(self.saved))
+        SETUP.stop_machine(self.machine, MACHINE_PORT)
+        self.machine = None
+        with open(report) as f:
+            seen = json.load(f)
+        self.assertEqual((seen["confirmations"], seen["upgrades"]), (1, 1), seen)
+        self.close_window()
+
+    def test_log_off_saves_the_settings(self):
+        # A session that ends sends no close request: the settings are saved
+        # at its first notice, and the program ends with it.
+        self.start_machine(os.urandom(3000))
+        self.start_window()
+        self.open_through_the_dialog()
+        xdotool("key", "F8")
+        self.assertTrue(wait_for(self.image_received, 60), "the machine did not receive the image")
+        time.sleep(1)
+        # Wine's own end of the session, as at a log-off: the question and the
+        # end to the windows of every desktop, then every program of the
+        # prefix is ended (so no other test may run in it meanwhile). The
+        # 64-bit wineboot: the 32-bit one starts it without its options.
+        self.addCleanup(self.restart_prefix)
+        subprocess.run([SETUP.wine_with, "64", "wineboot", "--end-session", "--kill"], env=self.env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=60)
+        self.assertEqual(self.window.wait(timeout=30), 0)
+        self.assertEqual(self.stored("Count"), "1")
+
+    def restart_prefix(self):
+        # The prefix's own programs (services, devices) start again before
+        # the next test's window.
+        subprocess.run(SETUP.wine("cmd", "/c", "exit"), env=SETUP.env, stdin=subprocess.DEVNULL,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, timeout=120)
+
+    def run_as_user_without_rights(self):
+        """From now on the window runs as a user who may not write the
+        program folder: as nobody, with a Wine prefix of its own, where the
+        tests run as root (who may write everywhere); else as the tests' own
+        user, with the folder made read-only. Returns the path the user's
+        cfg.ini must have: %APPDATA%\\upgrader\\cfg.ini."""
+        os.chmod(self.folder.name, 0o755)
+        if os.geteuid() != 0:
+            os.chmod(self.app, 0o555)
+            user, prefix = getpass.getuser(), SETUP.prefix
+        else:
+            user = "nobody"
+            home = os.path.join(self.folder.name, "home")
+            prefix = os.path.join(home, "prefix")
+            os.mkdir(home)
+            entry = pwd.getpwnam(user)
+            os.chown(home, entry.pw_uid, entry.pw_gid)
+            self.env = dict(self.env, WINEPREFIX=prefix, HOME=home)
+            variables = [f"{name}={value}" for name, value in self.env.items()]
+            self.as_user = lambda command: ["runuser", "-u", user, "--", "env", *variables, *command]  # noqa: E731
+            self.own_server = True
+            made = subprocess.run(self.as_user([os.path.join(HERE, "wine-prefix"), prefix, str(SETUP.bits)]),
+                                  env=self.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
+            self.assertEqual(made.returncode, 0, made.stderr)
+            # The simulated machine's terminal, for the other user too.
+            os.chmod(os.readlink(SETUP.com_link(MACHINE_PORT)), 0o666)
+            os.symlink(os.readlink(SETUP.com_link(MACHINE_PORT)), os.path.join(prefix, "dosdevices",
+                                                                                  f"com{MACHINE_PORT}"))
+        probe = subprocess.run(self.as_user(["test", "-w", self.app]), env=self.env)
+        self.assertNotEqual(probe.returncode, 0, "the user may write the program folder")
+        return os.path.join(prefix, "drive_c", "users", user, "AppData", "Roaming", "upgrader", "cfg.ini")
+
+    def test_a_user_without_rights_to_the_program_folder_keeps_settings_of_his_own(self):
+        # A preset beside the program seeds the user's own cfg.ini; the
+        # counter goes there and survives a restart; the preset stays.
+        self.start_machine(os.urandom(3000))
+        with open(self.settings, "rb") as f:
+            preset = f.read()
+        own = self.run_as_user_without_rights()
+        for count in ("1", "2"):
+            self.start_window()
+            self.open_through_the_dialog()
+            xdotool("key", "F8")
+            self.assertTrue(wait_for(self.image_received, 60), "the machine did not receive the image")
+            os.unlink(self.saved)
+            time.sleep(1)
+            self.close_window()
+            self.assertEqual(self.stored("Count", own), count)
+        self.assertEqual(self.stored("Port", own), f"COM{MACHINE_PORT}")
+        with open(self.settings, "rb") as f:
+            self.assertEqual(f.read(), preset)
+
     def test_f8_stop_and_closing_during_a_run(self):
         # About four seconds of transfer at this pace.
         self.start_machine(os.urandom(15000), "--baud", "38400")
@@ -231,7 +367,7 @@ def main():
     with os.fdopen(read) as f:
         DISPLAY = ":" + f.readline().strip()
     try:
-        result = unittest.main(argv=sys.argv[:1], exit=False).result
+        result = unittest.main(argv=sys.argv[:1] + sys.argv[4:], exit=False).result
     finally:
         xvfb.terminate()
         xvfb.wait()
