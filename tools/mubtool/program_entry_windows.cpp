@@ -45,33 +45,47 @@ std::size_t wholeCharacters(std::string_view text) {
     return text.size();
 }
 
-// Routes one C stream (stdout or stderr) through a pipe whose reader thread
-// writes what arrives to the stream's original target, converted for it.
+// Routes C streams (stdout, stderr or both) through one pipe whose reader
+// thread writes what arrives to the first stream's original target,
+// converted for it. Streams that share a console share the pipe, so that
+// the order of their writes stays as it was.
 class OutputConverter {
 public:
     enum class Kind { Console, Gbk, Utf8 };
+    struct Stream {
+        std::FILE* file;
+        int fd;
+        int saved = -1; // the original target's descriptor while converted
+    };
 
-    OutputConverter(std::FILE* stream, int fd, Kind kind) : stream_(stream), fd_(fd), kind_(kind) {
-        const auto original = reinterpret_cast<HANDLE>(::_get_osfhandle(fd));
+    OutputConverter(std::vector<Stream> streams, Kind kind) : streams_(std::move(streams)), kind_(kind) {
+        if (streams_.empty()) return;
+        const auto original = reinterpret_cast<HANDLE>(::_get_osfhandle(streams_.front().fd));
         if (original == INVALID_HANDLE_VALUE || original == nullptr) return;
         int ends[2];
         if (::_pipe(ends, 4096, _O_BINARY | _O_NOINHERIT) != 0) return;
-        std::fflush(stream_);
-        // The original target lives on in a copy: the stream's own descriptor
-        // is given to the pipe.
-        saved_ = ::_dup(fd_);
-        target_ = reinterpret_cast<HANDLE>(::_get_osfhandle(saved_));
-        ::_dup2(ends[1], fd_);
+        // The original targets live on in copies: the streams' own
+        // descriptors are given to the pipe.
+        for (Stream& stream : streams_) {
+            std::fflush(stream.file);
+            stream.saved = ::_dup(stream.fd);
+            ::_dup2(ends[1], stream.fd);
+        }
+        target_ = reinterpret_cast<HANDLE>(::_get_osfhandle(streams_.front().saved));
         ::_close(ends[1]);
         reader_ = ends[0];
         thread_ = std::thread([this] { pump(); });
     }
     ~OutputConverter() {
         if (!thread_.joinable()) return;
-        std::fflush(stream_);
-        ::_dup2(saved_, fd_); // closes the pipe's writing end: the reader sees its end
-        thread_.join();       // before the copy it writes to goes
-        ::_close(saved_);
+        // Back to the original targets: the pipe's writing ends close, the
+        // reader sees the end and is joined before the copies it writes to go.
+        for (Stream& stream : streams_) {
+            std::fflush(stream.file);
+            ::_dup2(stream.saved, stream.fd);
+        }
+        thread_.join();
+        for (Stream& stream : streams_) ::_close(stream.saved);
         ::_close(reader_);
     }
     OutputConverter(const OutputConverter&) = delete;
@@ -132,11 +146,9 @@ private:
         }
     }
 
-    std::FILE* stream_;
-    int fd_;
+    std::vector<Stream> streams_;
     Kind kind_;
     HANDLE target_ = INVALID_HANDLE_VALUE;
-    int saved_ = -1;
     int reader_ = -1;
     bool lastWasCr_ = false;
     std::thread thread_;
@@ -161,8 +173,11 @@ int wmain(int argc, wchar_t** wideArgv) {
     {
         // JSON is UTF-8 by its own rules: with --json, stdout carries nothing else.
         const bool json = std::find(args.begin(), args.end(), "--json") != args.end();
-        OutputConverter out(stdout, 1, kindFor(1, json));
-        OutputConverter err(stderr, 2, kindFor(2, false));
+        const OutputConverter::Kind outKind = kindFor(1, json), errKind = kindFor(2, false);
+        using Streams = std::vector<OutputConverter::Stream>;
+        const bool oneConsole = outKind == OutputConverter::Kind::Console && errKind == OutputConverter::Kind::Console;
+        OutputConverter out(oneConsole ? Streams{{stdout, 1}, {stderr, 2}} : Streams{{stdout, 1}}, outKind);
+        OutputConverter err(oneConsole ? Streams{} : Streams{{stderr, 2}}, errKind);
         code = mub::tool::runMubtool(argc, argv.data());
         std::fflush(stdout);
         std::fflush(stderr);
