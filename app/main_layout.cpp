@@ -55,8 +55,8 @@ constexpr std::array<MenuSpec, 11> menuBar{{
 }};
 
 constexpr std::array<ControlTemplate, 8> aboutControls{{
-    {1101, "banner", K::Picture, "", 12, 12, 81, 63, false},
-    {1102, "aboutTitle", K::TextBlock, "", 108, 15, 141, 12, false},
+    {IdAboutBanner, "banner", K::Picture, "", 12, 12, 81, 63, false},
+    {IdAboutTitle, "aboutTitle", K::TextBlock, "", 108, 15, 141, 12, false},
     {1103, "", K::TextBlock, "版本：1.0.0", 108, 42, 141, 12, false},
     {1104, "", K::TextBlock, "本工具在生产线上为现金处理设备写入固件。升级过程中请勿断开连接线或关闭机器电源。", 108, 69, 141,
      39, false},

@@ -78,6 +78,7 @@ enum : int {
 };
 
 enum : int {
+    IdAboutBanner = 1101,
     IdAboutTitle = 1102,
     IdAboutOkButton = 1107,
     IdAboutSystemInfoButton = 1108,

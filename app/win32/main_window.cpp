@@ -6,6 +6,7 @@
 #include "app/main_layout.h"
 #include "app/settings/settings_file.h"
 #include "app/win32/dialog_template.h"
+#include "app/win32/dpi_scale.h"
 #include "app/win32/resource_ids.h"
 #include "app/win32/text_edge.h"
 #include "platform/gbk_text.h"
@@ -27,13 +28,6 @@ const UINT activationMessage = WM_APP + 1;
 // sizes it sets itself from the system DPI.
 constexpr int statusPartEnd = 180;
 constexpr int hotKeyId = 1;
-// `pixels` at 96 DPI, in pixels of the system DPI.
-int scaledPixels(int pixels) {
-    HDC screen = ::GetDC(nullptr);
-    const int dpi = screen ? ::GetDeviceCaps(screen, LOGPIXELSX) : 96;
-    if (screen) ::ReleaseDC(nullptr, screen);
-    return ::MulDiv(pixels, dpi > 0 ? dpi : 96, 96);
-}
 
 struct WindowSearch {
     const wchar_t* property;

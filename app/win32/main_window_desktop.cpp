@@ -3,7 +3,9 @@
 // programs and addresses, and the end of the process.
 #include "app/main_layout.h"
 #include "app/win32/dialog_template.h"
+#include "app/win32/dpi_scale.h"
 #include "app/win32/main_window.h"
+#include "app/win32/resource_ids.h"
 #include "app/win32/text_edge.h"
 
 #include <shellapi.h>
@@ -18,13 +20,49 @@ namespace {
 struct AboutContext {
     std::wstring title;
     WindowLogic* logic;
+    HBITMAP banner = nullptr; // the scaled banner, the window's to release
 };
+
+// The banner is drawn in pixels for 96 DPI; at a higher DPI it is scaled
+// with the rest of the window (smoothly: halftone). Null at 96 DPI.
+HBITMAP scaledBanner() {
+    HANDLE loaded = ::LoadImageW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(MUB_ABOUT_BANNER), IMAGE_BITMAP, 0, 0,
+                                 LR_CREATEDIBSECTION);
+    if (!loaded) return nullptr;
+    auto* original = static_cast<HBITMAP>(loaded);
+    BITMAP size{};
+    ::GetObjectW(original, sizeof size, &size);
+    const int width = scaledPixels(size.bmWidth), height = scaledPixels(size.bmHeight);
+    HBITMAP scaled = nullptr;
+    if (width != size.bmWidth) {
+        HDC screen = ::GetDC(nullptr);
+        HDC from = ::CreateCompatibleDC(screen), to = ::CreateCompatibleDC(screen);
+        scaled = ::CreateCompatibleBitmap(screen, width, height);
+        HGDIOBJ oldFrom = ::SelectObject(from, original), oldTo = ::SelectObject(to, scaled);
+        ::SetStretchBltMode(to, HALFTONE);
+        ::SetBrushOrgEx(to, 0, 0, nullptr);
+        ::StretchBlt(to, 0, 0, width, height, from, 0, 0, size.bmWidth, size.bmHeight, SRCCOPY);
+        ::SelectObject(from, oldFrom);
+        ::SelectObject(to, oldTo);
+        ::DeleteDC(from);
+        ::DeleteDC(to);
+        ::ReleaseDC(nullptr, screen);
+    }
+    ::DeleteObject(original);
+    return scaled;
+}
 
 INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
         auto* context = reinterpret_cast<AboutContext*>(lParam);
         ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         ::SetDlgItemTextW(dialog, IdAboutTitle, context->title.c_str());
+        context->banner = scaledBanner();
+        if (context->banner) {
+            const auto previous = ::SendDlgItemMessageW(dialog, IdAboutBanner, STM_SETIMAGE, IMAGE_BITMAP,
+                                                        reinterpret_cast<LPARAM>(context->banner));
+            if (previous) ::DeleteObject(reinterpret_cast<HGDIOBJ>(previous));
+        }
         return TRUE;
     }
     auto* context = reinterpret_cast<AboutContext*>(::GetWindowLongPtrW(dialog, DWLP_USER));
@@ -87,6 +125,7 @@ void Win32MainWindow::showAbout(const std::string& title) {
     ::DialogBoxIndirectParamW(::GetModuleHandleW(nullptr), reinterpret_cast<LPCDLGTEMPLATEW>(dialog.data()), window_,
                               aboutProc, reinterpret_cast<LPARAM>(&context));
     --waitDepth_;
+    if (context.banner) ::DeleteObject(context.banner);
 }
 
 // The system-information program the registry names, when it is there.
