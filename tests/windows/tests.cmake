@@ -9,7 +9,7 @@ set(logic_test_sources
     platform/gbk_text_removal_test.cpp upgrade/detect_model_test.cpp upgrade/number_text_test.cpp
     upgrade/run_upgrade_checks_test.cpp upgrade/run_upgrade_transfer_test.cpp upgrade/scripted_machine.cpp
     settings/profile_file_test.cpp settings/settings_location_test.cpp platform/tone_player_test.cpp
-    windows/exclusive_read_windows_test.cpp windows/bridge_binding_windows_test.cpp
+    windows/exclusive_read_windows_test.cpp windows/bridge_binding_windows_test.cpp windows/profile_file_windows_test.cpp
     window/window_startup_test.cpp window/window_commands_test.cpp window/key_repeat_filter_test.cpp
     serial/serial_faults_test.cpp link/transport_faults_test.cpp)
 # mubtool.exe's console handler, whose close of the console Wine cannot play.
