@@ -4,16 +4,19 @@
 #include "platform/wide_text_windows.h"
 
 #include <windows.h>
-#include <shlobj.h>
 
 namespace mub {
 
 std::string programFolder() { return programFileFolder(); }
 
+// %APPDATA%, which Windows sets for every user who logs on (the shell's
+// folder functions would cost mubtool.exe the shell's DLLs at every start).
 std::string userConfigFolder() {
-    wchar_t folder[MAX_PATH] = {};
-    if (::SHGetFolderPathW(nullptr, CSIDL_APPDATA, nullptr, SHGFP_TYPE_CURRENT, folder) != S_OK || !folder[0])
-        return {};
+    const DWORD size = ::GetEnvironmentVariableW(L"APPDATA", nullptr, 0);
+    if (size <= 1) return {};
+    std::wstring folder(size, L'\0');
+    folder.resize(::GetEnvironmentVariableW(L"APPDATA", folder.data(), size));
+    if (folder.empty()) return {};
     return utf8FromWide(folder) + "\\" + programFolderName;
 }
 
