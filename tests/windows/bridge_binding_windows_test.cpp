@@ -1,6 +1,6 @@
 // The bridge binding under the Windows loader: each reason a library cannot
-// be used is told apart, and the stand-in's kinds (plain or decorated
-// names, stdcall or cdecl on 32-bit) load with their convention found.
+// be used is told apart. (The stand-in's kinds, which load, are tried end
+// to end: wine_end_to_end_test.py.)
 #include "link/bridge_binding.h"
 
 #include "platform/gbk_text.h"
@@ -11,7 +11,6 @@
 
 #include <windows.h>
 
-#include <span>
 #include <string>
 
 namespace mub {
@@ -67,35 +66,6 @@ TEST(BridgeBindingWindows, EachReasonIsToldApart) {
     EXPECT_EQ(binding.failure(), BridgeLoadFailure::MissingDependency);
     EXPECT_NE(utf8(binding.operatorText()).find("所需要的其他DLL文件缺失"), std::string::npos);
     EXPECT_FALSE(binding.loaded());
-}
-
-TEST(BridgeBindingWindows, TheStandInKindsLoadWithTheirConvention) {
-    struct Kind {
-        const char* folder;
-        BridgeConvention convention;
-    };
-    const Kind kinds32[] = {{"", BridgeConvention::Stdcall},
-                            {"stdcall-decorated", BridgeConvention::Stdcall},
-                            {"cdecl", BridgeConvention::Cdecl}};
-    const Kind kinds64[] = {{"", BridgeConvention::Platform}};
-    for (const Kind& kind : program32 ? std::span<const Kind>(kinds32) : std::span<const Kind>(kinds64)) {
-        SCOPED_TRACE(kind.folder);
-        BridgeBinding binding;
-        ASSERT_TRUE(binding.load(kindPath(kind.folder))) << binding.error();
-        EXPECT_EQ(binding.convention(), kind.convention);
-        // Every function, in either convention, returns with the stack intact.
-        BridgeParams params;
-        std::uint8_t bytes[4] = {};
-        std::uint32_t count = 0;
-        const std::uint8_t mode[4] = {1, 5, 0, 1};
-        EXPECT_EQ(lowWord32(binding.connectBridge(params, 1)), StatusNoDevice); // BRIDGEMINI_PORT unset
-        binding.setMode(params, mode, 4);
-        binding.clearDevBuffer(params);
-        binding.writeData(params, bytes, 4, &count);
-        binding.readData(params, bytes, 4, &count);
-        EXPECT_EQ(lowWord32(binding.disconnectBridge(params)), StatusOk);
-        EXPECT_TRUE(binding.loaded());
-    }
 }
 
 TEST(BridgeBindingWindows, ALibraryOfNeitherConventionIsRefused) {

@@ -236,7 +236,7 @@ class WindowUnderWine(unittest.TestCase):
 
     def test_f8_held_during_a_run_stops_it_once(self):
         # F8 held for a second: the X server repeats it. The run stops, and
-        # the repeats start no new connection.
+        # the repeats start no new connection (before: two or more probes).
         report = os.path.join(self.folder.name, "machine.json")
         self.start_machine(os.urandom(15000), "--baud", "38400", "--report", report)
         self.start_window()
@@ -252,7 +252,8 @@ class WindowUnderWine(unittest.TestCase):
         self.machine = None
         with open(report) as f:
             seen = json.load(f)
-        self.assertEqual((seen["confirmations"], seen["upgrades"]), (1, 1), seen)
+        # Every connection begins with a probe, so one probe means one.
+        self.assertEqual((seen["probes"], seen["confirmations"], seen["upgrades"]), (1, 1, 1), seen)
         self.close_window()
 
     def test_log_off_saves_the_settings(self):
