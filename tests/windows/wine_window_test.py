@@ -110,8 +110,16 @@ class WindowUnderWine(unittest.TestCase):
     def start_window(self):
         self.use_own_desktop()
         self.window = self.start_copy()
-        self.assertTrue(wait_for(lambda: xdotool("search", "--name", TITLE).split(), 30), "the window did not show")
-        self.window_id = xdotool("search", "--name", TITLE).split()[0]
+        # The window that was found is the one taken: a second search may
+        # come while a window (a box of start-up, say) has just gone.
+        found = []
+
+        def shown():
+            found[:] = xdotool("search", "--name", TITLE).split()
+            return found
+
+        self.assertTrue(wait_for(shown, 30), "the window did not show")
+        self.window_id = found[0]
         xdotool("mousemove", "--window", self.window_id, "20", "60")
 
     def menu_command(self, menu_key, item_key, title):
