@@ -8,6 +8,7 @@
 #include "tools/mubtool/machine_session.h"
 #include "tools/mubtool/upgrade_end_report.h"
 #include "upgrade/run_upgrade.h"
+#include "upgrade/upgrade_ending.h"
 #include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/open_upgrade_file.h"
 
@@ -16,15 +17,6 @@
 
 namespace mub::tool {
 namespace {
-
-enum : int {
-    ExitFileFailure = 4,
-    ExitRefused = 5,
-    ExitLinkFailure = 6,
-    ExitMachineFailure = 7,
-    ExitTimeoutLimit = 8,
-    ExitStopped = 9,
-};
 
 constexpr const char* kUsage =
     "usage: mubtool upgrade --port PORT [--baud N] [--yes|--no] [--strict] [--json] FILE.mub\n"
@@ -78,32 +70,10 @@ constexpr const char* kUsage =
     "  8  too many time-outs or rejected blocks\n"
     "  9  stopped (Ctrl+C)\n";
 
-struct Ending {
-    const char* name; // the outcome in the JSON report
-    int exitCode;
-};
-
-Ending endingOf(UpgradeOutcome outcome) {
-    switch (outcome) {
-    case UpgradeOutcome::Completed: return {"completed", ExitOk};
-    case UpgradeOutcome::EmptyImage: return {"empty-image", ExitRefused};
-    case UpgradeOutcome::HardwareMismatch: return {"hardware-mismatch", ExitRefused};
-    case UpgradeOutcome::ModelMismatch: return {"model-mismatch", ExitRefused};
-    case UpgradeOutcome::SameVersionDeclined: return {"same-version-declined", ExitRefused};
-    case UpgradeOutcome::OlderVersionDeclined: return {"older-version-declined", ExitRefused};
-    case UpgradeOutcome::LinkLost: return {"link-lost", ExitLinkFailure};
-    case UpgradeOutcome::ImageTooLarge: return {"image-too-large", ExitMachineFailure};
-    case UpgradeOutcome::ChecksumFailed: return {"checksum-failed", ExitMachineFailure};
-    case UpgradeOutcome::TooManyFailures: return {"too-many-failures", ExitTimeoutLimit};
-    case UpgradeOutcome::Stopped: return {"stopped", ExitStopped};
-    }
-    return {"link-lost", ExitLinkFailure};
-}
-
 // Ends the command: the counts for people, the JSON object for scripts.
 int finishWith(const SessionArgs& options, TerminalUi* ui, UpgradeEndReport report, Ending ending,
                std::chrono::steady_clock::time_point start) {
-    report.outcome = ending.name;
+    report.outcome = ending.outcome;
     report.exitCode = ending.exitCode;
     report.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (ui) {
@@ -141,7 +111,7 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     UpgradeEndReport end;
     if (!decoded.ok()) {
         ui.errorBox(inUse ? fileInUseText() : decodeFailureText(*decoded.failure));
-        return finishWith(options, nullptr, end, {"file-failure", ExitFileFailure}, start);
+        return finishWith(options, nullptr, end, {"file-failure", EndFileFailure}, start);
     }
     UpgradeFile file;
     file.path = path;
@@ -154,7 +124,7 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
 
     if (!session.open(error)) {
         std::fprintf(stderr, "mubtool upgrade: %s\n", error.c_str());
-        return finishWith(options, nullptr, end, {"bridge-unavailable", ExitLinkFailure}, start);
+        return finishWith(options, nullptr, end, {"bridge-unavailable", EndLinkFailure}, start);
     }
 
     // Ctrl+C is the Stop press of the toggle: the run ends and the link is
@@ -192,15 +162,8 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
         end.hardware = machine->hardware;
         end.software = machine->software;
     }
-    Ending ending = endingOf(report.outcome);
-    if (completed)
-        ending = endingOf(UpgradeOutcome::Completed);
-    else if (ui.stopRequested())
-        ending = endingOf(UpgradeOutcome::Stopped);
-    else if (!connected)
-        ending = {"not-connected", ExitLinkFailure};
-    else if (ui.questionUnanswered())
-        ending = {"unanswered", ExitRefused};
+    const Ending ending =
+        upgradeEnding(connected, completed, report.outcome, ui.stopRequested(), ui.questionUnanswered());
     return finishWith(options, &ui, end, ending, start);
 }
 
