@@ -128,4 +128,20 @@ std::string_view upToFirstNul(std::string_view bytes) {
     return nul == std::string_view::npos ? bytes : bytes.substr(0, nul);
 }
 
+std::string printableUtf8(std::string_view gbkText) {
+    std::string out;
+    for (const char c : utf8(gbkText)) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            static const char hex[] = "0123456789abcdef";
+            out += "\\x";
+            out += hex[byte >> 4];
+            out += hex[byte & 0xF];
+        } else {
+            out += c;
+        }
+    }
+    return out;
+}
+
 } // namespace mub

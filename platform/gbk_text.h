@@ -18,6 +18,11 @@ std::string gbk(std::string_view utf8);
 // GBK to UTF-8. Bytes that are not valid GBK become U+FFFD.
 std::string utf8(std::string_view gbkText);
 
+// A text from outside (the machine, a file) as one line of UTF-8 output:
+// control characters are shown as \xNN, so that no escape sequence reaches
+// a terminal and no line break splits the line.
+std::string printableUtf8(std::string_view gbkText);
+
 // Length in bytes of the GBK character starting with `lead`: a byte of 0x80
 // or more starts a two-byte character.
 inline std::size_t gbkCharLength(unsigned char lead) { return lead >= 0x80 ? 2 : 1; }

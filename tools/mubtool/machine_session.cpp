@@ -38,24 +38,6 @@ int comNumberOf(const std::string& port) {
     return n >= 1 && n <= 255 ? n : 0;
 }
 
-// A text the machine reported, as one line on the terminal: its control
-// characters are shown as \xNN, so that no escape sequence from the machine
-// reaches the terminal and no line break splits the line.
-std::string machineTextLine(const std::string& gbkText) {
-    std::string out;
-    for (const char c : utf8(gbkText)) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02x", byte);
-            out += escaped;
-        } else {
-            out += c;
-        }
-    }
-    return out;
-}
-
 bool isUsb(const std::string& port) { return port == "USB" || port == "usb"; }
 
 // A device path given instead of a COM name is reached as this COM port,
@@ -178,8 +160,8 @@ bool MachineSession::open(std::string& error) {
 
 void MachineSession::printMachineInfo(const MachineInfo& machine) {
     ui_->finish();
-    std::fprintf(ui_->out(), "%s: %s\n%s: %s\n%s: %s\n", "机器型号", machineTextLine(machine.model).c_str(), "硬件版本",
-                 machineTextLine(machine.hardware).c_str(), "软件版本", machineTextLine(machine.software).c_str());
+    std::fprintf(ui_->out(), "%s: %s\n%s: %s\n%s: %s\n", "机器型号", printableUtf8(machine.model).c_str(), "硬件版本",
+                 printableUtf8(machine.hardware).c_str(), "软件版本", printableUtf8(machine.software).c_str());
     std::fflush(ui_->out());
 }
 
