@@ -12,14 +12,16 @@ namespace mub::test {
 class SimulatorProcess {
 public:
     // Starts $MUB_BIN_DIR/mubtool simulate ARGS. started() tells whether the
-    // path line came within 10 s.
+    // path line came within 10 s (a line per machine with --machines N).
     explicit SimulatorProcess(const std::vector<std::string>& args = {});
     ~SimulatorProcess();
     SimulatorProcess(const SimulatorProcess&) = delete;
     SimulatorProcess& operator=(const SimulatorProcess&) = delete;
 
-    bool started() const { return !path_.empty(); }
-    const std::string& path() const { return path_; }
+    bool started() const { return !paths_.empty(); }
+    std::string path() const { return paths_.empty() ? std::string() : paths_.front(); }
+    // One terminal per machine.
+    const std::vector<std::string>& paths() const { return paths_; }
 
     // Ends the simulator: SIGTERM (it writes its report) or SIGKILL (as if
     // the machine were unplugged); waits for it. Returns its exit status.
@@ -32,7 +34,7 @@ public:
 private:
     pid_t pid_ = -1;
     int output_ = -1;
-    std::string path_;
+    std::vector<std::string> paths_;
 };
 
 } // namespace mub::test

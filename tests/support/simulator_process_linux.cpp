@@ -47,7 +47,11 @@ SimulatorProcess::SimulatorProcess(const std::vector<std::string>& args) {
         pid_ = -1;
         return;
     }
-    // The first line is the terminal's path.
+    // The first lines are the terminals' paths, one per machine.
+    std::size_t machines = 1;
+    for (std::size_t i = 0; i + 1 < args.size(); ++i)
+        if (args[i] == "--machines") machines = static_cast<std::size_t>(std::atoi(args[i + 1].c_str()));
+    std::vector<std::string> paths;
     std::string line;
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
     while (std::chrono::steady_clock::now() < deadline) {
@@ -56,8 +60,13 @@ SimulatorProcess::SimulatorProcess(const std::vector<std::string>& args) {
         char c = 0;
         if (::read(output_, &c, 1) != 1) break;
         if (c == '\n') {
-            path_ = line;
-            break;
+            paths.push_back(line);
+            line.clear();
+            if (paths.size() == machines) {
+                paths_ = paths;
+                break;
+            }
+            continue;
         }
         line += c;
     }

@@ -83,9 +83,9 @@ Bytes blockPacket(std::uint8_t number, const Bytes& image, std::size_t block) {
 }
 
 // Begin byte, answers to "M", "P", "F"; true when "C" follows.
-bool beginUpgrade(const ToolEnd& tool, bool expectReady = true) {
+bool beginUpgrade(const ToolEnd& tool, bool expectReady = true, const char* software = "1.00") {
     tool.send(Bytes{0x5E});
-    const char* texts[] = {"QM-3000", "HW-1.0", "1.00"};
+    const char* texts[] = {"QM-3000", "HW-1.0", software};
     for (int i = 0; i < 3; ++i) {
         Bytes request = tool.take(1);
         if (request != Bytes{static_cast<std::uint8_t>("MPF"[i])}) return false;
@@ -275,6 +275,40 @@ TEST_F(Simulator, ChecksumErrorNoReadyAndDisconnect) {
     EXPECT_NE(reportOf(file("r.json")).find("\"result\": \"disconnected\""), std::string::npos);
 }
 
+TEST_F(Simulator, SeveralMachinesThatRestartWithTheNewVersionAndAreSwapped) {
+    // Machine 2 restarts 300 ms after its upgrade and reports the version it
+    // was sent; 1.5 s later it is taken away for 0.7 s, and a new machine of
+    // the first identity is there. Machine 1 is not touched meanwhile.
+    SimulatorProcess machines({"--machines", "2", "--reboot", "300", "--swap-after", "1500", "--away", "700",
+                               "--save-image", file("got.bin")});
+    ASSERT_TRUE(machines.started());
+    ASSERT_EQ(machines.paths().size(), 2u);
+    ToolEnd first(machines.paths()[0]), second(machines.paths()[1]);
+    const Bytes image = testImage(128);
+    ASSERT_TRUE(beginUpgrade(second, true, "2.00"));
+    second.send(blockPacket(1, image, 0));
+    ASSERT_EQ(second.take(1), Bytes{0x06});
+    second.send(Bytes{0x04, 0, 0, 0});
+    const auto ended = std::chrono::steady_clock::now();
+    auto software = [&](const ToolEnd& tool, int waitMs) {
+        tool.send(Bytes{'F'});
+        const auto payload = checkFrame(tool.take(9, waitMs));
+        return payload ? std::string(payload->begin(), payload->end()) : std::string("(silent)");
+    };
+    EXPECT_EQ(software(second, 200), "(silent)");
+    first.send(Bytes{0x7F});
+    EXPECT_EQ(first.take(4), toBytes("QMTV"));
+    std::this_thread::sleep_until(ended + std::chrono::milliseconds(500));
+    EXPECT_EQ(software(second, 1000), "2.00");
+    std::this_thread::sleep_until(ended + std::chrono::milliseconds(1900));
+    EXPECT_EQ(software(second, 300), "(silent)");
+    std::this_thread::sleep_until(ended + std::chrono::milliseconds(2700));
+    EXPECT_EQ(software(second, 1000), "1.00");
+    EXPECT_EQ(software(first, 1000), "1.00");
+    EXPECT_TRUE(fs::exists(file("got-2.bin")));
+    EXPECT_FALSE(fs::exists(file("got-1.bin")));
+}
+
 TEST_F(Simulator, StopSignalWritesTheReport) {
     SimulatorProcess machine({"--report", file("r.json")});
     ASSERT_TRUE(machine.started());
@@ -307,7 +341,8 @@ TEST_F(Simulator, PacesRepliesAtTheGivenRate) {
 
 TEST_F(Simulator, RefusesBadOptions) {
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
-             {"--pad"}, {"--baud", "fast"}, {"--reject-block", "0"}, {"--corrupt-requests", "X"}, {"--nonsense"}}) {
+             {"--pad"}, {"--baud", "fast"}, {"--reject-block", "0"}, {"--corrupt-requests", "X"}, {"--nonsense"},
+             {"--machines", "0"}, {"--reboot", "-1"}}) {
         std::vector<std::string> all{SimulatorProcess::binDir() + "/mubtool", "simulate"};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;

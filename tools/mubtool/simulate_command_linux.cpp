@@ -8,6 +8,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <thread>
 
 namespace {
 
@@ -37,19 +39,34 @@ int runSimulate(const std::vector<std::string>& args) {
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
 
-    mub::sim::PtyLine line;
-    if (!line.open(options.baud, error)) {
-        std::fprintf(stderr, "mubtool simulate: %s\n", error.c_str());
-        return 2;
+    // Every machine has its own terminal and options (its own report and
+    // image paths) and plays on a thread of its own.
+    std::vector<mub::sim::SimulatorOptions> own;
+    std::vector<std::unique_ptr<mub::sim::PtyLine>> lines;
+    for (int number = 1; number <= options.machines; ++number) {
+        own.push_back(mub::sim::machineOptions(options, number));
+        lines.push_back(std::make_unique<mub::sim::PtyLine>());
+        if (!lines.back()->open(options.baud, error)) {
+            std::fprintf(stderr, "mubtool simulate: %s\n", error.c_str());
+            return 2;
+        }
     }
-    // The path first, alone on its line, so a script can read it at once.
-    std::printf("%s\n", line.path().c_str());
+    // The paths first, each alone on its line, so a script can read them at once.
+    for (const auto& line : lines) std::printf("%s\n", line->path().c_str());
     std::fflush(stdout);
 
-    mub::sim::SimulatedMachine machine(options, line, stopRequested);
-    machine.run();
-    if (machine.report().upgrades > 0)
-        std::fprintf(stderr, "mubtool simulate: last transfer %s\n", machine.report().result.c_str());
+    std::vector<std::unique_ptr<mub::sim::SimulatedMachine>> machines;
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        machines.push_back(std::make_unique<mub::sim::SimulatedMachine>(own[i], *lines[i], stopRequested));
+    std::vector<std::thread> players;
+    for (std::size_t i = 1; i < machines.size(); ++i) players.emplace_back([&machine = *machines[i]] { machine.run(); });
+    machines[0]->run();
+    for (auto& player : players) player.join();
+    for (std::size_t i = 0; i < machines.size(); ++i) {
+        if (machines[i]->report().upgrades == 0) continue;
+        const std::string which = machines.size() > 1 ? " " + lines[i]->path() : "";
+        std::fprintf(stderr, "mubtool simulate:%s last transfer %s\n", which.c_str(), machines[i]->report().result.c_str());
+    }
     return mub::tool::ExitOk;
 }
 

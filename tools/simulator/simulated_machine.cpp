@@ -16,16 +16,23 @@ constexpr int identityTries = 3;
 
 SimulatedMachine::SimulatedMachine(const SimulatorOptions& options, PtyLine& line, const std::atomic<bool>& stop)
     : options_(options), line_(line), stop_(stop), corruptLeft_(options.corruptFrames),
-      rejectLeft_(options.rejectBlock), ignoreLeft_(options.ignoreBlock), strayLeft_(options.strayByte) {}
+      rejectLeft_(options.rejectBlock), ignoreLeft_(options.ignoreBlock), strayLeft_(options.strayByte),
+      software_(options.software) {}
 
 void SimulatedMachine::run() {
     std::uint8_t byte = 0;
     while (!stop_.load() && !hungUp_) {
-        if (nextByte(byte, -1)) handleIdleByte(byte);
+        if (!nextByte(byte, -1)) continue;
+        if (away()) {
+            pending_.clear(); // nobody there to hear it
+            continue;
+        }
+        handleIdleByte(byte);
     }
     // Count what the tool sent just before the stop (a final Reject, say);
     // bounded, so a tool that keeps probing cannot hold the exit up.
-    for (int left = 4096; left > 0 && !hungUp_ && nextByte(byte, 0); --left) handleIdleByte(byte);
+    for (int left = 4096; left > 0 && !hungUp_ && nextByte(byte, 0); --left)
+        if (!away()) handleIdleByte(byte);
     if (report_.result == "identifying" || report_.result == "transferring") report_.result = "stopped";
     saveReport();
 }
@@ -47,6 +54,18 @@ void SimulatedMachine::send(Bytes bytes) {
 }
 
 void SimulatedMachine::saveReport() { writeReport(report_, options_.reportPath); }
+
+bool SimulatedMachine::away() {
+    // Worked out when a byte comes: nothing else can tell the difference.
+    const auto now = Clock::now();
+    if (leaveAt_ && now >= *leaveAt_) {
+        // Taken away; the next one, once it is there, has the first identity.
+        awayUntil_ = *leaveAt_ + std::chrono::milliseconds(options_.awayMs);
+        leaveAt_.reset();
+        software_ = options_.software;
+    }
+    return now < awayUntil_;
+}
 
 void SimulatedMachine::handleIdleByte(std::uint8_t byte) {
     const std::string& mark = companyMark();
@@ -112,7 +131,7 @@ void SimulatedMachine::replyIdentity(char request) {
         streamNoise();
         return;
     }
-    const std::string& text = request == 'M' ? options_.model : request == 'P' ? options_.hardware : options_.software;
+    const std::string& text = request == 'M' ? options_.model : request == 'P' ? options_.hardware : software_;
     Bytes payload = toBytes(text);
     payload.insert(payload.end(), static_cast<std::size_t>(options_.padding), 0);
     Bytes frame = buildFrame(payload);
@@ -298,6 +317,15 @@ void SimulatedMachine::finishImage(Bytes& image) {
         }
     }
     report_.result = "completed";
+    // The new software starts: after the restart the machine reports the
+    // version the upgrade gave it.
+    auto back = Clock::now();
+    if (options_.rebootMs >= 0) {
+        back += std::chrono::milliseconds(options_.rebootMs);
+        awayUntil_ = back;
+        software_ = report_.software;
+    }
+    if (options_.swapAfterMs >= 0) leaveAt_ = back + std::chrono::milliseconds(options_.swapAfterMs);
     if (!options_.saveImagePath.empty()) {
         std::ofstream out(options_.saveImagePath, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));

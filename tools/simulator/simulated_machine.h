@@ -7,9 +7,11 @@
 #include "tools/simulator/simulator_options.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <optional>
 #include <set>
 #include <string>
 #include <vector>
@@ -27,6 +29,7 @@ public:
 
 private:
     using Bytes = std::vector<std::uint8_t>;
+    using Clock = std::chrono::steady_clock;
 
     bool nextByte(std::uint8_t& byte, int timeoutMs);
     void handleIdleByte(std::uint8_t byte);
@@ -45,6 +48,9 @@ private:
     void acknowledgeAndHangUp();
     void send(Bytes bytes);
     void saveReport();
+    // Restarting or taken away: nothing is answered until the time it is
+    // back. Goes through the steps of --reboot and --swap-after as they fall due.
+    bool away();
 
     const SimulatorOptions& options_;
     PtyLine& line_;
@@ -55,6 +61,10 @@ private:
     std::map<int, int> rejectLeft_, ignoreLeft_, strayLeft_;
     std::set<int> attempted_; // image blocks that came at least once
     bool hungUp_ = false;
+
+    std::string software_; // the software version it reports now
+    Clock::time_point awayUntil_{};
+    std::optional<Clock::time_point> leaveAt_; // when it is taken away
 };
 
 } // namespace mub::sim

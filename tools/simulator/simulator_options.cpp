@@ -53,6 +53,16 @@ const char* simulatorUsage() {
            "  --software TEXT         software version reply (default 1.00)\n"
            "  --pad N                 append N zero bytes to every identity reply\n"
            "  --baud N                pace every byte at N baud (10 bits a byte), both ways\n"
+           "  --machines N            N machines at once, each on a terminal of its own;\n"
+           "                          the first N lines on stdout are their paths, and\n"
+           "                          --save-image and --report paths get -1, -2, ...\n"
+           "                          before their extension\n"
+           "life after an upgrade:\n"
+           "  --reboot MS             after the end packet restart: silent for MS ms,\n"
+           "                          then report the software version the upgrade sent\n"
+           "  --swap-after MS         MS ms after that, the machine is taken away: silent\n"
+           "                          for --away MS (default 5000), then a new machine of\n"
+           "                          the first identity is there\n"
            "faults while identifying:\n"
            "  --silent                answer nothing at all\n"
            "  --no-confirm            answer the probe, never echo the confirmation\n"
@@ -79,6 +89,20 @@ const char* simulatorUsage() {
            "  --image-length N        save exactly N bytes (default: the received blocks\n"
            "                          with the trailing 0xFF bytes of the last block removed)\n"
            "  --report PATH           JSON report, written after each transfer and at exit\n";
+}
+
+SimulatorOptions machineOptions(const SimulatorOptions& options, int number) {
+    SimulatorOptions own = options;
+    if (options.machines <= 1) return own;
+    for (std::string* path : {&own.saveImagePath, &own.reportPath}) {
+        if (path->empty()) continue;
+        const std::size_t slash = path->find_last_of('/');
+        std::size_t dot = path->find_last_of('.');
+        if (dot == std::string::npos || (slash != std::string::npos && dot < slash) || dot == slash + 1)
+            dot = path->size();
+        path->insert(dot, "-" + std::to_string(number));
+    }
+    return own;
 }
 
 bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOptions& options, std::string& error) {
@@ -113,6 +137,13 @@ bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
         } else if (arg == "--baud") {
             if (!number(0, 4000000, n)) return false;
             options.baud = static_cast<std::uint32_t>(n);
+        } else if (arg == "--machines") {
+            if (!number(1, 64, n)) return false;
+            options.machines = static_cast<int>(n);
+        } else if (arg == "--reboot" || arg == "--swap-after" || arg == "--away") {
+            if (!number(0, 3600000, n)) return false;
+            (arg == "--reboot" ? options.rebootMs : arg == "--swap-after" ? options.swapAfterMs : options.awayMs) =
+                static_cast<int>(n);
         } else if (arg == "--silent") {
             options.silent = true;
         } else if (arg == "--no-confirm") {

@@ -17,6 +17,18 @@ struct SimulatorOptions {
 
     std::uint32_t baud = 0; // 0: no pacing; else every byte takes 10 bits of line time
 
+    // Several machines at once, each on a pseudo-terminal of its own.
+    int machines = 1;
+
+    // After a completed transfer: silent this long while it restarts, then
+    // it reports the software version the upgrade brought (-1: it goes on
+    // at once with its old identity, as before the upgrade).
+    int rebootMs = -1;
+    // This long after it is back, the machine is taken away: silent for
+    // awayMs, then a new machine of the first identity is there (-1: never).
+    int swapAfterMs = -1;
+    int awayMs = 5000;
+
     // Faults while identifying.
     bool silent = false;          // answers nothing at all
     bool noConfirm = false;       // answers the probe but never echoes the confirmation
@@ -47,5 +59,9 @@ bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
 
 // The --help text.
 const char* simulatorUsage();
+
+// The options of machine `number` (1..machines): with several machines, the
+// paths of --save-image and --report get "-<number>" before their extension.
+SimulatorOptions machineOptions(const SimulatorOptions& options, int number);
 
 } // namespace mub::sim
