@@ -3,15 +3,10 @@
 #include "platform/gbk_text.h"
 #include "tools/mubtool/stop_signals.h"
 
-#include <algorithm>
-#include <thread>
 
 namespace mub::tool {
 
 namespace {
-
-// The longest sleep between two looks at the stop flag.
-constexpr std::chrono::milliseconds stopSlice{5};
 
 std::string trimmedLine(const char* line) {
     std::string s(line);
@@ -24,11 +19,8 @@ std::string trimmedLine(const char* line) {
 } // namespace
 
 TerminalUi::TerminalUi(Options options, std::FILE* out, std::FILE* err)
-    : options_(std::move(options)), out_(out), err_(err), start_(Clock::now()) {
-    captions_[Control::UpgradeButton] = gbk("升级(F8)");
-    captions_[Control::DetectModelButton] = gbk("型号检测");
-    fields_[Field::Count] = std::string(1, '0'); // the counter starts at 0
-}
+    : HeadlessUi(options.title, options.baudText, options.baudIndex), options_(std::move(options)), out_(out),
+      err_(err) {}
 
 TerminalUi::~TerminalUi() { finish(); }
 
@@ -65,29 +57,8 @@ void TerminalUi::setMessage(const std::string& text) {
 
 void TerminalUi::appendMessage(const std::string& text) { print(text); }
 
-std::string TerminalUi::fieldText(Field field) const {
-    auto it = fields_.find(field);
-    return it == fields_.end() ? std::string() : it->second;
-}
-
-void TerminalUi::setFieldText(Field field, const std::string& text) { fields_[field] = text; }
-
-void TerminalUi::setEnabled(Control control, bool enabled) { enabled_[control] = enabled; }
-
-bool TerminalUi::isEnabled(Control control) const {
-    auto it = enabled_.find(control);
-    return it == enabled_.end() || it->second;
-}
-
-std::string TerminalUi::caption(Control control) const {
-    auto it = captions_.find(control);
-    return it == captions_.end() ? std::string() : it->second;
-}
-
-void TerminalUi::setCaption(Control control, const std::string& text) { captions_[control] = text; }
-
 void TerminalUi::setProgress(int position) {
-    progress_ = position;
+    HeadlessUi::setProgress(position);
     if (!transferStart_) transferStart_ = Clock::now();
     if (position >= 100) drawBar();
 }
@@ -111,7 +82,7 @@ void TerminalUi::drawBar() {
     if (!options_.progressBar || !transferStart_) return;
     const double seconds = std::chrono::duration<double>(Clock::now() - *transferStart_).count();
     const double rate = seconds > 0 ? static_cast<double>(bytesDone_) / seconds / 1024.0 : 0.0;
-    const int percent = bytesTotal_ ? static_cast<int>(bytesDone_ * 100 / bytesTotal_) : progress_;
+    const int percent = bytesTotal_ ? static_cast<int>(bytesDone_ * 100 / bytesTotal_) : progress();
     constexpr int width = 30;
     const int filled = percent * width / 100;
     std::string bar(static_cast<std::size_t>(filled), '#');
@@ -132,27 +103,6 @@ void TerminalUi::eraseBar() {
     std::fputs("\r\033[K", err_);
     std::fflush(err_);
     barShown_ = false;
-}
-
-void TerminalUi::armTimeout(int milliseconds) {
-    timeoutInterval_ = std::chrono::milliseconds(milliseconds);
-    timeoutDeadline_ = Clock::now() + timeoutInterval_;
-    timeoutArmed_ = true;
-}
-
-bool TerminalUi::timeoutElapsed() const { return timeoutArmed_ && Clock::now() >= timeoutDeadline_; }
-
-void TerminalUi::clearTimeoutElapsed() {
-    // A ticking timer: once cleared, the flag rises again one interval after
-    // the tick that set it.
-    if (!timeoutArmed_) return;
-    const auto now = Clock::now();
-    if (now < timeoutDeadline_) return;
-    if (timeoutInterval_ <= Clock::duration::zero()) {
-        timeoutDeadline_ = now;
-        return;
-    }
-    while (timeoutDeadline_ <= now) timeoutDeadline_ += timeoutInterval_;
 }
 
 void TerminalUi::errorBox(const std::string& text) {
@@ -192,7 +142,7 @@ bool TerminalUi::askYesNo(const std::string& text) {
         unanswered_ = true;
         return false;
     }
-    if (stopDelivered_) {
+    if (stopDelivered()) {
         // Nobody waits for the answer any more: the run was stopped.
         std::fprintf(err_, "mubtool: question: %s\nmubtool: stopped; answering no\n", question.c_str());
         std::fflush(err_);
@@ -216,54 +166,7 @@ bool TerminalUi::askYesNo(const std::string& text) {
     }
 }
 
-void TerminalUi::tone(int, int milliseconds) {
-    // No sound on a terminal; the pause keeps the run's timing.
-    pause(std::chrono::milliseconds(milliseconds));
-}
-
-void TerminalUi::pause(Clock::duration length) {
-    const auto until = Clock::now() + length;
-    for (;;) {
-        const auto now = Clock::now();
-        if (now >= until || stopDelivered_) return;
-        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, stopSlice));
-        deliverStop();
-    }
-}
-
-std::uint32_t TerminalUi::tickCount() const {
-    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
-    return static_cast<std::uint32_t>(ms);
-}
-
-void TerminalUi::deliverStop() {
-    if (stopSignalled() && !stopDelivered_) {
-        stopDelivered_ = true;
-        if (onStop) onStop();
-    }
-}
-
-bool TerminalUi::stopRequested() const { return stopDelivered_ || stopSignalled(); }
-
-void TerminalUi::pumpDelay(std::int32_t microseconds) {
-    deliverStop();
-    pause(std::chrono::microseconds(microseconds > 0 ? microseconds : 1));
-}
-
-void TerminalUi::pumpWait(std::int32_t microseconds) {
-    deliverStop();
-    std::unique_lock<std::mutex> lock(wakeLock_);
-    wakeCv_.wait_for(lock, std::chrono::microseconds(microseconds > 0 ? microseconds : 1), [this] { return woken_; });
-    woken_ = false;
-}
-
-void TerminalUi::wake() {
-    {
-        std::lock_guard<std::mutex> guard(wakeLock_);
-        woken_ = true;
-    }
-    wakeCv_.notify_all();
-}
+bool TerminalUi::stopAsked() const { return stopSignalled(); }
 
 void TerminalUi::finish() {
     eraseBar();
