@@ -10,7 +10,6 @@
 #include "tools/mubtool/terminal.h"
 #include "upgrade/program_title.h"
 
-#include <array>
 #include <cstdio>
 #include <sys/stat.h>
 
@@ -18,16 +17,21 @@ namespace mub::tool {
 
 namespace {
 
-// The items of the window's baud-rate list; USB mode passes the index.
-const std::array<const char*, 8> baudItems = {"4800", "9600", "19200", "38400", "51200", "57600", "102400", "115200"};
+bool isUsb(const std::string& port) { return port == "USB" || port == "usb"; }
 
-int baudIndexOf(const std::string& baud) {
-    for (std::size_t i = 0; i < baudItems.size(); ++i)
-        if (baud == baudItems[i]) return static_cast<int>(i);
+// A device path given instead of a COM name is reached as this COM port,
+// the only one of the table.
+constexpr int devicePathPort = 1;
+constexpr int highestPort = 255;
+
+} // namespace
+
+int baudItemIndex(const std::string& baud) {
+    for (std::size_t i = 0; i < baudRateTexts.size(); ++i)
+        if (baud == baudRateTexts[i]) return static_cast<int>(i);
     return -1;
 }
 
-// "COMn" with n in 1..255 gives n, anything else 0.
 int comNumberOf(const std::string& port) {
     if (port.size() < 4 || port.compare(0, 3, "COM") != 0) return 0;
     int n = 0;
@@ -38,15 +42,22 @@ int comNumberOf(const std::string& port) {
     return n >= 1 && n <= 255 ? n : 0;
 }
 
-bool isUsb(const std::string& port) { return port == "USB" || port == "usb"; }
+std::string headlessTitle(bool strict) {
+    const std::string title = programTitle();
+    return strict ? title.substr(0, title.size() - lastBytes(title, 8).size()) : title;
+}
 
-// A device path given instead of a COM name is reached as this COM port,
-// the only one of the table: the search then opens and probes nothing else
-// (on a line with several stations, another device may be another machine).
-constexpr int devicePathPort = 1;
-constexpr int highestPort = 255;
+PortTable windowPortTable() {
+    PortTable ports;
+    loadPortOverrides(existingSettingsPath(programFolder()), ports);
+    return ports;
+}
 
-} // namespace
+PortTable onePortTable(int number, const std::string& device) {
+    PortTable ports;
+    for (int port = 1; port <= highestPort; ++port) ports.setOverride(port, port == number ? device : "");
+    return ports;
+}
 
 bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions, SessionArgs& out, std::string& error) {
     for (std::size_t i = 0; i < args.size(); ++i) {
@@ -108,7 +119,7 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
             return false;
         }
     }
-    if (baudIndexOf(out.baud) < 0) {
+    if (baudItemIndex(out.baud) < 0) {
         error = "--baud " + out.baud + ": one of 4800 9600 19200 38400 51200 57600 102400 115200";
         return false;
     }
@@ -119,10 +130,9 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
     TerminalUi::Options options;
     // The production mark at the end of the title relaxes the identity
     // checks; --strict drops it, as a window with another title would.
-    options.title = programTitle();
-    if (args.strict) options.title = options.title.substr(0, options.title.size() - lastBytes(options.title, 8).size());
+    options.title = headlessTitle(args.strict);
     options.baudText = args.baud;
-    options.baudIndex = baudIndexOf(args.baud);
+    options.baudIndex = baudItemIndex(args.baud);
     options.answer = args.answer;
     options.progressBar = isTerminal(2);
     options.askOnTerminal = isTerminal(0);
@@ -135,12 +145,10 @@ MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.po
     } else {
         PortTable ports;
         if (comNumberOf(args.port) != 0) {
-            // The window's table: COMn means the same device in both.
-            loadPortOverrides(existingSettingsPath(programFolder()), ports);
+            ports = windowPortTable();
             portName = args.port;
         } else {
-            for (int port = 1; port <= highestPort; ++port)
-                ports.setOverride(port, port == devicePathPort ? args.port : "");
+            ports = onePortTable(devicePathPort, args.port);
             portName = "COM" + std::to_string(devicePathPort);
         }
         transport_ = std::make_unique<SerialTransport>(*ui_, ports);

@@ -7,6 +7,7 @@
 #include "link/connect_machine.h"
 #include "link/machine_link.h"
 #include "link/transport.h"
+#include "serial/port_table.h"
 #include "tools/mubtool/terminal_ui.h"
 
 #include <memory>
@@ -25,6 +26,25 @@ struct SessionArgs {
     std::vector<std::string> positional;
     bool help = false;
 };
+
+// The index of `baud` among the window's baud-rate items, -1 when it is none.
+int baudItemIndex(const std::string& baud);
+
+// "COMn" with n in 1..255 gives n, anything else 0.
+int comNumberOf(const std::string& port);
+
+// The window's title, whose production mark relaxes the identity checks;
+// with `strict` without the mark, as a window with another title would be.
+std::string headlessTitle(bool strict);
+
+// The window's port table: the default one with [Ports] of the window's
+// cfg.ini, so that COMn means the same device in both.
+PortTable windowPortTable();
+
+// A table with `device` as COM<number> and no other port: a search over it
+// opens and probes that device only (on a line with several stations,
+// another device may be another machine).
+PortTable onePortTable(int number, const std::string& device);
 
 // Parses --port, --baud and (when `upgradeOptions`) --yes, --no, --strict,
 // --json, also as --name=VALUE. False with `error` set on a usage error.
