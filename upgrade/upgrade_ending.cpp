@@ -33,4 +33,10 @@ Ending checkEnding(bool identified, bool stopped) {
     return {"not-connected", EndLinkFailure};
 }
 
+Ending verifyEnding(bool answered, bool fileVersion) {
+    if (!answered) return {"unverified", EndOk};
+    if (fileVersion) return {"verified", EndOk};
+    return {"verify-mismatch", EndVerifyMismatch};
+}
+
 } // namespace mub

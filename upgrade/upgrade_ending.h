@@ -34,4 +34,10 @@ Ending upgradeEnding(bool connected, bool completed, UpgradeOutcome runOutcome, 
 // The ending of a model check: "identified", "not-connected" or "stopped".
 Ending checkEnding(bool identified, bool stopped);
 
+// The ending of a completed upgrade whose machine was checked after its
+// restart: "verified" when it reports the file's software version,
+// "verify-mismatch" when it reports another one, "unverified" when it did
+// not answer in time (not a failure: nothing is known against it).
+Ending verifyEnding(bool answered, bool fileVersion);
+
 } // namespace mub

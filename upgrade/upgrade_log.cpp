@@ -2,6 +2,7 @@
 
 #include "platform/append_file.h"
 #include "platform/gbk_text.h"
+#include "upgrade_file/md5.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -32,6 +33,13 @@ std::string timeText(const LocalTime& time) {
 } // namespace
 
 std::string upgradeLogPathIn(const std::string& folder) { return folder + "/" + upgradeLogFileName; }
+
+void describeFile(UpgradeLogEntry& entry, const std::string& utf8Path, const UpgradeFile& file) {
+    entry.file = utf8Path;
+    entry.fileMd5 = file.fileMd5;
+    entry.imageMd5 = md5Hex(file.image);
+    entry.blocksTotal = static_cast<std::uint32_t>((file.image.size() + 127) / 128);
+}
 
 std::string csvField(const std::string& utf8Text) {
     std::string field = "\"";

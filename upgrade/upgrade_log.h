@@ -12,6 +12,7 @@
 #pragma once
 
 #include "platform/host_facts.h"
+#include "upgrade_file/upgrade_file.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,6 +42,10 @@ struct UpgradeLogEntry {
     std::uint32_t blocksDone = 0, blocksTotal = 0, timeouts = 0, rejectedBlocks = 0;
     double seconds = 0;
 };
+
+// Fills the file's columns of `entry` (path, the two digests, the blocks
+// of its image) from a loaded upgrade file whose path is `utf8Path`.
+void describeFile(UpgradeLogEntry& entry, const std::string& utf8Path, const UpgradeFile& file);
 
 // The header line and one entry's line, each ending in CR LF.
 std::string upgradeLogHeader();

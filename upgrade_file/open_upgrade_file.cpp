@@ -4,6 +4,7 @@
 #include "platform/profile_file.h"
 #include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/exclusive_read.h"
+#include "upgrade_file/md5.h"
 
 #include <utility>
 
@@ -65,6 +66,7 @@ UpgradeFileOpener::Outcome UpgradeFileOpener::checkAndLoad(const std::string& pa
         return Outcome::Failed;
     }
     DecodeResult decoded = decodeUpgradeFile(read.bytes);
+    const std::string fileMd5 = decoded.ok() ? md5Hex(read.bytes) : std::string();
     read.bytes = Bytes();
     if (!decoded.ok()) {
         ui_.setMessage(gbk("读取文件失败。."));
@@ -82,6 +84,7 @@ UpgradeFileOpener::Outcome UpgradeFileOpener::checkAndLoad(const std::string& pa
     file_.modelId = std::move(decoded.modelId);
     file_.hardwareVersion = std::move(decoded.hardwareVersion);
     file_.softwareVersion = std::move(decoded.softwareVersion);
+    file_.fileMd5 = fileMd5;
     file_.loaded = true;
 
     ui_.setEnabled(Control::UpgradeButton, true);

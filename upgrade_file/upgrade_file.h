@@ -16,6 +16,7 @@ struct UpgradeFile {
     std::string hardwareVersion; // "ISPVer=" value, GBK
     std::string softwareVersion; // "Firmware=" value, GBK
     Bytes image;                 // decoded "data=" value
+    std::string fileMd5;         // of the file's bytes as read, lowercase hexadecimal (for the upgrade log)
     bool loaded = false;
 };
 
