@@ -252,6 +252,10 @@ private:
     void complete() {
         const std::uint32_t elapsed = ui_.tickCount() - startTick_;
         report_.elapsedMs = elapsed;
+        if (report_.onCompleting) {
+            end(UpgradeOutcome::Completed);
+            report_.onCompleting(report_);
+        }
         ui_.setProgress(100);
         ui_.appendMessage(gbk("升级完成！\r\n耗时:") + numberText(elapsed / 1000.0) + gbk("秒\r\n"));
         ui_.setFieldText(Field::Count, numberText(readNumber(ui_.fieldText(Field::Count)) + 1));

@@ -37,6 +37,11 @@ struct UpgradeReport {
     // Optional: called after every acknowledged block with the number of
     // image bytes acknowledged so far (at most the image length).
     std::function<void(std::uint64_t bytesAcknowledged)> onBlockAccepted;
+    // Optional: called once the whole image was acknowledged and the end
+    // mark sent, with this report filled, before the completion is shown:
+    // a record of the run (the upgrade log) is kept before the run says it
+    // is finished.
+    std::function<void(const UpgradeReport& report)> onCompleting;
 };
 
 // One upgrade run after connectMachine identified `machine`: identity checks,
