@@ -13,6 +13,7 @@
 #include "upgrade/detect_model.h"
 #include "upgrade/program_title.h"
 #include "upgrade/run_upgrade.h"
+#include "upgrade/upgrade_log.h"
 #include "upgrade_file/key_setup.h"
 #include "upgrade_file/open_upgrade_file.h"
 
@@ -77,6 +78,7 @@ bool WindowLogic::start(const std::string& programDir) {
     desktop_.selectBaudRate(loaded.baudIndex);
     ui_.setFieldText(Field::Count, loaded.countText);
 
+    usbMode_ = loaded.usbMode;
     // The transport: the bridge library in USB mode, else the COM ports.
     BridgeTransport* bridgeTransport = nullptr;
     if (loaded.usbMode) {
@@ -92,6 +94,9 @@ bool WindowLogic::start(const std::string& programDir) {
     link_ = std::make_unique<MachineLink>(ui_, *transport_);
     link_->portName = loaded.portName;
     opener_ = std::make_unique<UpgradeFileOpener>(ui_, file_, link_->running, settingsPath_);
+    // The upgrade log lives beside cfg.ini, wherever the settings went.
+    const std::size_t slash = settingsPath_.find_last_of("/\\");
+    log_ = std::make_unique<UpgradeLog>(upgradeLogPathIn(slash == std::string::npos ? "." : settingsPath_.substr(0, slash)));
 
     // 13-15: nothing to upgrade yet; the key and the company mark.
     ui_.setEnabled(Control::UpgradeButton, false);
@@ -156,15 +161,30 @@ void WindowLogic::toggleUpgrade() {
         link_->running = true;
         ui_.setCaption(Control::UpgradeButton, gbk("停止"));
         ui_.setEnabled(Control::DetectModelButton, false);
+        stopPressed_ = false;
         ++runsOnStack_;
-        if (const auto machine = connectMachine(*link_)) runUpgrade(*link_, file_, *machine);
+        const std::uint32_t began = ui_.tickCount();
+        UpgradeReport report;
+        const std::optional<MachineInfo> machine = connectMachine(*link_);
+        // A completed run is logged before it shows its completion.
+        bool logged = false;
+        report.onCompleting = [&](const UpgradeReport& done) {
+            logOperation(machine, endingOf(UpgradeOutcome::Completed), &done, began);
+            logged = true;
+        };
+        const bool completed = machine && runUpgrade(*link_, file_, *machine, &report);
+        if (!logged)
+            logOperation(machine, upgradeEnding(machine.has_value(), completed, report.outcome, stopPressed_, false),
+                         &report, began);
         --runsOnStack_;
     } else {
         ui_.setMessage(gbk("升级被停止！"));
+        stopPressed_ = true;
     }
     // A stop runs this nested inside the run, and the run once more when it
     // returns; both passes leave the same state.
     finishUpgrade();
+    tellLogFailure();
 }
 
 void WindowLogic::finishUpgrade() {
@@ -189,7 +209,56 @@ void WindowLogic::onUpgradeHotKey() {
 }
 
 void WindowLogic::detectModelCommand() {
-    if (link_) detectModel(*link_, file_);
+    if (!link_) return;
+    // The button's second click (while the check waits) stops the check.
+    const bool starting = ui_.caption(Control::DetectModelButton) == gbk("型号检测");
+    stopPressed_ = !starting;
+    const std::uint32_t began = ui_.tickCount();
+    const std::optional<MachineInfo> machine = detectModel(*link_, file_);
+    if (!starting) return;
+    logOperation(machine, checkEnding(machine.has_value(), stopPressed_), nullptr, began);
+    tellLogFailure();
+}
+
+const std::string& WindowLogic::upgradeLogPath() const {
+    static const std::string none;
+    return log_ ? log_->path() : none;
+}
+
+void WindowLogic::logOperation(const std::optional<MachineInfo>& machine, Ending ending, const UpgradeReport* report,
+                               std::uint32_t began) {
+    if (!log_) return;
+    UpgradeLogEntry entry;
+    entry.program = "upgrader";
+    entry.port = usbMode_ ? "USB" : link_->portName;
+    if (report) describeFile(entry, utf8(file_.path), file_);
+    if (machine) {
+        entry.model = machine->model;
+        entry.hardware = machine->hardware;
+        entry.softwareBefore = machine->software;
+    }
+    entry.outcome = ending.outcome;
+    entry.exitCode = ending.exitCode;
+    if (report) {
+        entry.blocksDone = report->blocksDone;
+        entry.timeouts = report->timeouts;
+        entry.rejectedBlocks = report->rejectedBlocks;
+    }
+    entry.seconds = (ui_.tickCount() - began) / 1000.0;
+    const UpgradeLog::Result result = log_->append(entry);
+    if (result.firstFailure) logFailure_ = *result.firstFailure;
+}
+
+// Told once, and only once the operation is over: a box in the middle of a
+// run would hold the run up.
+void WindowLogic::tellLogFailure() {
+    if (logFailure_.empty() || link_->running) return;
+    const std::string reason = logFailure_;
+    logFailure_.clear();
+    desktop_.messageBox(ui_.title(),
+                        gbk("无法写入升级记录文件：") + gbk(log_->path()) + "\r\n" + gbk(reason) +
+                            gbk("\r\n\r\n升级照常进行；记录会在文件可以写入时补上。本次运行不再提示。"),
+                        BoxIcon::Warning, false);
 }
 
 void WindowLogic::openUpgradeFileCommand() {

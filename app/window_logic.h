@@ -15,10 +15,14 @@
 #pragma once
 
 #include "app/desktop.h"
+#include "link/connect_machine.h"
 #include "platform/ui.h"
+#include "upgrade/upgrade_ending.h"
 #include "upgrade_file/upgrade_file.h"
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace mub {
@@ -27,6 +31,8 @@ class BridgeBinding;
 class MachineLink;
 class Transport;
 class UpgradeFileOpener;
+class UpgradeLog;
+struct UpgradeReport;
 
 // A view's Ui::tone: the tone plays on its own thread while the window waits
 // its length in a pause that handles events, so a close, a Stop or F8 during
@@ -78,10 +84,18 @@ public:
     Transport* transport() const { return transport_.get(); }
     UpgradeFile& upgradeFile() { return file_; }
     const std::string& settingsPath() const { return settingsPath_; }
+    // upgrades.csv beside cfg.ini: one line per upgrade and model check.
+    const std::string& upgradeLogPath() const;
 
 private:
     void finishUpgrade();
     void saveCurrentSettings();
+    // One line in the upgrade log for an upgrade (`report` set) or a model
+    // check that began at tick `began`; a log that cannot be written is told
+    // once, after the operation.
+    void logOperation(const std::optional<MachineInfo>& machine, Ending ending, const UpgradeReport* report,
+                      std::uint32_t began);
+    void tellLogFailure();
 
     Ui& ui_;
     Desktop& desktop_;
@@ -91,6 +105,10 @@ private:
     std::unique_ptr<Transport> transport_;
     std::unique_ptr<MachineLink> link_; // closes the transport when it goes
     std::unique_ptr<UpgradeFileOpener> opener_;
+    std::unique_ptr<UpgradeLog> log_;
+    std::string logFailure_; // to tell once the operation is over
+    bool stopPressed_ = false; // Stop came during the operation under way
+    bool usbMode_ = false;
     int exitCode_ = 0;
     bool started_ = false;
     // Upgrade runs started by toggleUpgrade that have not returned yet.

@@ -129,6 +129,15 @@ private slots:
         QVERIFY(waitUntil([&] { return w.fieldText(Field::Count) == "1"; }, 30000));
         QVERIFY(waitUntil([&] { return w.caption(Control::UpgradeButton) == gbk("升级(F8)"); }, 5000));
         QVERIFY2(w.paneText().find(gbk("升级完成！")) != std::string::npos, mub::utf8(w.paneText()).c_str());
+
+        // Each run has its line in the log beside cfg.ini: stopped, completed.
+        QFile logFile(folder_->path() + QStringLiteral("/upgrades.csv"));
+        QVERIFY(logFile.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = logFile.readAll().split('\n');
+        QCOMPARE(lines.size(), 4); // the header, two lines, nothing after the last line end
+        QVERIFY2(lines[1].contains(",\"stopped\",9,"), lines[1].constData());
+        QVERIFY2(lines[2].contains("\"upgrader\",\"COM1\""), lines[2].constData());
+        QVERIFY2(lines[2].contains(",\"completed\",0,128,128,0,0,"), lines[2].constData());
     }
 
     void closeDuringARunSavesTheSettings() {

@@ -93,6 +93,39 @@ TEST_F(WindowRun, FullUpgradeCountsAndIsStoredAtClose) {
     EXPECT_EQ(stored("ImportHistory", "Count"), "1");
 }
 
+TEST_F(WindowRun, EveryUpgradeAndCheckIsLoggedAndALogThatCannotBeWrittenIsToldOnce) {
+    ASSERT_NO_FATAL_FAILURE(startAgainst({}));
+    EXPECT_EQ(logic.upgradeLogPath(), folder.path("upgrades.csv"));
+    logic.command(IdUpgradeButton);
+    logic.command(IdDetectModelButton);
+    std::string log = folder.read("upgrades.csv");
+    EXPECT_EQ(log.substr(0, 3), "\xEF\xBB\xBF");
+    EXPECT_NE(log.find("\"upgrader\",\"COM1\",\"" + folder.path("fw.mub") + "\""), std::string::npos) << log;
+    EXPECT_NE(log.find("\"QM-3000\",\"HW-1.0\",\"1.00\",\"\",\"completed\",0,32,32,0,0,"), std::string::npos) << log;
+    EXPECT_NE(log.find(",\"\",\"identified\",0,0,0,0,0,"), std::string::npos) << log;
+
+    // A folder where the log should be: it cannot be written. The operator
+    // is told once, after the run, and the upgrades go on.
+    std::filesystem::rename(folder.path("upgrades.csv"), folder.path("kept.csv"));
+    folder.makeFolder("upgrades.csv");
+    logic.command(IdUpgradeButton);
+    logic.command(IdUpgradeButton);
+    EXPECT_EQ(window.fieldText(Field::Count), "3");
+    ASSERT_EQ(window.boxes.size(), 1u);
+    EXPECT_EQ(window.boxes[0].icon, BoxIcon::Warning);
+    EXPECT_NE(utf8(window.boxes[0].text).find("无法写入升级记录文件"), std::string::npos);
+    // Once it can be written again the lines kept come first.
+    std::filesystem::remove(folder.path("upgrades.csv"));
+    logic.command(IdDetectModelButton);
+    log = folder.read("upgrades.csv");
+    std::size_t lines = 0, completed = 0;
+    for (char c : log) lines += c == '\n';
+    for (auto at = log.find("\"completed\""); at != std::string::npos; at = log.find("\"completed\"", at + 1)) ++completed;
+    EXPECT_EQ(lines, 4u) << log; // the header, the two upgrades kept, the check
+    EXPECT_EQ(completed, 2u) << log;
+    EXPECT_EQ(window.boxes.size(), 1u);
+}
+
 TEST_F(WindowRun, FullUpgradeThroughTheBridgeLibrary) {
     // The stand-in library beside the program reaches the simulated
     // machine's terminal named in its environment.
