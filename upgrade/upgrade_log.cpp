@@ -1,5 +1,6 @@
 #include "upgrade/upgrade_log.h"
 
+#include "link/protocol.h"
 #include "platform/append_file.h"
 #include "platform/gbk_text.h"
 #include "upgrade_file/md5.h"
@@ -38,7 +39,7 @@ void describeFile(UpgradeLogEntry& entry, const std::string& utf8Path, const Upg
     entry.file = utf8Path;
     entry.fileMd5 = file.fileMd5;
     entry.imageMd5 = md5Hex(file.image);
-    entry.blocksTotal = static_cast<std::uint32_t>((file.image.size() + 127) / 128);
+    entry.blocksTotal = static_cast<std::uint32_t>(blocksFor(file.image.size()));
 }
 
 std::string csvField(const std::string& utf8Text) {

@@ -563,6 +563,24 @@ TEST_F(MubtoolUpgrade, DetectPrintsTheIdentityAndEndsWithReject) {
     EXPECT_NE(rep.find("\"rejectsReceived\": 1,"), std::string::npos) << rep;
 }
 
+TEST_F(MubtoolUpgrade, UpgradeAndDetectEachAddALineToTheLog) {
+    const std::string file = pack(patternImage(1000));
+    const std::string log = folder.path("upgrades.csv");
+    auto sim = simulate();
+    EXPECT_EQ(upgrade(*sim, file, {"--log", log}).exitCode, 0);
+    EXPECT_EQ(mubtool({"detect", "--port", sim->path(), "--log", log}).exitCode, 0);
+    auto silent = simulate({"--silent"});
+    const RunResult r = mubtool({"upgrade", "--port", silent->path(), "--log=" + log, file});
+    EXPECT_EQ(r.exitCode, 6);
+    const std::string text = folder.read("upgrades.csv");
+    EXPECT_EQ(count(text, "\r\n"), 4u) << text;
+    EXPECT_NE(text.find("\"mubtool upgrade\",\"" + sim->path() + "\",\"" + file + "\""), std::string::npos) << text;
+    EXPECT_NE(text.find("\"1.00\",\"\",\"completed\",0,8,8,0,0,"), std::string::npos) << text;
+    EXPECT_NE(text.find("\"mubtool detect\""), std::string::npos) << text;
+    EXPECT_NE(text.find(",\"identified\",0,"), std::string::npos) << text;
+    EXPECT_NE(text.find(",\"not-connected\",6,0,8,"), std::string::npos) << text;
+}
+
 TEST_F(MubtoolUpgrade, DetectShowsControlCharactersFromTheMachineEscaped) {
     // An escape sequence in a reported text must not reach the terminal, and
     // a line break must not split the identity line.

@@ -4,17 +4,19 @@
 #include "tools/mubtool/command.h"
 #include "tools/mubtool/machine_session.h"
 #include "upgrade/detect_model.h"
+#include "upgrade/upgrade_ending.h"
 #include "upgrade_file/upgrade_file.h"
 
+#include <chrono>
 #include <cstdio>
 
 namespace mub::tool {
 namespace {
 
-enum : int { ExitLinkFailure = 6, ExitStopped = 9 };
+enum : int { ExitLinkFailure = 6 };
 
 constexpr const char* kUsage =
-    "usage: mubtool detect --port PORT [--baud N]\n"
+    "usage: mubtool detect --port PORT [--baud N] [--log FILE]\n"
     "\n"
     "Connects the machine and prints its model, hardware version and software\n"
     "version (one 'name: value' per line), as the window's model check does.\n"
@@ -26,6 +28,8 @@ constexpr const char* kUsage =
     "                default table); or a device path such as /dev/ttyUSB0: only\n"
     "                that device is opened and probed, no other port is tried\n"
     "  --baud N      4800 9600 19200 38400 51200 57600 (default) 102400 115200\n"
+    "  --log FILE    the upgrade log that gets the check's line (default:\n"
+    "                upgrades.csv in the folder of the window's cfg.ini)\n"
     "\n"
     "The message-pane texts go to stdout (UTF-8), message boxes to stderr.\n"
     "Ctrl+C stops the check.\n"
@@ -63,13 +67,24 @@ int runDetectCommand(const std::vector<std::string>& args) {
     ui.catchStopSignals();
     ui.onStop = [&] { detectModel(link, noFile); };
 
+    const auto start = std::chrono::steady_clock::now();
     const std::optional<MachineInfo> identified = detectModel(link, noFile);
     // A Ctrl+C wins, also one that came during the identification tone.
     if (identified && !ui.stopRequested()) session.printMachineInfo(*identified);
     ui.finish();
-    if (ui.stopRequested()) return ExitStopped;
-    if (identified) return ExitOk;
-    return ExitLinkFailure;
+    const Ending ending = checkEnding(identified && !ui.stopRequested(), ui.stopRequested());
+    UpgradeLogEntry entry;
+    entry.program = "mubtool detect";
+    if (identified) {
+        entry.model = identified->model;
+        entry.hardware = identified->hardware;
+        entry.softwareBefore = identified->software;
+    }
+    entry.outcome = ending.outcome;
+    entry.exitCode = ending.exitCode;
+    entry.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    session.log(entry);
+    return ending.exitCode;
 }
 
 MubtoolCommand reg("detect", "connect the machine and print its model and versions (headless model check)",

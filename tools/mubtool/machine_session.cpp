@@ -88,6 +88,12 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
             if (!value(out.port)) return false;
         } else if (arg == "--baud") {
             if (!value(out.baud)) return false;
+        } else if (arg == "--log") {
+            if (!value(out.logPath)) return false;
+            if (out.logPath.empty()) {
+                error = "--log needs a file";
+                return false;
+            }
         } else if (upgradeOptions && (arg == "--yes" || arg == "--no") && !inlineValue) {
             const bool yes = arg == "--yes";
             if (out.answer && *out.answer != yes) {
@@ -126,7 +132,12 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
     return true;
 }
 
-MachineSession::MachineSession(const SessionArgs& args) : usbMode_(isUsb(args.port)) {
+std::string upgradeLogPathFor(const std::string& logOption) {
+    return logOption.empty() ? upgradeLogPathIn(writableFolder(programFolder())) : logOption;
+}
+
+MachineSession::MachineSession(const SessionArgs& args)
+    : usbMode_(isUsb(args.port)), port_(args.port), log_(upgradeLogPathFor(args.logPath)) {
     TerminalUi::Options options;
     // The production mark at the end of the title relaxes the identity
     // checks; --strict drops it, as a window with another title would.
@@ -164,6 +175,17 @@ bool MachineSession::open(std::string& error) {
     ui_->errorBox(bridge_.operatorText());
     error = bridge_.error();
     return false;
+}
+
+void MachineSession::log(UpgradeLogEntry entry) {
+    entry.port = port_;
+    const UpgradeLog::Result result = log_.append(entry);
+    if (result.firstFailure) {
+        ui_->finish();
+        std::fprintf(stderr, "mubtool: upgrade log %s: %s (nothing else is affected)\n", log_.path().c_str(),
+                     result.firstFailure->c_str());
+        std::fflush(stderr);
+    }
 }
 
 void MachineSession::printMachineInfo(const MachineInfo& machine) {

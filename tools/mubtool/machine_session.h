@@ -9,6 +9,7 @@
 #include "link/transport.h"
 #include "serial/port_table.h"
 #include "tools/mubtool/terminal_ui.h"
+#include "upgrade/upgrade_log.h"
 
 #include <memory>
 #include <optional>
@@ -23,6 +24,7 @@ struct SessionArgs {
     std::optional<bool> answer;    // --yes / --no
     bool strict = false;           // apply the checks of a title without the production mark
     bool json = false;             // the end report as JSON on stdout, texts for people on stderr
+    std::string logPath;           // --log: the upgrade log; empty: upgrades.csv beside the window's cfg.ini
     std::vector<std::string> positional;
     bool help = false;
 };
@@ -46,7 +48,11 @@ PortTable windowPortTable();
 // another device may be another machine).
 PortTable onePortTable(int number, const std::string& device);
 
-// Parses --port, --baud and (when `upgradeOptions`) --yes, --no, --strict,
+// The upgrade log a command writes: `logOption` (--log), else upgrades.csv
+// in the folder of the window's cfg.ini, made when missing.
+std::string upgradeLogPathFor(const std::string& logOption);
+
+// Parses --port, --baud, --log and (when `upgradeOptions`) --yes, --no, --strict,
 // --json, also as --name=VALUE. False with `error` set on a usage error.
 bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions, SessionArgs& out, std::string& error);
 
@@ -61,11 +67,17 @@ public:
     TerminalUi& ui() { return *ui_; }
     MachineLink& link() { return *link_; }
 
+    // Appends the command's line to the upgrade log (its port filled in);
+    // the first failure is told on stderr and changes nothing else.
+    void log(UpgradeLogEntry entry);
+
     // The identity the machine reported, one line each, to stdout.
     void printMachineInfo(const MachineInfo& machine);
 
 private:
     bool usbMode_ = false;
+    std::string port_;
+    UpgradeLog log_;
     std::unique_ptr<TerminalUi> ui_;
     BridgeBinding bridge_;
     std::unique_ptr<Transport> transport_;

@@ -10,6 +10,7 @@
 #include "upgrade/run_upgrade.h"
 #include "upgrade/upgrade_ending.h"
 #include "upgrade_file/decode_upgrade_file.h"
+#include "upgrade_file/md5.h"
 #include "upgrade_file/open_upgrade_file.h"
 
 #include <chrono>
@@ -19,7 +20,7 @@ namespace mub::tool {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: mubtool upgrade --port PORT [--baud N] [--yes|--no] [--strict] [--json] FILE.mub\n"
+    "usage: mubtool upgrade --port PORT [--baud N] [--yes|--no] [--strict] [--json] [--log FILE] FILE.mub\n"
     "\n"
     "Writes the firmware of FILE.mub into the machine, as the window's upgrade\n"
     "button does: connect and identify the machine, check its identity against\n"
@@ -43,6 +44,9 @@ constexpr const char* kUsage =
     "                title skips\n"
     "  --json        print the end report as one JSON object on stdout (below);\n"
     "                every other text goes to stderr\n"
+    "  --log FILE    the upgrade log that gets the run's line (default:\n"
+    "                upgrades.csv in the folder of the window's cfg.ini); a log\n"
+    "                that cannot be written is told on stderr and changes nothing\n"
     "\n"
     "The message-pane texts go to stdout (UTF-8), message boxes to stderr; a\n"
     "progress bar is drawn on stderr when it is a terminal. The report ends with\n"
@@ -70,12 +74,34 @@ constexpr const char* kUsage =
     "  8  too many time-outs or rejected blocks\n"
     "  9  stopped (Ctrl+C)\n";
 
-// Ends the command: the counts for people, the JSON object for scripts.
-int finishWith(const SessionArgs& options, TerminalUi* ui, UpgradeEndReport report, Ending ending,
-               std::chrono::steady_clock::time_point start) {
+// The command's line in the upgrade log.
+void logUpgrade(MachineSession& session, const UpgradeFile& file, const UpgradeEndReport& r) {
+    UpgradeLogEntry entry;
+    entry.program = "mubtool upgrade";
+    describeFile(entry, file.path, file);
+    if (!file.loaded) entry.imageMd5.clear(); // no image was decoded
+    entry.model = r.model;
+    entry.hardware = r.hardware;
+    entry.softwareBefore = r.software;
+    entry.outcome = r.outcome;
+    entry.exitCode = r.exitCode;
+    entry.blocksDone = r.blocks;
+    entry.blocksTotal = r.blocksTotal;
+    entry.timeouts = r.timeouts;
+    entry.rejectedBlocks = r.rejectedBlocks;
+    entry.seconds = r.elapsedSeconds;
+    session.log(entry);
+}
+
+// Ends the command: its line in the upgrade log (unless the run logged it
+// as it completed), the counts for people, the JSON object for scripts.
+int finishWith(const SessionArgs& options, MachineSession& session, const UpgradeFile& file, TerminalUi* ui,
+               UpgradeEndReport report, Ending ending, std::chrono::steady_clock::time_point start,
+               bool logged = false) {
     report.outcome = ending.outcome;
     report.exitCode = ending.exitCode;
     report.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    if (!logged) logUpgrade(session, file, report);
     if (ui) {
         std::fprintf(ui->out(), "%s\n", endReportLine(report).c_str());
         std::fflush(ui->out());
@@ -107,14 +133,16 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     // The file, decoded as the window's open command does.
     const std::string& path = options.positional[0];
     bool inUse = false;
-    const DecodeResult decoded = decodeUpgradeFile(readUpgradeFileBytesAt(path, &inUse));
+    const Bytes fileBytes = readUpgradeFileBytesAt(path, &inUse);
+    const DecodeResult decoded = decodeUpgradeFile(fileBytes);
     UpgradeEndReport end;
-    if (!decoded.ok()) {
-        ui.errorBox(inUse ? fileInUseText() : decodeFailureText(*decoded.failure));
-        return finishWith(options, nullptr, end, {"file-failure", EndFileFailure}, start);
-    }
     UpgradeFile file;
     file.path = path;
+    file.fileMd5 = fileBytes.empty() ? std::string() : md5Hex(fileBytes);
+    if (!decoded.ok()) {
+        ui.errorBox(inUse ? fileInUseText() : decodeFailureText(*decoded.failure));
+        return finishWith(options, session, file, nullptr, end, {"file-failure", EndFileFailure}, start);
+    }
     file.modelId = decoded.modelId;
     file.hardwareVersion = decoded.hardwareVersion;
     file.softwareVersion = decoded.softwareVersion;
@@ -124,7 +152,7 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
 
     if (!session.open(error)) {
         std::fprintf(stderr, "mubtool upgrade: %s\n", error.c_str());
-        return finishWith(options, nullptr, end, {"bridge-unavailable", EndLinkFailure}, start);
+        return finishWith(options, session, file, nullptr, end, {"bridge-unavailable", EndLinkFailure}, start);
     }
 
     // Ctrl+C is the Stop press of the toggle: the run ends and the link is
@@ -143,6 +171,24 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     report.onBlockAccepted = [&](std::uint64_t bytes) { ui.transferProgress(bytes, file.image.size()); };
     const std::optional<MachineInfo> machine = connectMachine(link);
     const bool connected = machine.has_value();
+    if (connected) {
+        end.model = machine->model;
+        end.hardware = machine->hardware;
+        end.software = machine->software;
+    }
+    // A completed run is logged before it shows its completion.
+    bool logged = false;
+    report.onCompleting = [&](const UpgradeReport& done) {
+        UpgradeEndReport record = end;
+        record.outcome = "completed";
+        record.exitCode = EndOk;
+        record.blocks = done.blocksDone;
+        record.timeouts = done.timeouts;
+        record.rejectedBlocks = done.rejectedBlocks;
+        record.elapsedSeconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+        logUpgrade(session, file, record);
+        logged = true;
+    };
     // After a Ctrl+C (during the identification tone, say) the pane's last
     // text stays the Stop's.
     if (connected && !ui.stopRequested()) session.printMachineInfo(*machine);
@@ -157,14 +203,9 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     end.blocks = report.blocksDone;
     end.timeouts = report.timeouts;
     end.rejectedBlocks = report.rejectedBlocks;
-    if (connected) {
-        end.model = machine->model;
-        end.hardware = machine->hardware;
-        end.software = machine->software;
-    }
     const Ending ending =
         upgradeEnding(connected, completed, report.outcome, ui.stopRequested(), ui.questionUnanswered());
-    return finishWith(options, &ui, end, ending, start);
+    return finishWith(options, session, file, &ui, end, ending, start, logged);
 }
 
 MubtoolCommand reg("upgrade", "write an upgrade file's firmware into the machine (headless upgrade button)",
