@@ -11,6 +11,9 @@ namespace mub {
 struct ListedSerialPort {
     int number = 0; // COM<number>
     bool bluetooth = false;
+    // Driven by a USB-serial adapter's driver (FTDI, Silicon Labs, Prolific,
+    // WCH, the system's CDC driver): never a port built into the computer.
+    bool usb = false;
 };
 
 std::vector<ListedSerialPort> listedSerialPorts();

@@ -20,6 +20,17 @@ bool isBluetoothDevice(std::wstring device) {
     return false;
 }
 
+// The USB-serial adapters' drivers name their devices so: FTDI (VCP),
+// Silicon Labs (Silabser), Prolific, WCH (CH341SER, wchusbser), the
+// system's own CDC driver (USBSER). A port built into the computer is
+// \Device\Serial<n>; a driver not known here is not taken for USB.
+bool isUsbDevice(std::wstring device) {
+    std::transform(device.begin(), device.end(), device.begin(), [](wchar_t c) { return std::towlower(c); });
+    for (const wchar_t* mark : {L"\\device\\vcp", L"silabser", L"prolific", L"ch341ser", L"wchusbser", L"usbser", L"cp210"})
+        if (device.find(mark) != std::wstring::npos) return true;
+    return false;
+}
+
 // "COM12" gives 12; anything else 0.
 int comNumber(const std::wstring& name) {
     if (name.size() < 4 || name.size() > 6 || _wcsnicmp(name.c_str(), L"COM", 3) != 0) return 0;
@@ -49,7 +60,8 @@ std::vector<ListedSerialPort> listedSerialPorts() {
         if (result == ERROR_NO_MORE_ITEMS) break;
         if (result != ERROR_SUCCESS || type != REG_SZ) continue;
         const int number = comNumber(std::wstring(name, wcsnlen(name, nameBytes / sizeof(wchar_t))));
-        if (number != 0) ports.push_back({number, isBluetoothDevice(std::wstring(device, deviceLength))});
+        const std::wstring driverDevice(device, deviceLength);
+        if (number != 0) ports.push_back({number, isBluetoothDevice(driverDevice), isUsbDevice(driverDevice)});
     }
     ::RegCloseKey(key);
     return ports;
