@@ -15,7 +15,8 @@ std::string endReportLine(const UpgradeEndReport& r) {
 std::string endReportJson(const UpgradeEndReport& r) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.3f", r.elapsedSeconds);
-    std::string json = "{\"outcome\": " + jsonString(r.outcome) + ", \"exitCode\": " + std::to_string(r.exitCode) +
+    std::string json = r.port.empty() ? "{" : "{\"port\": " + jsonString(r.port) + ", ";
+    json += "\"outcome\": " + jsonString(r.outcome) + ", \"exitCode\": " + std::to_string(r.exitCode) +
                        ", \"blocks\": " + std::to_string(r.blocks) + ", \"blocksTotal\": " + std::to_string(r.blocksTotal) +
                        ", \"timeouts\": " + std::to_string(r.timeouts) +
                        ", \"rejectedBlocks\": " + std::to_string(r.rejectedBlocks) + ", \"elapsedSeconds\": " + seconds;
@@ -26,6 +27,12 @@ std::string endReportJson(const UpgradeEndReport& r) {
         json += "{\"model\": " + jsonString(utf8(r.model)) + ", \"hardware\": " + jsonString(utf8(r.hardware)) +
                 ", \"software\": " + jsonString(utf8(r.software)) + "}";
     }
+    if (r.transferSeconds > 0) {
+        std::snprintf(seconds, sizeof seconds, "%.3f", r.transferSeconds);
+        json += std::string(", \"transferSeconds\": ") + seconds;
+    }
+    if (r.softwareAfter)
+        json += ", \"softwareAfter\": " + (r.softwareAfter->empty() ? std::string("null") : jsonString(utf8(*r.softwareAfter)));
     return json + "}";
 }
 

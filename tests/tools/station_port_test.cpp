@@ -1,0 +1,244 @@
+// The loop of one station port over a scripted machine: machines one after
+// another, the check after the restart, the count shared by the ports, and
+// machines that fail; each with its line in the upgrade log and its JSON
+// object.
+#include "platform/gbk_text.h"
+#include "tests/support/temp_folder.h"
+#include "tools/mubtool/station_port.h"
+#include "upgrade/upgrade_ending.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <deque>
+
+namespace mub::tool {
+namespace {
+
+using Kind = PortMachine::Found::Kind;
+
+MachineInfo machineWith(const std::string& software) { return {"QM-3000", "HW-1.0", software}; }
+
+class ScriptedPort : public PortMachine {
+public:
+    std::deque<Found> arrivals;                     // then the station stops
+    std::deque<Upgraded> upgrades;                  // none left: completed
+    std::deque<std::optional<MachineInfo>> answers; // to checks; then no answer
+    int released = 0, upgraded = 0, checks = 0;
+
+    void arrive(Kind kind = Kind::Machine, const std::string& failure = {}) {
+        Found f;
+        f.kind = kind;
+        f.machine = machineWith("1.00");
+        f.failureText = failure;
+        f.foundAt = Clock::now();
+        arrivals.push_back(f);
+    }
+    Found waitForMachine() override {
+        if (arrivals.empty()) {
+            stop_ = true;
+            return {};
+        }
+        Found f = arrivals.front();
+        arrivals.pop_front();
+        return f;
+    }
+    Upgraded upgrade(const MachineInfo&) override {
+        ++upgraded;
+        Upgraded u;
+        u.completed = true;
+        u.report.outcome = UpgradeOutcome::Completed;
+        u.report.blocksDone = 8;
+        u.report.elapsedMs = 1500;
+        if (!upgrades.empty()) {
+            u = upgrades.front();
+            upgrades.pop_front();
+        }
+        return u;
+    }
+    std::optional<MachineInfo> check(Clock::duration) override {
+        ++checks;
+        if (answers.empty()) return std::nullopt;
+        auto answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void release() override { ++released; }
+    bool stopping() const override { return stop_; }
+    void pause(Clock::duration) override {}
+
+private:
+    bool stop_ = false;
+};
+
+class StationPortLoop : public ::testing::Test {
+protected:
+    StationPortLoop() : log(upgradeLogPathIn(folder.root())) {
+        file.path = "/fw/a.mub";
+        file.modelId = "QM-3000";
+        file.hardwareVersion = "HW-1.0";
+        file.softwareVersion = "1.01";
+        file.image = Bytes(1024, 0x5A);
+        file.loaded = true;
+        display = std::tmpfile();
+        json = std::tmpfile();
+    }
+    ~StationPortLoop() override {
+        std::fclose(display);
+        std::fclose(json);
+    }
+
+    // Runs the ports, one after another, with a fresh board; returns the
+    // log's lines without the header, each split into its fields.
+    std::vector<std::vector<std::string>> run(std::vector<ScriptedPort*> ports, bool verify = false) {
+        StationBoard::Options options;
+        options.display = display;
+        options.json = json;
+        options.verify = verify;
+        std::vector<std::string> names;
+        for (std::size_t i = 0; i < ports.size(); ++i) names.push_back("port" + std::to_string(i));
+        StationBoard board(names, options);
+        StationSlots slots(count);
+        StationJob job;
+        job.file = &file;
+        job.verify = verify;
+        job.comeBack = std::chrono::milliseconds(30);
+        job.log = &log;
+        job.board = &board;
+        job.slots = &slots;
+        for (std::size_t i = 0; i < ports.size(); ++i) runStationPort(i, names[i], *ports[i], job);
+        board.close();
+        totals = board.totals();
+        allFinished = slots.allFinished();
+
+        std::vector<std::vector<std::string>> lines;
+        std::string text = folder.read(upgradeLogFileName);
+        std::size_t at = text.find("\r\n");
+        while (at != std::string::npos && at + 2 < text.size()) {
+            const std::size_t end = text.find("\r\n", at + 2);
+            std::vector<std::string> fields{""};
+            for (char c : text.substr(at + 2, end - at - 2)) {
+                if (c == ',') fields.emplace_back();
+                else if (c != '"') fields.back() += c;
+            }
+            lines.push_back(fields);
+            at = end;
+        }
+        return lines;
+    }
+
+    std::string jsonText() {
+        std::rewind(json);
+        std::string text;
+        for (int c; (c = std::fgetc(json)) != EOF;) text += static_cast<char>(c);
+        return text;
+    }
+
+    test::TempFolder folder;
+    UpgradeLog log;
+    long long count = 0; // machines the station takes; 0: no limit
+    bool allFinished = false;
+    UpgradeFile file;
+    std::FILE* display;
+    std::FILE* json;
+    StationBoard::Totals totals;
+};
+
+// Columns of a log line.
+enum { Port = 3, File = 4, SoftwareBefore = 9, SoftwareAfter = 10, Outcome = 11, ExitCode = 12, Blocks = 13 };
+
+TEST_F(StationPortLoop, MachinesOneAfterAnotherEachWaitedOutUntilItHasGone) {
+    ScriptedPort port;
+    port.arrive();
+    port.arrive();
+    // After each upgrade: back after its restart, still there once, then gone.
+    port.answers = {machineWith("1.01"), machineWith("1.01"), std::nullopt};
+    const auto lines = run({&port});
+    ASSERT_EQ(lines.size(), 2u);
+    for (const auto& line : lines) {
+        EXPECT_EQ(line[Port], "port0");
+        EXPECT_EQ(line[File], "/fw/a.mub");
+        EXPECT_EQ(line[Outcome], "completed");
+        EXPECT_EQ(line[ExitCode], "0");
+        EXPECT_EQ(line[Blocks], "8");
+        EXPECT_EQ(line[SoftwareAfter], ""); // not checked without --verify
+    }
+    EXPECT_EQ(port.upgraded, 2);
+    EXPECT_EQ(totals.done, 2);
+    EXPECT_EQ(totals.failed, 0);
+}
+
+TEST_F(StationPortLoop, TheCheckAfterTheRestart) {
+    struct Row {
+        std::optional<MachineInfo> answer;
+        const char* outcome;
+        int exitCode;
+        const char* after;
+    } rows[] = {
+        {machineWith("1.01"), "verified", 0, "1.01"},
+        // Asked again while the time lasts: it may not have restarted yet.
+        {machineWith("1.00"), "verify-mismatch", EndVerifyMismatch, "1.00"},
+        {std::nullopt, "unverified", 0, ""},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.outcome);
+        ScriptedPort port;
+        port.arrive();
+        port.answers = {row.answer, row.answer, row.answer};
+        const auto lines = run({&port}, true);
+        ASSERT_FALSE(lines.empty());
+        EXPECT_EQ(lines.back()[Outcome], row.outcome);
+        EXPECT_EQ(lines.back()[ExitCode], std::to_string(row.exitCode));
+        EXPECT_EQ(lines.back()[SoftwareBefore], "1.00");
+        EXPECT_EQ(lines.back()[SoftwareAfter], row.after);
+    }
+    const std::string objects = jsonText();
+    EXPECT_NE(objects.find("\"outcome\": \"verified\""), std::string::npos) << objects;
+    EXPECT_NE(objects.find("\"softwareAfter\": \"1.01\""), std::string::npos) << objects;
+    EXPECT_NE(objects.find("\"softwareAfter\": null"), std::string::npos) << objects;
+    EXPECT_NE(objects.find("\"transferSeconds\": 1.500"), std::string::npos) << objects;
+}
+
+TEST_F(StationPortLoop, TheCountIsSharedAndAMachineBeyondItIsLeftAlone) {
+    count = 1;
+    ScriptedPort first, second;
+    first.arrive();
+    first.arrive();
+    second.arrive();
+    const auto lines = run({&first, &second});
+    EXPECT_EQ(lines.size(), 1u);
+    EXPECT_EQ(first.upgraded, 1);
+    EXPECT_EQ(first.arrivals.size(), 1u) << "the port went on after the count";
+    EXPECT_EQ(second.upgraded, 0);
+    EXPECT_EQ(second.released, 1);
+    EXPECT_TRUE(allFinished);
+}
+
+TEST_F(StationPortLoop, MachinesThatFailAreLoggedWithTheirOutcome) {
+    ScriptedPort port;
+    port.arrive(Kind::Unidentified, gbk("机器信息读取失败！"));
+    port.arrive();
+    port.arrive();
+    PortMachine::Upgraded refused;
+    refused.report.outcome = UpgradeOutcome::HardwareMismatch;
+    PortMachine::Upgraded stopped;
+    stopped.stopped = true;
+    stopped.report.outcome = UpgradeOutcome::Stopped;
+    stopped.report.blocksDone = 3;
+    port.upgrades = {refused, stopped};
+    const auto lines = run({&port});
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0][Outcome], "not-connected");
+    EXPECT_EQ(lines[0][ExitCode], "6");
+    EXPECT_EQ(lines[1][Outcome], "hardware-mismatch");
+    EXPECT_EQ(lines[1][ExitCode], "5");
+    EXPECT_EQ(lines[2][Outcome], "stopped");
+    EXPECT_EQ(lines[2][ExitCode], "9");
+    EXPECT_EQ(lines[2][Blocks], "3");
+    EXPECT_EQ(totals.failed, 3);
+    // A failed machine is not checked after a restart: only until it has gone.
+    EXPECT_EQ(port.upgraded, 2);
+}
+
+} // namespace
+} // namespace mub::tool

@@ -1,0 +1,179 @@
+// mubtool station: many machines at once, one loop per port, each with the
+// routines the window calls; one line per machine in the upgrade log.
+#include "app/settings/settings_file.h"
+#include "app/settings/settings_location.h"
+#include "platform/gbk_text.h"
+#include "tools/mubtool/command.h"
+#include "tools/mubtool/live_terminal.h"
+#include "tools/mubtool/machine_session.h"
+#include "tools/mubtool/station_link.h"
+#include "tools/mubtool/station_options.h"
+#include "tools/mubtool/stop_signals.h"
+#include "upgrade/upgrade_ending.h"
+#include "upgrade_file/decode_upgrade_file.h"
+#include "upgrade_file/md5.h"
+#include "upgrade_file/open_upgrade_file.h"
+
+#include <atomic>
+#include <cstdio>
+#include <memory>
+#include <thread>
+
+namespace mub::tool {
+namespace {
+
+enum : int { ExitNoPort = 6, ExitStationStopped = 9, ExitSomeFailed = 10 };
+
+constexpr const char* kUsage =
+    "usage: mubtool station --ports LIST [--baud N] [--log FILE] [--verify] [--verify-wait S]\n"
+    "                       [--count N] [--strict] [--json] FILE.mub\n"
+    "\n"
+    "Upgrades machines on several ports at once, each port in a loop of its own:\n"
+    "wait for a machine, identify it, check its identity against the file as\n"
+    "`mubtool upgrade --yes` does, transfer the image, let it restart (and with\n"
+    "--verify check its software version), write its line to the upgrade log,\n"
+    "then wait until it has gone (no answer, or the port vanished) before the\n"
+    "next one on that port. Runs until Ctrl+C, which stops every port as the\n"
+    "Stop button does, or until --count machines are done.\n"
+    "\n"
+    "options (also as --name=VALUE):\n"
+    "  --ports LIST    required: the ports to use, separated by commas; the\n"
+    "                  station writes to no other. COMn (1..255) through the\n"
+    "                  window's port table ([Ports] of its cfg.ini), a device\n"
+    "                  path such as /dev/ttyUSB0 (Linux), or usb: every USB\n"
+    "                  serial port that `mubtool ports` shows as open to this\n"
+    "                  user (never a port built into the computer). On Windows\n"
+    "                  COMn is the system's own port. USB mode (the bridge\n"
+    "                  library) serves one device and is not offered here.\n"
+    "  --baud N        4800 9600 19200 38400 51200 57600 (default) 102400 115200\n"
+    "  --log FILE      the upgrade log (default: upgrades.csv in the folder of\n"
+    "                  the window's cfg.ini); a log that cannot be written is\n"
+    "                  told once and stops nothing\n"
+    "  --verify        after the end mark wait for the machine to come back and\n"
+    "                  identify it again: its software version must be the\n"
+    "                  file's (else verify-mismatch, a failure); one that does not\n"
+    "                  answer in time is logged as unverified, not as failed\n"
+    "  --verify-wait S how long a machine may take to come back (default 60)\n"
+    "  --count N       end after N machines in all (failed ones included)\n"
+    "  --strict        apply the model and version checks that the production-line\n"
+    "                  title skips; the questions are answered yes\n"
+    "  --json          one JSON object per finished machine on stdout, as\n"
+    "                  `mubtool upgrade --json` (with port, transferSeconds and,\n"
+    "                  with --verify, softwareAfter); the display goes to stderr\n"
+    "\n"
+    "On a terminal each port has a live line (port, state, percent, the machine's\n"
+    "identity, seconds in that state) under the lines of finished machines, and a\n"
+    "totals line (done, failed, per hour); redirected, one plain line per event.\n"
+    "Outcomes: those of `mubtool upgrade --help`, not-connected for a machine that\n"
+    "answered but was not identified, and verified, unverified, verify-mismatch.\n"
+    "\n"
+    "exit codes:\n"
+    "  0   every machine was upgraded (and, with --verify, not found to run\n"
+    "      another version)\n"
+    "  1   usage error\n"
+    "  4   the upgrade file cannot be read or decoded\n"
+    "  6   --ports usb found no USB serial port this user may open\n"
+    "  9   stopped (Ctrl+C) before --count machines were done, none failed\n"
+    "  10  at least one machine failed: refused, not identified, a link\n"
+    "      failure, given up by the machine, too many time-outs, stopped in\n"
+    "      the middle, or another software version after the upgrade (each\n"
+    "      machine's own code is in the log and the JSON objects)\n";
+
+int runStationCommand(const std::vector<std::string>& args) {
+    StationOptions options;
+    std::string error;
+    if (!parseStationArgs(args, options, error)) {
+        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), kUsage);
+        return ExitUsage;
+    }
+    if (options.help) {
+        std::fputs(kUsage, stdout);
+        return ExitOk;
+    }
+
+    // The file, decoded once as the window's open command does.
+    const Bytes bytes = readUpgradeFileBytesAt(options.file);
+    DecodeResult decoded = decodeUpgradeFile(bytes);
+    if (!decoded.ok()) {
+        std::fprintf(stderr, "mubtool station: %s: %s\n", options.file.c_str(),
+                     utf8(decodeFailureText(*decoded.failure)).c_str());
+        return EndFileFailure;
+    }
+    UpgradeFile file;
+    file.path = options.file;
+    file.modelId = std::move(decoded.modelId);
+    file.hardwareVersion = std::move(decoded.hardwareVersion);
+    file.softwareVersion = std::move(decoded.softwareVersion);
+    file.image = std::move(decoded.image);
+    file.fileMd5 = md5Hex(bytes);
+    file.loaded = true;
+
+    std::vector<StationPort> ports;
+    switch (resolveStationPorts(options.ports, windowPortTable(), usableUsbSerialPorts, ports, error)) {
+    case PortsResult::Ok: break;
+    case PortsResult::BadName:
+        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), kUsage);
+        return ExitUsage;
+    case PortsResult::NoUsbPort: std::fprintf(stderr, "mubtool station: %s\n", error.c_str()); return ExitNoPort;
+    }
+
+    UpgradeLog log(options.logPath.empty() ? upgradeLogPathIn(writableFolder(programFolder())) : options.logPath);
+    StationBoard::Options display;
+    display.display = options.json ? stderr : stdout;
+    display.live = liveTerminal(display.display);
+    display.columns = display.live ? terminalColumns(display.display) : 0;
+    display.json = options.json ? stdout : nullptr;
+    display.verify = options.verify;
+    std::vector<std::string> names;
+    for (const StationPort& port : ports) names.push_back(port.name);
+    StationBoard board(names, display);
+    StationSlots slots(options.count);
+    board.notice("station: " + std::to_string(ports.size()) + " port(s); file " + options.file + " (" +
+                 printableUtf8(file.modelId) + " " + printableUtf8(file.hardwareVersion) + " " +
+                 printableUtf8(file.softwareVersion) + "); log " + log.path());
+
+    StationJob job;
+    job.file = &file;
+    job.verify = options.verify;
+    job.comeBack = std::chrono::seconds(options.verifySeconds);
+    job.log = &log;
+    job.board = &board;
+    job.slots = &slots;
+
+    std::atomic<bool> stop{false};
+    catchStopSignals();
+    const std::string title = headlessTitle(options.strict);
+    std::vector<std::unique_ptr<LinkPortMachine>> machines;
+    for (std::size_t i = 0; i < ports.size(); ++i)
+        machines.push_back(std::make_unique<LinkPortMachine>(ports[i], title, options.baud, file, board, i, stop));
+    std::atomic<std::size_t> ended{0};
+    std::vector<std::thread> loops;
+    for (std::size_t i = 0; i < ports.size(); ++i) {
+        loops.emplace_back([&, i] {
+            runStationPort(i, ports[i].name, *machines[i], job);
+            ++ended;
+        });
+    }
+    // The main thread draws, and turns Ctrl+C or the end of the count into
+    // the stop of every port.
+    bool interrupted = false;
+    while (ended.load() < loops.size()) {
+        board.draw(std::chrono::milliseconds(250));
+        if (stopSignalled()) interrupted = true;
+        if (interrupted || slots.allFinished()) stop = true;
+    }
+    for (auto& loop : loops) loop.join();
+    machines.clear(); // every link closed
+    board.close();
+
+    const StationBoard::Totals totals = board.totals();
+    if (totals.failed > 0) return ExitSomeFailed;
+    if (interrupted && options.count > 0 && totals.done < options.count) return ExitStationStopped;
+    return ExitOk;
+}
+
+MubtoolCommand reg("station", "upgrade machines on several ports at once, with the upgrade log (production station)",
+                   &runStationCommand);
+
+} // namespace
+} // namespace mub::tool

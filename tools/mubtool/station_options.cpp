@@ -1,0 +1,188 @@
+#include "tools/mubtool/station_options.h"
+
+#include "tools/mubtool/machine_session.h"
+#include "tools/mubtool/port_names.h"
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <optional>
+
+namespace mub::tool {
+namespace {
+
+bool readCount(const std::string& text, long long min, long long max, long long& out) {
+    if (text.empty()) return false;
+    errno = 0;
+    char* end = nullptr;
+    const long long value = std::strtoll(text.c_str(), &end, 10);
+    if (errno != 0 || *end != '\0' || value < min || value > max) return false;
+    out = value;
+    return true;
+}
+
+bool isUsbWord(const std::string& name) { return name == "usb" || name == "USB"; }
+
+// The device a port name comes to, for finding two names of one device.
+std::string deviceKey(const std::string& device) {
+    std::error_code error;
+    const auto real = std::filesystem::canonical(device, error);
+    return error ? device : real.string();
+}
+
+} // namespace
+
+bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out, std::string& error) {
+    std::vector<std::string> positional;
+    for (std::size_t i = 0; i < args.size(); ++i) {
+        std::string arg = args[i];
+        std::optional<std::string> inlineValue;
+        if (arg.rfind("--", 0) == 0) {
+            const auto eq = arg.find('=');
+            if (eq != std::string::npos) {
+                inlineValue = arg.substr(eq + 1);
+                arg = arg.substr(0, eq);
+            }
+        }
+        auto value = [&](std::string& target) {
+            if (inlineValue) {
+                target = *inlineValue;
+                return true;
+            }
+            if (i + 1 >= args.size()) {
+                error = arg + " needs a value";
+                return false;
+            }
+            target = args[++i];
+            return true;
+        };
+        auto flag = [&](bool& target) {
+            if (inlineValue) {
+                error = arg + " takes no value";
+                return false;
+            }
+            target = true;
+            return true;
+        };
+        std::string text;
+        if (arg == "--help" || arg == "-h") {
+            out.help = true;
+        } else if (arg == "--ports") {
+            if (!value(text)) return false;
+            std::size_t start = 0;
+            for (;;) {
+                const std::size_t comma = text.find(',', start);
+                std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+                while (!item.empty() && item.front() == ' ') item.erase(item.begin());
+                while (!item.empty() && item.back() == ' ') item.pop_back();
+                if (item.empty()) {
+                    error = "--ports " + text + ": an empty name in the list";
+                    return false;
+                }
+                out.ports.push_back(item);
+                if (comma == std::string::npos) break;
+                start = comma + 1;
+            }
+        } else if (arg == "--baud") {
+            if (!value(out.baud)) return false;
+        } else if (arg == "--log") {
+            if (!value(out.logPath)) return false;
+            if (out.logPath.empty()) {
+                error = "--log needs a file";
+                return false;
+            }
+        } else if (arg == "--verify") {
+            if (!flag(out.verify)) return false;
+        } else if (arg == "--verify-wait") {
+            long long seconds = 0;
+            if (!value(text)) return false;
+            if (!readCount(text, 1, 3600, seconds)) {
+                error = "--verify-wait " + text + ": seconds from 1 to 3600";
+                return false;
+            }
+            out.verifySeconds = static_cast<int>(seconds);
+        } else if (arg == "--count") {
+            if (!value(text)) return false;
+            if (!readCount(text, 1, 1000000000, out.count)) {
+                error = "--count " + text + ": a number of machines from 1";
+                return false;
+            }
+        } else if (arg == "--strict") {
+            if (!flag(out.strict)) return false;
+        } else if (arg == "--json") {
+            if (!flag(out.json)) return false;
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            error = "unknown option " + args[i];
+            return false;
+        } else {
+            positional.push_back(arg);
+        }
+    }
+    if (out.help) return true;
+    if (out.ports.empty()) {
+        error = "--ports is required: a station writes only to the ports it is given (COMn, a device path, or usb)";
+        return false;
+    }
+    if (positional.size() != 1) {
+        error = "one FILE.mub is required";
+        return false;
+    }
+    out.file = positional[0];
+    if (baudItemIndex(out.baud) < 0) {
+        error = "--baud " + out.baud + ": one of 4800 9600 19200 38400 51200 57600 102400 115200";
+        return false;
+    }
+    return true;
+}
+
+PortsResult resolveStationPorts(const std::vector<std::string>& names, const PortTable& windowTable,
+                                const std::function<std::vector<std::string>()>& usbPorts,
+                                std::vector<StationPort>& out, std::string& error) {
+    std::vector<std::string> expanded;
+    for (const std::string& name : names) {
+        if (!isUsbWord(name)) {
+            expanded.push_back(name);
+            continue;
+        }
+        const std::vector<std::string> usb = usbPorts();
+        if (usb.empty()) {
+            error = "--ports usb: no USB serial port that this user may open (see mubtool ports)";
+            return PortsResult::NoUsbPort;
+        }
+        expanded.insert(expanded.end(), usb.begin(), usb.end());
+    }
+    std::map<std::string, std::string> seen; // device -> the name that gave it
+    for (const std::string& name : expanded) {
+        StationPort port;
+        port.name = name;
+        std::string device;
+        if (const int number = comNumberOf(name); number != 0) {
+            port.number = number;
+            device = windowTable.devicePath(number);
+            if (device.empty()) {
+                error = "--ports " + name + ": no device has this number (see mubtool ports)";
+                return PortsResult::BadName;
+            }
+        } else {
+            std::error_code missing;
+            if (!devicePathsReachPorts() || name.find('/') == std::string::npos ||
+                !std::filesystem::exists(name, missing)) {
+                error = "--ports " + name + ": not COM1..COM255, usb or an existing device path";
+                return PortsResult::BadName;
+            }
+            device = name;
+        }
+        const auto [at, fresh] = seen.emplace(deviceKey(device), name);
+        if (!fresh) {
+            if (at->second == name) continue; // named twice (usb and its path, say): one port
+            error = "--ports: " + name + " and " + at->second + " are the same device";
+            return PortsResult::BadName;
+        }
+        port.table = onePortTable(port.number, device);
+        out.push_back(std::move(port));
+    }
+    return PortsResult::Ok;
+}
+
+} // namespace mub::tool
