@@ -10,6 +10,10 @@ namespace mub::tool {
 namespace {
 // The longest sleep between two looks at the stop flag.
 constexpr std::chrono::milliseconds stopSlice{5};
+// Pauses this short (the link's 10 microseconds between two steps) are
+// spent giving way to other threads: a sleep would last some 60
+// microseconds at best and wake up late on a busy computer, once per block.
+constexpr std::chrono::microseconds shortPause{100};
 } // namespace
 
 HeadlessUi::HeadlessUi(std::string title, std::string baudText, int baudIndex)
@@ -68,6 +72,11 @@ void HeadlessUi::tone(int, int milliseconds) {
 
 void HeadlessUi::pause(Clock::duration length) {
     const auto until = Clock::now() + length;
+    if (length <= shortPause) {
+        while (Clock::now() < until && !stopDelivered_) std::this_thread::yield();
+        deliverStop();
+        return;
+    }
     for (;;) {
         const auto now = Clock::now();
         if (now >= until || stopDelivered_) return;
