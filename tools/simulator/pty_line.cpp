@@ -16,7 +16,16 @@ namespace mub::sim {
 
 namespace {
 constexpr int sliceMs = 50; // longest wait between looks at the stop flag
+
+// A UART keeps its byte times to the microsecond; a sleep of the system
+// ends a good part of a byte time late. The last stretch is waited out
+// giving way to other threads.
+void sleepUntilExactly(std::chrono::steady_clock::time_point when) {
+    constexpr auto lastStretch = std::chrono::microseconds(250);
+    std::this_thread::sleep_until(when - lastStretch);
+    while (std::chrono::steady_clock::now() < when) std::this_thread::yield();
 }
+} // namespace
 
 PtyLine::~PtyLine() { close(); }
 
@@ -97,7 +106,7 @@ bool PtyLine::read(std::vector<std::uint8_t>& out, int timeoutMs, const std::ato
 
 void PtyLine::waitReceived() {
     if (byteTime_.count() == 0) return;
-    std::this_thread::sleep_until(rxFree_);
+    sleepUntilExactly(rxFree_);
 }
 
 void PtyLine::waitTaken(std::chrono::milliseconds limit) {
@@ -158,7 +167,7 @@ void PtyLine::write(const std::vector<std::uint8_t>& bytes, const std::atomic<bo
     // A byte is handed over when its last bit would have reached the tool.
     for (std::uint8_t b : bytes) {
         txNext_ += byteTime_;
-        std::this_thread::sleep_until(txNext_);
+        sleepUntilExactly(txNext_);
         if (!writeOne(&b, 1, stop)) return;
     }
 }
