@@ -14,8 +14,9 @@
 namespace mub {
 namespace {
 
-constexpr std::int32_t pollMicros = 1000;
-constexpr int idlePassLimit = 20; // gives up on the 21st pass with nothing new
+// A read gives up once nothing new came for this long (21 of the window's
+// 1-millisecond ticks).
+constexpr std::uint32_t silenceLimitMs = 21;
 // The longest valid frame: 255 payload bytes, header, length and checksum.
 // A framed read that has gathered more holds no valid reply and ends.
 constexpr std::size_t longestFrame = 255 + 5;
@@ -35,11 +36,6 @@ struct SerialTransport::Inbox {
     std::mutex lock;
     Bytes received;
     std::uint32_t status = StatusOk;
-    // Number of non-empty deliveries so far, and its value when the read loop
-    // last came back from a wait: a delivery after that may have left a wake
-    // pending, so the next wait can end early and must not count as idle.
-    std::uint64_t arrivals = 0;
-    std::uint64_t arrivalsAtWaitEnd = 0;
     Ui* ui = nullptr; // woken when bytes arrive; cleared when the transport goes
 
     void wakeUi() {
@@ -52,7 +48,6 @@ struct SerialTransport::Inbox {
         received.insert(received.end(), bytes, bytes + count);
         if (received.size() > receiveBufferLimit)
             received.erase(received.begin(), received.end() - static_cast<std::ptrdiff_t>(receiveBufferLimit));
-        ++arrivals;
         if (ui) ui->wake();
     }
     void lineStatus(std::int32_t errorBits) {
@@ -193,18 +188,17 @@ Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool
     const std::int64_t target = raw ? count : 0; // 0: until a line end
     // A read made for a running operation ends once Stop clears the flag.
     const bool stoppable = running.load();
-    int idlePasses = 0;
+    std::uint32_t lastNews = ui_.tickCount();
     std::size_t previousLength = 0;
     Inbox& inbox = *inbox_;
     for (;;) {
-        bool wakePending = false;
-        {
-            std::lock_guard<std::mutex> guard(inbox.lock);
-            wakePending = inbox.arrivals != inbox.arrivalsAtWaitEnd;
-        }
-        ui_.pumpWait(pollMicros);
+        // One wait for the rest of the silence allowed: arriving bytes end it
+        // at once (their delivery wakes the window). A wait per millisecond
+        // would wake every reading thread a thousand times a second.
+        const std::uint32_t quiet = ui_.tickCount() - lastNews;
+        const std::uint32_t leftMs = quiet < silenceLimitMs ? silenceLimitMs - quiet : 1;
+        ui_.pumpWait(static_cast<std::int32_t>(leftMs * 1000));
         std::lock_guard<std::mutex> guard(inbox.lock);
-        inbox.arrivalsAtWaitEnd = inbox.arrivals;
         Bytes& received = inbox.received;
         const std::size_t length = received.size();
         bool done = false;
@@ -217,15 +211,11 @@ Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool
             done = static_cast<std::int64_t>(length) >= target;
         }
         if (!done) {
-            const bool grew = length != previousLength;
-            if (grew) {
-                idlePasses = 0;
+            if (length != previousLength) {
                 previousLength = length;
+                lastNews = ui_.tickCount();
             }
-            // A wait that a stale wake may have cut short is not a full pass
-            // of 1 ms; it is simply repeated.
-            if (grew || !wakePending) ++idlePasses;
-            done = idlePasses > idlePassLimit;
+            done = ui_.tickCount() - lastNews >= silenceLimitMs;
         }
         if (done) {
             // The port's input queue is deliberately not purged here: a reply

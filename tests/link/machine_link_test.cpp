@@ -129,29 +129,36 @@ struct ComLink : ::testing::Test {
 TEST_F(ComLink, RawReadReturnsEverythingThatArrived) {
     deliver({1, 2, 3, 4, 5, 6});
     EXPECT_EQ(link.readPacket(4, true), (Bytes{1, 2, 3, 4, 5, 6}));
-    EXPECT_EQ(ui.virtualMicros(), 1000); // one pass
+    EXPECT_EQ(ui.virtualMicros(), 0); // the bytes were there: no wait
     EXPECT_TRUE(link.readPacket(4, true).empty());
 }
 
 TEST_F(ComLink, LineReadEndsAtCrLfAndKeepsIt) {
     deliver({'o', 'k', 0x0D, 0x0A});
     EXPECT_EQ(link.readPacket(0, false), (Bytes{'o', 'k', 0x0D, 0x0A}));
-    EXPECT_EQ(ui.virtualMicros(), 1000);
+    EXPECT_EQ(ui.virtualMicros(), 0);
 }
 
-TEST_F(ComLink, GivesUpAfterTwentyOnePassesWithNothingNew) {
+TEST_F(ComLink, GivesUpAfter21MillisecondsWithNothingNewInOneWait) {
+    int waits = 0;
+    ui.onPump = [&] { ++waits; };
     EXPECT_TRUE(link.readPacket(4, true).empty());
     EXPECT_EQ(ui.virtualMicros(), 21000);
+    EXPECT_EQ(waits, 1); // not a wait per millisecond
 }
 
-TEST_F(ComLink, BytesArrivingDuringTheReadRestartTheIdleCount) {
-    int pass = 0;
+TEST_F(ComLink, BytesArrivingDuringTheReadRestartTheSilence) {
+    // A byte 10 ms into the read ends that wait at once; 21 ms of silence
+    // after it end the read.
+    int waits = 0;
     ui.onPump = [&] {
-        if (++pass == 5) deliver({0x43});
+        if (++waits != 1) return;
+        ui.letTimePass(10000);
+        deliver({0x43});
     };
     EXPECT_EQ(link.readPacket(4, true), (Bytes{0x43}));
-    // Pass 5 brought a byte; twenty empty passes after it end the read.
-    EXPECT_EQ(pass, 25);
+    EXPECT_EQ(ui.virtualMicros(), 31000);
+    EXPECT_EQ(waits, 2);
 }
 
 TEST_F(ComLink, AMachineThatKeepsStreamingHoldsNoReadAndFillsNoMemory) {

@@ -121,8 +121,9 @@ void FakeUi::pumpDelay(std::int32_t microseconds) {
 void FakeUi::pumpWait(std::int32_t microseconds) {
     if (onPump) onPump();
     if (clock_ == Clock::Virtual) {
-        virtualMicros_ += microseconds < 1 ? 1 : microseconds;
+        // A wake since the last wait ends this one at once.
         std::lock_guard<std::mutex> guard(mutex_);
+        if (!woken_) virtualMicros_ += microseconds < 1 ? 1 : microseconds;
         woken_ = false;
         return;
     }

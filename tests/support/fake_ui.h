@@ -82,8 +82,9 @@ public:
     bool clockRunning = true;
     Control focused = Control::UpgradeButton;
 
-    // Virtual clock: microseconds passed.
+    // Virtual clock: microseconds passed; a test may let time pass.
     std::int64_t virtualMicros() const { return virtualMicros_.load(); }
+    void letTimePass(std::int64_t micros) { virtualMicros_ += micros; }
 
 private:
     std::int64_t nowMicros() const;
