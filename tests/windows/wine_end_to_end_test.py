@@ -64,6 +64,24 @@ class MubtoolUnderWine(unittest.TestCase):
         self.assertEqual(json.loads(out)["exitCode"], 0)
         self.assertEqual(self.saved_image(), self.image)
 
+    def test_station_upgrades_a_machine_on_each_of_two_com_ports(self):
+        ports = (MACHINE_PORT, MACHINE_PORT + 1)
+        saved = {n: os.path.join(self.folder.name, f"saved-{n}.bin") for n in ports}
+        for n in ports:
+            self.machines.append((SETUP.start_machine(n, ["--save-image", saved[n]]), n))
+        log = os.path.join(self.folder.name, "upgrades.csv")
+        code, out, err = SETUP.run("mubtool.exe", ["station", "--ports", ",".join(f"COM{n}" for n in ports),
+                                                   "--baud", "115200", "--count", "2", "--log", windows_path(log),
+                                                   windows_path(self.upgrade_file)])
+        self.assertEqual(code, 0, out + err)
+        for n in ports:
+            with open(saved[n], "rb") as f:
+                self.assertEqual(f.read(), self.image, f"COM{n}")
+        with open(log, encoding="utf-8-sig") as f:
+            lines = f.read().splitlines()
+        self.assertEqual(len(lines), 3, lines)
+        self.assertEqual(sorted(line.split('","')[3] for line in lines[1:]), [f"COM{n}" for n in ports])
+
     def test_com_search_finds_the_machine_past_missing_ports(self):
         SETUP.map_port(MACHINE_PORT - 2, None)
         SETUP.map_port(MACHINE_PORT - 1, None)

@@ -189,6 +189,12 @@ class WindowUnderWine(unittest.TestCase):
         self.close_window()
         self.assertEqual(self.stored("Count"), "1")
         self.assertEqual(self.stored("FilePath"), windows_path(self.upgrade_file))
+        # The upgrade's line in the log beside cfg.ini, after the header.
+        with open(os.path.join(self.app, "upgrades.csv"), encoding="utf-8-sig") as f:
+            lines = f.read().splitlines()
+        self.assertEqual(len(lines), 2, lines)
+        self.assertIn(f'"upgrader","COM{MACHINE_PORT}",', lines[1])
+        self.assertIn('image.mub', lines[1])
 
     def dismiss_box(self, title):
         boxes = lambda: xdotool("search", "--name", f"^{title}$").split()  # noqa: E731
