@@ -6,6 +6,7 @@
 #include "link/bridge_transport.h"
 #include "link/serial_transport.h"
 #include "platform/gbk_text.h"
+#include "tools/mubtool/option_reader.h"
 #include "tools/mubtool/port_names.h"
 #include "tools/mubtool/terminal.h"
 #include "upgrade/program_title.h"
@@ -60,28 +61,11 @@ PortTable onePortTable(int number, const std::string& device) {
 }
 
 bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions, SessionArgs& out, std::string& error) {
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::optional<std::string> inlineValue;
-        if (arg.rfind("--", 0) == 0) {
-            const auto eq = arg.find('=');
-            if (eq != std::string::npos) {
-                inlineValue = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-            }
-        }
-        auto value = [&](std::string& target) {
-            if (inlineValue) {
-                target = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            target = args[++i];
-            return true;
-        };
+    OptionReader reader(args);
+    auto value = [&](std::string& target) { return reader.value(target, error); };
+    auto flag = [&](bool& target) { return reader.flag(target, error); };
+    while (reader.next()) {
+        const std::string& arg = reader.name();
         if (arg == "--help" || arg == "-h") {
             out.help = true;
         } else if (arg == "--port") {
@@ -94,19 +78,21 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
                 error = "--log needs a file";
                 return false;
             }
-        } else if (upgradeOptions && (arg == "--yes" || arg == "--no") && !inlineValue) {
+        } else if (upgradeOptions && (arg == "--yes" || arg == "--no")) {
             const bool yes = arg == "--yes";
+            bool given = false;
+            if (!flag(given)) return false;
             if (out.answer && *out.answer != yes) {
                 error = "--yes and --no exclude each other";
                 return false;
             }
             out.answer = yes;
-        } else if (upgradeOptions && arg == "--strict" && !inlineValue) {
-            out.strict = true;
-        } else if (upgradeOptions && arg == "--json" && !inlineValue) {
-            out.json = true;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + args[i];
+        } else if (upgradeOptions && arg == "--strict") {
+            if (!flag(out.strict)) return false;
+        } else if (upgradeOptions && arg == "--json") {
+            if (!flag(out.json)) return false;
+        } else if (reader.isOption()) {
+            error = "unknown option " + reader.given();
             return false;
         } else {
             out.positional.push_back(arg);

@@ -1,6 +1,7 @@
 #include "tools/mubtool/station_options.h"
 
 #include "tools/mubtool/machine_session.h"
+#include "tools/mubtool/option_reader.h"
 #include "tools/mubtool/port_names.h"
 
 #include <cerrno>
@@ -35,36 +36,11 @@ std::string deviceKey(const std::string& device) {
 
 bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out, std::string& error) {
     std::vector<std::string> positional;
-    for (std::size_t i = 0; i < args.size(); ++i) {
-        std::string arg = args[i];
-        std::optional<std::string> inlineValue;
-        if (arg.rfind("--", 0) == 0) {
-            const auto eq = arg.find('=');
-            if (eq != std::string::npos) {
-                inlineValue = arg.substr(eq + 1);
-                arg = arg.substr(0, eq);
-            }
-        }
-        auto value = [&](std::string& target) {
-            if (inlineValue) {
-                target = *inlineValue;
-                return true;
-            }
-            if (i + 1 >= args.size()) {
-                error = arg + " needs a value";
-                return false;
-            }
-            target = args[++i];
-            return true;
-        };
-        auto flag = [&](bool& target) {
-            if (inlineValue) {
-                error = arg + " takes no value";
-                return false;
-            }
-            target = true;
-            return true;
-        };
+    OptionReader reader(args);
+    auto value = [&](std::string& target) { return reader.value(target, error); };
+    auto flag = [&](bool& target) { return reader.flag(target, error); };
+    while (reader.next()) {
+        const std::string& arg = reader.name();
         std::string text;
         if (arg == "--help" || arg == "-h") {
             out.help = true;
@@ -112,8 +88,8 @@ bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out,
             if (!flag(out.strict)) return false;
         } else if (arg == "--json") {
             if (!flag(out.json)) return false;
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            error = "unknown option " + args[i];
+        } else if (reader.isOption()) {
+            error = "unknown option " + reader.given();
             return false;
         } else {
             positional.push_back(arg);
