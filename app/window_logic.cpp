@@ -232,11 +232,7 @@ void WindowLogic::logOperation(const std::optional<MachineInfo>& machine, Ending
     entry.program = "upgrader";
     entry.port = usbMode_ ? "USB" : link_->portName;
     if (report) describeFile(entry, utf8(file_.path), file_);
-    if (machine) {
-        entry.model = machine->model;
-        entry.hardware = machine->hardware;
-        entry.softwareBefore = machine->software;
-    }
+    describeMachine(entry, machine);
     entry.outcome = ending.outcome;
     entry.exitCode = ending.exitCode;
     if (report) {

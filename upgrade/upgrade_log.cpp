@@ -42,6 +42,13 @@ void describeFile(UpgradeLogEntry& entry, const std::string& utf8Path, const Upg
     entry.blocksTotal = static_cast<std::uint32_t>(blocksFor(file.image.size()));
 }
 
+void describeMachine(UpgradeLogEntry& entry, const std::optional<MachineInfo>& machine) {
+    if (!machine) return;
+    entry.model = machine->model;
+    entry.hardware = machine->hardware;
+    entry.softwareBefore = machine->software;
+}
+
 std::string csvField(const std::string& utf8Text) {
     std::string field = "\"";
     const char lead = utf8Text.empty() ? '\0' : utf8Text[0];

@@ -11,6 +11,7 @@
 // for the operator, and keeps the line to write in front of the next one.
 #pragma once
 
+#include "link/connect_machine.h"
 #include "platform/host_facts.h"
 #include "upgrade_file/upgrade_file.h"
 
@@ -46,6 +47,9 @@ struct UpgradeLogEntry {
 // Fills the file's columns of `entry` (path, the two digests, the blocks
 // of its image) from a loaded upgrade file whose path is `utf8Path`.
 void describeFile(UpgradeLogEntry& entry, const std::string& utf8Path, const UpgradeFile& file);
+// Fills the machine's columns from its identity; nothing when it was not
+// identified.
+void describeMachine(UpgradeLogEntry& entry, const std::optional<MachineInfo>& machine);
 
 // The header line and one entry's line, each ending in CR LF.
 std::string upgradeLogHeader();

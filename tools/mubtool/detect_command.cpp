@@ -75,11 +75,7 @@ int runDetectCommand(const std::vector<std::string>& args) {
     const Ending ending = checkEnding(identified && !ui.stopRequested(), ui.stopRequested());
     UpgradeLogEntry entry;
     entry.program = "mubtool detect";
-    if (identified) {
-        entry.model = identified->model;
-        entry.hardware = identified->hardware;
-        entry.softwareBefore = identified->software;
-    }
+    describeMachine(entry, identified);
     entry.outcome = ending.outcome;
     entry.exitCode = ending.exitCode;
     entry.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();

@@ -59,9 +59,7 @@ private:
             const MachineInfo& m = found.machine;
             board_.setMachine(index_, m.model, m.hardware, m.software);
             board_.setState(index_, PortState::Upgrading);
-            entry.model = m.model;
-            entry.hardware = m.hardware;
-            entry.softwareBefore = m.software;
+            describeMachine(entry, m);
             const PortMachine::Upgraded up = machine_.upgrade(m);
             const Ending ending = upgradeEnding(true, up.completed, up.report.outcome, up.stopped, false);
             entry.outcome = ending.outcome;
