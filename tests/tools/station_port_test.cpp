@@ -214,6 +214,24 @@ TEST_F(StationPortLoop, TheCountIsSharedAndAMachineBeyondItIsLeftAlone) {
     EXPECT_TRUE(allFinished);
 }
 
+TEST_F(StationPortLoop, AMachineSwappedWithoutASilenceIsTakenForANewOneByItsIdentity) {
+    // Back as 1.01 after its restart, then one not yet upgraded answers in
+    // its place: the port asks no more.
+    ScriptedPort swapped;
+    swapped.arrive();
+    swapped.answers = {machineWith("1.01"), machineWith("1.01"), machineWith("1.00"), machineWith("1.00")};
+    // Refused, it goes on answering as before until it is taken away.
+    ScriptedPort refusedPort;
+    refusedPort.arrive();
+    PortMachine::Upgraded refused;
+    refused.report.outcome = UpgradeOutcome::HardwareMismatch;
+    refusedPort.upgrades = {refused};
+    refusedPort.answers = {machineWith("1.00"), machineWith("1.00"), std::nullopt, machineWith("1.00")};
+    run({&swapped, &refusedPort});
+    EXPECT_EQ(swapped.checks, 3);
+    EXPECT_EQ(refusedPort.checks, 3);
+}
+
 TEST_F(StationPortLoop, MachinesThatFailAreLoggedWithTheirOutcome) {
     ScriptedPort port;
     port.arrive(Kind::Unidentified, gbk("机器信息读取失败！"));

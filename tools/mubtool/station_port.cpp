@@ -27,11 +27,11 @@ public:
                 if (found.kind == Kind::Machine) machine_.release();
                 break;
             }
-            handle(found);
+            std::optional<MachineInfo> last = handle(found);
             job_.slots->finish();
             if (job_.slots->exhausted() || machine_.stopping()) break;
             board_.setState(index_, PortState::Removing);
-            waitUntilGone();
+            waitUntilGone(last);
             if (!machine_.stopping()) board_.setState(index_, PortState::Waiting);
         }
         board_.setState(index_, PortState::Ended);
@@ -46,7 +46,10 @@ private:
         return e;
     }
 
-    void handle(const PortMachine::Found& found) {
+    // Upgrades (or logs the failure of) one machine; returns its identity
+    // as last seen.
+    std::optional<MachineInfo> handle(const PortMachine::Found& found) {
+        std::optional<MachineInfo> last;
         UpgradeLogEntry entry = newEntry();
         std::string failureText;
         double transferSeconds = 0;
@@ -57,6 +60,7 @@ private:
             failureText = found.failureText;
         } else {
             const MachineInfo& m = found.machine;
+            last = m;
             board_.setMachine(index_, m.model, m.hardware, m.software);
             board_.setState(index_, PortState::Upgrading);
             describeMachine(entry, m);
@@ -69,7 +73,9 @@ private:
             entry.rejectedBlocks = up.report.rejectedBlocks;
             failureText = up.failureText;
             if (up.completed) transferSeconds = up.report.elapsedMs / 1000.0;
-            if (up.completed) comeBack(entry);
+            if (up.completed) {
+                if (auto after = comeBack(entry)) last = after;
+            }
         }
         entry.seconds = std::chrono::duration<double>(Clock::now() - found.foundAt).count();
         // The line is on the disk before the machine is reported finished.
@@ -78,6 +84,7 @@ private:
             board_.notice("upgrade log " + job_.log->path() + ": " + *logged.firstFailure +
                           " (upgrades go on; the lines are kept and written once it can be)");
         board_.finished(index_, entry, failureText, transferSeconds);
+        return last;
     }
 
     // After the end mark the machine restarts. Until it answers again its
@@ -85,7 +92,7 @@ private:
     // (at most job.comeBack). With --verify its software version is checked:
     // one that still reports another version may not have restarted yet, and
     // is asked again until the bound.
-    void comeBack(UpgradeLogEntry& entry) {
+    std::optional<MachineInfo> comeBack(UpgradeLogEntry& entry) {
         if (job_.verify) board_.setState(index_, PortState::Verifying);
         const auto deadline = Clock::now() + job_.comeBack;
         std::optional<MachineInfo> seen;
@@ -99,23 +106,35 @@ private:
             if (!job_.verify || seen->software == job_.file->softwareVersion) break;
             machine_.pause(checkInterval);
         }
-        if (!job_.verify) return;
+        if (!job_.verify) return seen;
         const Ending ending = verifyEnding(seen.has_value(), seen && seen->software == job_.file->softwareVersion);
         entry.outcome = ending.outcome;
         entry.exitCode = ending.exitCode;
         if (seen) entry.softwareAfter = seen->software;
+        return seen;
     }
 
-    // Until the machine no longer answers a check: unplugged, switched off,
-    // or its port gone.
-    void waitUntilGone() {
+    // Until the machine no longer answers a check (unplugged, switched off,
+    // or its port gone), or another one answers: a machine swapped faster
+    // than a check gives up shows itself by an identity other than the one
+    // last seen, with a software version other than the file's (the one
+    // just upgraded reports the file's; one whose upgrade failed, the same
+    // as before).
+    void waitUntilGone(std::optional<MachineInfo> last) {
         while (!machine_.stopping()) {
-            if (!machine_.check(job_.presence)) {
+            const std::optional<MachineInfo> answer = machine_.check(job_.presence);
+            if (!answer || (last && !sameIdentity(*answer, *last) &&
+                            answer->software != job_.file->softwareVersion)) {
                 if (!machine_.stopping()) board_.event(index_, "machine gone");
                 return;
             }
+            last = answer;
             machine_.pause(checkInterval);
         }
+    }
+
+    static bool sameIdentity(const MachineInfo& a, const MachineInfo& b) {
+        return a.model == b.model && a.hardware == b.hardware && a.software == b.software;
     }
 
     const std::size_t index_;
