@@ -314,9 +314,21 @@ class WindowUnderWine(unittest.TestCase):
             os.chown(home, entry.pw_uid, entry.pw_gid)
             self.env = dict(self.env, WINEPREFIX=prefix, HOME=home)
             variables = [f"{name}={value}" for name, value in self.env.items()]
-            self.as_user = lambda command: ["runuser", "-u", user, "--", "env", *variables, *command]  # noqa: E731
+            # The checkout may lie where that user may not go (under /root):
+            # the Wine scripts it runs are copied beside the program.
+            scripts = os.path.join(self.folder.name, "wine-scripts")
+            os.mkdir(scripts)
+            for name in ("wine-with", "wine-prefix", "chinese-fonts.reg"):
+                shutil.copy2(os.path.join(HERE, name), scripts)
+
+            def as_user(command):
+                if command and command[0] == SETUP.wine_with:
+                    command = [os.path.join(scripts, "wine-with"), *command[1:]]
+                return ["runuser", "-u", user, "--", "env", *variables, *command]
+
+            self.as_user = as_user
             self.own_server = True
-            made = subprocess.run(self.as_user([os.path.join(HERE, "wine-prefix"), prefix, str(SETUP.bits)]),
+            made = subprocess.run(self.as_user([os.path.join(scripts, "wine-prefix"), prefix, str(SETUP.bits)]),
                                   env=self.env, stdin=subprocess.DEVNULL, capture_output=True, timeout=300)
             self.assertEqual(made.returncode, 0, made.stderr)
             # The simulated machine's terminal, for the other user too.
