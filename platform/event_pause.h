@@ -1,0 +1,44 @@
+// The one rule behind every front end's pumpDelay and pumpWait: a pause
+// lasts at least what it asks for and handles the window's events
+// meanwhile (a Stop click or F8 runs nested inside), and a pause that may be
+// woken ends as soon as the wake comes.
+//
+// - Under a millisecond (the link's 10 microseconds between two steps): the
+//   waiting events are handled, then the rest of the time is spent giving
+//   way to other threads. A sleep on the system timer would last far longer
+//   than asked (tens of microseconds on Linux, a whole millisecond or 15.6 ms
+//   on Windows), twice per block.
+// - A millisecond or more: the thread sleeps in the front end's wait for an
+//   event, the wake or the deadline, and handles each event as it comes. The
+//   last fraction of a millisecond is again spent giving way.
+//
+// What an event, a wait and a wake are is the front end's; the rule is here
+// once.
+#pragma once
+
+#include <chrono>
+
+namespace mub {
+
+class PauseHost {
+public:
+    using Clock = std::chrono::steady_clock;
+    virtual ~PauseHost() = default;
+    // Handles every event waiting now; does not block.
+    virtual void handleEvents() = 0;
+    // Sleeps until an event comes, the deadline passes or (`wakeable`) a
+    // wake comes; may return earlier.
+    virtual void waitForEvents(Clock::time_point deadline, bool wakeable) = 0;
+    // True when a wake came since the last call; takes it.
+    virtual bool takeWake() = 0;
+    // True when the pause is to end at once: nobody waits for it any more
+    // (a stop was handled inside it).
+    virtual bool abandoned() { return false; }
+};
+
+// Pauses at least `length` by the rule above, with `host`'s events, waits
+// and wakes; a `wakeable` pause also ends at a wake, one that came before
+// the pause began included.
+void pauseHandlingEvents(PauseHost& host, std::chrono::microseconds length, bool wakeable);
+
+} // namespace mub
