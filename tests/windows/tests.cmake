@@ -10,6 +10,7 @@ set(logic_test_sources
     upgrade/run_upgrade_checks_test.cpp upgrade/run_upgrade_transfer_test.cpp upgrade/scripted_machine.cpp
     upgrade/upgrade_log_test.cpp
     settings/profile_file_test.cpp settings/settings_location_test.cpp platform/tone_player_test.cpp
+    platform/event_pause_test.cpp platform/wake_wait_test.cpp
     windows/exclusive_read_windows_test.cpp windows/bridge_binding_windows_test.cpp windows/profile_file_windows_test.cpp
     window/window_startup_test.cpp window/window_commands_test.cpp window/key_repeat_filter_test.cpp
     serial/serial_faults_test.cpp link/transport_faults_test.cpp)
