@@ -3,17 +3,12 @@
 #include "platform/gbk_text.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace mub::tool {
 
 namespace {
 // The longest sleep between two looks at the stop flag.
 constexpr std::chrono::milliseconds stopSlice{5};
-// Pauses this short (the link's 10 microseconds between two steps) are
-// spent giving way to other threads: a sleep would last some 60
-// microseconds at best and wake up late on a busy computer, once per block.
-constexpr std::chrono::microseconds shortPause{100};
 } // namespace
 
 HeadlessUi::HeadlessUi(std::string title, std::string baudText, int baudIndex)
@@ -71,18 +66,16 @@ void HeadlessUi::tone(int, int milliseconds) {
 }
 
 void HeadlessUi::pause(Clock::duration length) {
-    const auto until = Clock::now() + length;
-    if (length <= shortPause) {
-        while (Clock::now() < until && !stopDelivered_) std::this_thread::yield();
-        deliverStop();
-        return;
-    }
-    for (;;) {
-        const auto now = Clock::now();
-        if (now >= until || stopDelivered_) return;
-        std::this_thread::sleep_for(std::min<Clock::duration>(until - now, stopSlice));
-        deliverStop();
-    }
+    pause(std::chrono::ceil<std::chrono::microseconds>(length), false);
+}
+
+void HeadlessUi::pause(std::chrono::microseconds length, bool wakeable) {
+    Pauses pauses(*this, !wakeable);
+    pauseHandlingEvents(pauses, length, wakeable);
+}
+
+void HeadlessUi::Pauses::waitForEvents(Clock::time_point deadline, bool wakeable) {
+    ui_.wakes_.sleepUntil(std::min(deadline, Clock::now() + stopSlice), wakeable);
 }
 
 std::uint32_t HeadlessUi::tickCount() const {
@@ -97,24 +90,10 @@ void HeadlessUi::deliverStop() {
     }
 }
 
-void HeadlessUi::pumpDelay(std::int32_t microseconds) {
-    deliverStop();
-    pause(std::chrono::microseconds(microseconds > 0 ? microseconds : 1));
-}
+void HeadlessUi::pumpDelay(std::int32_t microseconds) { pause(std::chrono::microseconds(microseconds), false); }
 
-void HeadlessUi::pumpWait(std::int32_t microseconds) {
-    deliverStop();
-    std::unique_lock<std::mutex> lock(wakeLock_);
-    wakeCv_.wait_for(lock, std::chrono::microseconds(microseconds > 0 ? microseconds : 1), [this] { return woken_; });
-    woken_ = false;
-}
+void HeadlessUi::pumpWait(std::int32_t microseconds) { pause(std::chrono::microseconds(microseconds), true); }
 
-void HeadlessUi::wake() {
-    {
-        std::lock_guard<std::mutex> guard(wakeLock_);
-        woken_ = true;
-    }
-    wakeCv_.notify_all();
-}
+void HeadlessUi::wake() { wakes_.wake(); }
 
 } // namespace mub::tool

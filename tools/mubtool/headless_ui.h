@@ -1,19 +1,19 @@
 // The window interface without a window, as mubtool's runs need it: fields,
 // button states and captions kept in memory, the time-out tick on the
-// steady clock, pauses that sleep, and a stop that runs onStop nested inside
+// steady clock, pauses by the front ends' common rule, and a stop that runs onStop nested inside
 // the pause under way, the way a Stop click does. What a run shows (the
 // message pane, message boxes, questions, progress) is left to the derived
 // class: the terminal of `mubtool upgrade`, a port of `mubtool station`.
 #pragma once
 
+#include "platform/event_pause.h"
 #include "platform/ui.h"
+#include "platform/wake_wait.h"
 
 #include <chrono>
-#include <condition_variable>
 #include <cstdint>
 #include <functional>
 #include <map>
-#include <mutex>
 #include <string>
 
 namespace mub::tool {
@@ -63,8 +63,8 @@ protected:
     bool stopDelivered() const { return stopDelivered_; }
     // A new operation on the same window: a stop may be asked for again.
     void rearmStop() { stopDelivered_ = false; }
-    // Sleeps `length` in short slices, handling a stop as soon as it comes;
-    // ends early once a stop was handled.
+    // Pauses `length`, handling a stop as soon as it comes (within a few
+    // milliseconds); ends early once a stop was handled.
     void pause(Clock::duration length);
 
 private:
@@ -83,9 +83,25 @@ private:
     Clock::duration timeoutInterval_{};
     bool timeoutArmed_ = false;
 
-    std::mutex wakeLock_;
-    std::condition_variable wakeCv_;
-    bool woken_ = false;
+    // A pause's events are the stop; its wait sleeps in short slices so
+    // that a stop asked from a signal handler is seen soon. A plain pause
+    // ends once a stop was handled; a wakeable one (a read) waits on for its
+    // bytes, as the reader decides about the stop itself.
+    class Pauses : public PauseHost {
+    public:
+        Pauses(HeadlessUi& ui, bool endsAtStop) : ui_(ui), endsAtStop_(endsAtStop) {}
+        void handleEvents() override { ui_.deliverStop(); }
+        void waitForEvents(Clock::time_point deadline, bool wakeable) override;
+        bool takeWake() override { return ui_.wakes_.takeWake(); }
+        bool abandoned() override { return endsAtStop_ && ui_.stopDelivered_; }
+
+    private:
+        HeadlessUi& ui_;
+        bool endsAtStop_;
+    };
+    void pause(std::chrono::microseconds length, bool wakeable);
+
+    WakeWait wakes_;
 };
 
 } // namespace mub::tool
