@@ -125,6 +125,7 @@ private:
     QLineEdit* lineFor(Field field) const;
     void quitWaits();
     // The pause behind pumpDelay (wakeable false) and pumpWait (true).
+    class Pauses;
     void pause(std::int32_t microseconds, bool wakeable);
 
     QString programDir_;

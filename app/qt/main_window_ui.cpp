@@ -4,6 +4,7 @@
 
 #include "app/clock_text.h"
 #include "app/main_layout.h"
+#include "platform/event_pause.h"
 #include "platform/gbk_text.h"
 
 #include <QAbstractButton>
@@ -19,9 +20,11 @@
 #include <QPushButton>
 #include <QScrollBar>
 #include <QStatusBar>
+#include <QTimer>
 
+#include <algorithm>
 #include <chrono>
-#include <thread>
+#include <limits>
 
 namespace mub {
 
@@ -179,48 +182,46 @@ bool MainWindow::runFileDialog(QString& path) {
     return true;
 }
 
-// Pauses: at least the asked time, handling the window's events meanwhile.
-// From 1 ms on an event loop waits for a precise timer; what remains (and
-// every shorter pause) is handled events plus sleeps up to the deadline, so
-// the pause never ends early and never spins a core.
-void MainWindow::pumpDelay(std::int32_t microseconds) { pause(microseconds, false); }
-
-// The same pause, ended early by wake(); a wake that came before it began
-// ends it at once.
-void MainWindow::pumpWait(std::int32_t microseconds) {
-    if (woken_.exchange(false)) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        return;
-    }
-    pause(microseconds, true);
-}
-
-void MainWindow::pause(std::int32_t microseconds, bool wakeable) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(microseconds > 0 ? microseconds : 0);
-    // A wakeable pause looks at its flag more often than a plain one needs to.
-    const Clock::duration step = wakeable ? Clock::duration(std::chrono::microseconds(200)) : std::chrono::milliseconds(1);
-    ++waitDepth_;
-    if (microseconds >= 1000) {
+// Pauses by the front ends' common rule (platform/event_pause.h): events
+// are the Qt event queue's, a wait of a millisecond or more runs an event
+// loop until a precise timer or the wake quits it.
+class MainWindow::Pauses : public PauseHost {
+public:
+    explicit Pauses(MainWindow& window) : window_(window) {}
+    void handleEvents() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
+    void waitForEvents(Clock::time_point deadline, bool wakeable) override {
+        // Whole milliseconds, cut below what is left: the rule spends the
+        // rest giving way, so the pause does not end late by rounding.
+        const auto left = std::chrono::floor<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        if (left <= 0) return;
         QEventLoop loop;
         QTimer timer;
         timer.setTimerType(Qt::PreciseTimer);
         timer.setSingleShot(true);
-        connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(microseconds / 1000);
-        // A wake that came between the caller's test and here has posted its
-        // quit already; it is delivered inside exec.
-        if (wakeable) waitLoops_.push_back(&loop);
+        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timer.start(static_cast<int>(std::min<long long>(left, std::numeric_limits<int>::max())));
+        // A wake that came after the rule's look at it has posted its quit
+        // already; it is delivered inside exec.
+        if (wakeable) window_.waitLoops_.push_back(&loop);
         loop.exec();
-        if (wakeable) waitLoops_.pop_back();
+        if (wakeable) window_.waitLoops_.pop_back();
     }
-    while (!(wakeable && woken_.load())) {
-        QCoreApplication::processEvents(QEventLoop::AllEvents);
-        Clock::time_point now = Clock::now();
-        if (now >= deadline || (wakeable && woken_.load())) break;
-        std::this_thread::sleep_for(std::min<Clock::duration>(deadline - now, step));
-    }
-    if (wakeable) woken_ = false;
+    bool takeWake() override { return window_.woken_.exchange(false); }
+
+private:
+    MainWindow& window_;
+};
+
+void MainWindow::pumpDelay(std::int32_t microseconds) { pause(microseconds, false); }
+
+// The same pause, ended early by wake(); a wake that came before it began
+// ends it at once.
+void MainWindow::pumpWait(std::int32_t microseconds) { pause(microseconds, true); }
+
+void MainWindow::pause(std::int32_t microseconds, bool wakeable) {
+    Pauses pauses(*this);
+    ++waitDepth_;
+    pauseHandlingEvents(pauses, std::chrono::microseconds(microseconds), wakeable);
     --waitDepth_;
 }
 
