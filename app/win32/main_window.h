@@ -14,6 +14,7 @@
 #include "app/desktop.h"
 #include "app/key_repeat_filter.h"
 #include "app/window_logic.h"
+#include "platform/precise_timer_windows.h"
 #include "platform/ui.h"
 
 #include <windows.h>
@@ -102,6 +103,7 @@ private:
     HWND item(int id) const { return ::GetDlgItem(window_, id); }
     // Handles every message waiting for this thread.
     void dispatchWaiting();
+    class Pauses;
     void pause(std::int32_t microseconds, bool wakeable);
 
     std::string programDir_;
@@ -110,6 +112,8 @@ private:
     KeyRepeatFilter hotKeyRepeats_;
     HANDLE instanceMutex_ = nullptr;
     HANDLE wakeEvent_ = nullptr;
+    // Times the pauses' waits; re-armed by each wait, nested ones too.
+    PreciseTimer timer_;
     std::wstring propertyName_;
     std::wstring openDialogFolder_;
 

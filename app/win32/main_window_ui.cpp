@@ -4,6 +4,7 @@
 #include "app/main_layout.h"
 #include "app/win32/main_window.h"
 #include "app/win32/text_edge.h"
+#include "platform/event_pause.h"
 
 #include <commctrl.h>
 #include <commdlg.h>
@@ -174,34 +175,40 @@ void Win32MainWindow::tone(int hertz, int milliseconds) { toneWhileHandlingEvent
 
 std::uint32_t Win32MainWindow::tickCount() const { return ::GetTickCount(); }
 
+// Pauses by the front ends' common rule (platform/event_pause.h): events
+// are the thread's messages; a wait of a millisecond or more sleeps in the
+// system's wait for a message, the wake event or the precise timer.
+class Win32MainWindow::Pauses : public PauseHost {
+public:
+    explicit Pauses(Win32MainWindow& window) : window_(window) {}
+    void handleEvents() override { window_.dispatchWaiting(); }
+    void waitForEvents(Clock::time_point deadline, bool wakeable) override {
+        HANDLE handles[2];
+        DWORD count = 0;
+        if (wakeable && window_.wakeEvent_) handles[count++] = window_.wakeEvent_;
+        DWORD timeout = INFINITE;
+        if (window_.timer_.arm(deadline))
+            handles[count++] = window_.timer_.handle();
+        else
+            timeout = PreciseTimer::fallbackMilliseconds(deadline);
+        ::MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
+    }
+    bool takeWake() override { return window_.woken_.exchange(false); }
+
+private:
+    Win32MainWindow& window_;
+};
+
 void Win32MainWindow::pumpDelay(std::int32_t microseconds) { pause(microseconds, false); }
 
 // The same pause, ended early by wake(); a wake that came before it began
 // ends it at once.
-void Win32MainWindow::pumpWait(std::int32_t microseconds) {
-    if (woken_.exchange(false)) {
-        dispatchWaiting();
-        return;
-    }
-    pause(microseconds, true);
-}
+void Win32MainWindow::pumpWait(std::int32_t microseconds) { pause(microseconds, true); }
 
-// At least the asked time, handling the window's messages meanwhile; the
-// thread sleeps in the system's wait for a message (or the wake event)
-// until the deadline, so a pause never ends early and never spins a core.
 void Win32MainWindow::pause(std::int32_t microseconds, bool wakeable) {
-    using Clock = std::chrono::steady_clock;
-    const Clock::time_point deadline = Clock::now() + std::chrono::microseconds(std::max<std::int32_t>(microseconds, 0));
+    Pauses pauses(*this);
     ++waitDepth_;
-    for (;;) {
-        dispatchWaiting();
-        if (wakeable && woken_.exchange(false)) break;
-        const Clock::time_point now = Clock::now();
-        if (now >= deadline) break;
-        const auto left = std::chrono::ceil<std::chrono::milliseconds>(deadline - now).count();
-        ::MsgWaitForMultipleObjectsEx(wakeable ? 1 : 0, &wakeEvent_, static_cast<DWORD>(left), QS_ALLINPUT,
-                                      MWMO_INPUTAVAILABLE);
-    }
+    pauseHandlingEvents(pauses, std::chrono::microseconds(microseconds), wakeable);
     --waitDepth_;
 }
 
