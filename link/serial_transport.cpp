@@ -1,6 +1,7 @@
 #include "link/serial_transport.h"
 
 #include "link/port_search.h"
+#include "link/reply_latency.h"
 #include "link/text_number.h"
 #include "platform/bridge_library.h"
 
@@ -37,6 +38,7 @@ struct SerialTransport::Inbox {
     Bytes received;
     std::uint32_t status = StatusOk;
     Ui* ui = nullptr; // woken when bytes arrive; cleared when the transport goes
+    ReplyLatency latency;
 
     void wakeUi() {
         std::lock_guard<std::mutex> guard(lock);
@@ -45,6 +47,7 @@ struct SerialTransport::Inbox {
     void data(const std::uint8_t* bytes, std::int32_t count) {
         if (count <= 0 || !bytes) return;
         std::lock_guard<std::mutex> guard(lock);
+        if (latency.enabled()) latency.arrived(ReplyLatency::Clock::now());
         received.insert(received.end(), bytes, bytes + count);
         if (received.size() > receiveBufferLimit)
             received.erase(received.begin(), received.end() - static_cast<std::ptrdiff_t>(receiveBufferLimit));
@@ -179,6 +182,7 @@ std::uint32_t SerialTransport::write(const Bytes& data) {
     {
         std::lock_guard<std::mutex> guard(inbox_->lock);
         inbox_->received.clear();
+        if (inbox_->latency.enabled()) inbox_->latency.written(ReplyLatency::Clock::now());
     }
     if (!channel_->send(data.data(), static_cast<std::int32_t>(data.size()))) return StatusNoDevice;
     return status();
@@ -237,6 +241,8 @@ void SerialTransport::close() {
     }
     openUnderWay(); // reaps a finished one
     channel_->close();
+    std::lock_guard<std::mutex> guard(inbox_->lock);
+    inbox_->latency.report();
 }
 
 std::uint32_t SerialTransport::status() const {
