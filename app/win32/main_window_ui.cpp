@@ -87,7 +87,11 @@ int Win32MainWindow::selectedBaudIndex() const {
     return static_cast<int>(::SendMessageW(item(IdBaudRateList), CB_GETCURSEL, 0, 0));
 }
 
+// The run sets the bar and the percentage before every block, and they
+// change only every few blocks: an unchanged value is not drawn again, as
+// the drawing is done at once, between an acknowledgement and the next block.
 void Win32MainWindow::setProgress(int position) {
+    if (position == progress()) return;
     ::SendMessageW(item(IdProgressBar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
     // The transparent percentage is drawn again over the new bar.
     ::RedrawWindow(item(IdPercentLabel), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
@@ -98,9 +102,13 @@ int Win32MainWindow::progress() const { return static_cast<int>(::SendMessageW(i
 void Win32MainWindow::showProgress(bool visible) { ::ShowWindow(item(IdProgressBar), visible ? SW_SHOWNA : SW_HIDE); }
 
 void Win32MainWindow::setPercentText(const std::string& text) {
+    const std::wstring wide = wideFromGbk(text);
+    wchar_t shown[32];
+    const int length = ::GetWindowTextW(item(IdPercentLabel), shown, 32);
+    if (length < 31 && wide == std::wstring(shown, static_cast<std::size_t>(length))) return;
     // The old text goes with the bar drawn again beneath the label.
     ::RedrawWindow(item(IdProgressBar), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    ::SetWindowTextW(item(IdPercentLabel), wideFromGbk(text).c_str());
+    ::SetWindowTextW(item(IdPercentLabel), wide.c_str());
 }
 
 void Win32MainWindow::showPercent(bool visible) { ::ShowWindow(item(IdPercentLabel), visible ? SW_SHOWNA : SW_HIDE); }
