@@ -5,6 +5,7 @@
 #include "link/text_number.h"
 #include "platform/bridge_library.h"
 
+#include <algorithm>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -17,7 +18,7 @@ namespace {
 
 // A read gives up once nothing new came for this long (21 of the window's
 // 1-millisecond ticks).
-constexpr std::uint32_t silenceLimitMs = 21;
+constexpr std::int32_t silenceLimitMs = 21;
 // The longest valid frame: 255 payload bytes, header, length and checksum.
 // A framed read that has gathered more holds no valid reply and ends.
 constexpr std::size_t longestFrame = 255 + 5;
@@ -185,6 +186,14 @@ std::uint32_t SerialTransport::write(const Bytes& data) {
         if (inbox_->latency.enabled()) inbox_->latency.written(ReplyLatency::Clock::now());
     }
     if (!channel_->send(data.data(), static_cast<std::int32_t>(data.size()))) return StatusNoDevice;
+    // The request is on the line for its bytes' time (10 bits a byte) after
+    // the send returns; no reply can start before it is through.
+    if (settings.baudRate > 0) {
+        const std::uint64_t lineMs = (std::uint64_t{data.size()} * 10000 + static_cast<std::uint64_t>(settings.baudRate) - 1) /
+                                     static_cast<std::uint64_t>(settings.baudRate);
+        requestSentTick_ = ui_.tickCount() + static_cast<std::uint32_t>(std::min<std::uint64_t>(lineMs, 60000));
+        requestOnLine_ = true;
+    }
     return status();
 }
 
@@ -192,16 +201,25 @@ Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool
     const std::int64_t target = raw ? count : 0; // 0: until a line end
     // A read made for a running operation ends once Stop clears the flag.
     const bool stoppable = running.load();
+    // The silence allowed counts from the moment the last request has left
+    // the line: at 2400 baud "QMTV" takes 17 ms to go out, and its echo would
+    // otherwise be due just when the read gives up.
     std::uint32_t lastNews = ui_.tickCount();
+    if (requestOnLine_) {
+        if (static_cast<std::int32_t>(requestSentTick_ - lastNews) > 0)
+            lastNews = requestSentTick_;
+        else
+            requestOnLine_ = false;
+    }
     std::size_t previousLength = 0;
     Inbox& inbox = *inbox_;
     for (;;) {
         // One wait for the rest of the silence allowed: arriving bytes end it
         // at once (their delivery wakes the window). A wait per millisecond
         // would wake every reading thread a thousand times a second.
-        const std::uint32_t quiet = ui_.tickCount() - lastNews;
-        const std::uint32_t leftMs = quiet < silenceLimitMs ? silenceLimitMs - quiet : 1;
-        ui_.pumpWait(static_cast<std::int32_t>(leftMs * 1000));
+        const auto quiet = static_cast<std::int32_t>(ui_.tickCount() - lastNews); // below 0 while still sending
+        const std::int32_t leftMs = quiet < silenceLimitMs ? silenceLimitMs - quiet : 1;
+        ui_.pumpWait(leftMs * 1000);
         std::lock_guard<std::mutex> guard(inbox.lock);
         Bytes& received = inbox.received;
         const std::size_t length = received.size();
@@ -219,7 +237,7 @@ Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool
                 previousLength = length;
                 lastNews = ui_.tickCount();
             }
-            done = ui_.tickCount() - lastNews >= silenceLimitMs;
+            done = static_cast<std::int32_t>(ui_.tickCount() - lastNews) >= silenceLimitMs;
         }
         if (done) {
             // The port's input queue is deliberately not purged here: a reply

@@ -70,6 +70,9 @@ private:
     std::shared_ptr<SerialChannel> channel_;
     std::shared_ptr<Inbox> inbox_;
     std::shared_ptr<OpenAttempt> opening_;
+    // The tick at which the last request has left the line.
+    std::uint32_t requestSentTick_ = 0;
+    bool requestOnLine_ = false;
 };
 
 } // namespace mub
