@@ -19,14 +19,11 @@ constexpr int sliceMs = 50; // longest wait between looks at the stop flag
 
 // A UART keeps its byte times to the microsecond; a sleep of the system
 // ends a good part of a byte time late. The last stretch is waited out
-// watching the clock: giving way to other threads there would hand the core
-// to any busy program for a whole scheduler tick, and a real machine does
-// not slow down when the computer is busy.
+// giving way to other threads.
 void sleepUntilExactly(std::chrono::steady_clock::time_point when) {
     constexpr auto lastStretch = std::chrono::microseconds(250);
     std::this_thread::sleep_until(when - lastStretch);
-    while (std::chrono::steady_clock::now() < when) {
-    }
+    while (std::chrono::steady_clock::now() < when) std::this_thread::yield();
 }
 } // namespace
 
