@@ -5,10 +5,9 @@
 //
 // - Under a millisecond (the link's 10 microseconds between two steps): the
 //   waiting events are handled, then the rest of the time is spent giving
-//   way to other threads, and its last 100 microseconds watching the clock.
-//   A sleep on the system timer would last far longer than asked (tens of
-//   microseconds on Linux, a whole millisecond or 15.6 ms on Windows), twice
-//   per block.
+//   way to other threads. A sleep on the system timer would last far longer
+//   than asked (tens of microseconds on Linux, a whole millisecond or 15.6 ms
+//   on Windows), twice per block.
 // - A millisecond or more: the thread sleeps in the front end's wait for an
 //   event, the wake or the deadline, and handles each event as it comes. The
 //   last fraction of a millisecond is again spent giving way.
