@@ -73,11 +73,7 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
         } else if (arg == "--baud") {
             if (!value(out.baud)) return false;
         } else if (arg == "--log") {
-            if (!value(out.logPath)) return false;
-            if (out.logPath.empty()) {
-                error = "--log needs a file";
-                return false;
-            }
+            if (!reader.nonEmptyValue(out.logPath, "a file", error)) return false;
         } else if (upgradeOptions && (arg == "--yes" || arg == "--no")) {
             const bool yes = arg == "--yes";
             bool given = false;

@@ -48,6 +48,14 @@ public:
         return true;
     }
 
+    // A value that may not be empty: "--log needs a file" for `what` "a file".
+    bool nonEmptyValue(std::string& target, const std::string& what, std::string& error) {
+        if (!value(target, error)) return false;
+        if (!target.empty()) return true;
+        error = name_ + " needs " + what;
+        return false;
+    }
+
     bool flag(bool& target, std::string& error) {
         if (inlineValue_) {
             error = name_ + " takes no value";

@@ -63,11 +63,7 @@ bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out,
         } else if (arg == "--baud") {
             if (!value(out.baud)) return false;
         } else if (arg == "--log") {
-            if (!value(out.logPath)) return false;
-            if (out.logPath.empty()) {
-                error = "--log needs a file";
-                return false;
-            }
+            if (!reader.nonEmptyValue(out.logPath, "a file", error)) return false;
         } else if (arg == "--verify") {
             if (!flag(out.verify)) return false;
         } else if (arg == "--verify-wait") {
