@@ -4,6 +4,7 @@
 #include "platform/linux_serial_port.h"
 
 #include "platform/gbk_text.h"
+#include "platform/prompt_wakeup.h"
 
 #include <algorithm>
 #include <asm/termbits.h>
@@ -557,6 +558,7 @@ void LinuxSerialPort::sleep(SerialHandle wake, int ms) {
 }
 
 void LinuxSerialPort::raiseThreadPriority() {
+    askForPromptWakeups();
     // One nice step up; needs privileges, so a refusal is expected and ignored.
     auto tid = static_cast<id_t>(gettid());
     errno = 0;

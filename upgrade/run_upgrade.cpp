@@ -4,6 +4,7 @@
 #include "link/machine_link.h"
 #include "link/protocol.h"
 #include "platform/gbk_text.h"
+#include "platform/prompt_wakeup.h"
 #include "upgrade/block_packet.h"
 #include "upgrade/number_text.h"
 #include "upgrade_file/upgrade_file.h"
@@ -288,6 +289,9 @@ private:
 bool runUpgrade(MachineLink& link, const UpgradeFile& file, const MachineInfo& machine, UpgradeReport* report) {
     UpgradeReport local;
     UpgradeReport& target = report ? *report : local;
+    // Between a block's acknowledgement and the next block this thread
+    // wakes two or three times; each late wake-up is line time lost.
+    askForPromptWakeups();
     return UpgradeRun(link, file, machine, target).run();
 }
 

@@ -2,6 +2,7 @@
 
 #include "link/frame.h"
 #include "link/protocol.h"
+#include "platform/prompt_wakeup.h"
 #include "upgrade_file/key_setup.h"
 
 #include <fstream>
@@ -20,6 +21,8 @@ SimulatedMachine::SimulatedMachine(const SimulatorOptions& options, PtyLine& lin
       software_(options.software) {}
 
 void SimulatedMachine::run() {
+    // A UART keeps its byte times whatever else the computer does.
+    askForPromptWakeups();
     std::uint8_t byte = 0;
     while (!stop_.load() && !hungUp_) {
         if (!nextByte(byte, -1)) continue;

@@ -1,0 +1,7 @@
+#include "platform/prompt_wakeup.h"
+
+namespace mub {
+
+void askForPromptWakeups() {}
+
+} // namespace mub
