@@ -1,7 +1,6 @@
 #include "platform/event_pause.h"
 
 #include <algorithm>
-#include <thread>
 
 namespace mub {
 
@@ -22,14 +21,14 @@ void pauseHandlingEvents(PauseHost& host, std::chrono::microseconds length, bool
             host.waitForEvents(deadline, wakeable);
             continue;
         }
-        // The last fraction of a millisecond: give way until the deadline.
-        // Events that come meanwhile wait for the next pause, at most this
-        // long; a wake ends it.
-        for (;;) {
-            std::this_thread::yield();
-            if (Clock::now() >= deadline) return;
+        // The last fraction of a millisecond is watched on the clock. Giving
+        // way instead would, whenever other work keeps the cores busy, hand
+        // the core away for that work's whole time slice (milliseconds, and
+        // each yield pushes this thread further back). Events that come
+        // meanwhile wait for the next pause, at most this long; a wake ends it.
+        while (Clock::now() < deadline)
             if (wakeable && host.takeWake()) return;
-        }
+        return;
     }
 }
 

@@ -4,13 +4,14 @@
 // woken ends as soon as the wake comes.
 //
 // - Under a millisecond (the link's 10 microseconds between two steps): the
-//   waiting events are handled, then the rest of the time is spent giving
-//   way to other threads. A sleep on the system timer would last far longer
-//   than asked (tens of microseconds on Linux, a whole millisecond or 15.6 ms
-//   on Windows), twice per block.
+//   waiting events are handled, then the rest of the time is watched on the
+//   clock. A sleep on the system timer would last far longer than asked
+//   (tens of microseconds on Linux, a whole millisecond or 15.6 ms on
+//   Windows), twice per block; giving way to other threads costs their
+//   whole time slice when the cores are busy.
 // - A millisecond or more: the thread sleeps in the front end's wait for an
 //   event, the wake or the deadline, and handles each event as it comes. The
-//   last fraction of a millisecond is again spent giving way.
+//   last fraction of a millisecond is again watched on the clock.
 //
 // What an event, a wait and a wake are is the front end's; the rule is here
 // once.

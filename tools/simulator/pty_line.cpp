@@ -18,12 +18,14 @@ namespace {
 constexpr int sliceMs = 50; // longest wait between looks at the stop flag
 
 // A UART keeps its byte times to the microsecond; a sleep of the system
-// ends a good part of a byte time late. The last stretch is waited out
-// giving way to other threads.
+// ends tens of microseconds late even with the least timer slack. The last
+// stretch is watched on the clock: giving way instead would hand the core to
+// other work for its whole time slice whenever the cores are busy.
 void sleepUntilExactly(std::chrono::steady_clock::time_point when) {
-    constexpr auto lastStretch = std::chrono::microseconds(250);
+    constexpr auto lastStretch = std::chrono::microseconds(100);
     std::this_thread::sleep_until(when - lastStretch);
-    while (std::chrono::steady_clock::now() < when) std::this_thread::yield();
+    while (std::chrono::steady_clock::now() < when) {
+    }
 }
 } // namespace
 
