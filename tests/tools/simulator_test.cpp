@@ -191,6 +191,10 @@ TEST_F(Simulator, ReceivesAnImageAndSavesItExactly) {
     const std::string report = reportWith(file("report.json"), "completed");
     EXPECT_NE(report.find("\"result\": \"completed\""), std::string::npos) << report;
     EXPECT_NE(report.find("\"blocks\": 8,"), std::string::npos) << report;
+    // The transfer's time is there once it completed (-1 before).
+    const std::size_t seconds = report.find("\"transferSeconds\": ");
+    ASSERT_NE(seconds, std::string::npos) << report;
+    EXPECT_GT(std::stod(report.substr(seconds + 19)), 0.0) << report;
     EXPECT_NE(report.find("\"identity\": {\"model\": \"QM-3000\", \"hardware\": \"HW-1.0\", \"software\": \"1.00\"}"),
               std::string::npos)
         << report;
@@ -325,6 +329,7 @@ TEST_F(Simulator, StopSignalWritesTheReport) {
     EXPECT_NE(report.find("\"result\": \"stopped\""), std::string::npos) << report;
     EXPECT_NE(report.find("\"probes\": 1,"), std::string::npos) << report;
     EXPECT_NE(report.find("\"rejectsReceived\": 1,"), std::string::npos) << report;
+    EXPECT_NE(report.find("\"transferSeconds\": -1,"), std::string::npos) << report;
 }
 
 TEST_F(Simulator, PacesRepliesAtTheGivenRate) {

@@ -30,6 +30,9 @@ public:
     // With pacing: sleeps until the bytes read so far have had their line
     // time, so a reply starts only after the request's last byte.
     void waitReceived();
+    // With pacing: when the last bit of the bytes read so far has arrived
+    // (may lie a little ahead); without: when they were read.
+    std::chrono::steady_clock::time_point receivedBy() const { return rxFree_; }
 
     // Waits, at most `limit`, until the other side has read what was
     // written: until the bytes reached its input queue and it is empty again.

@@ -205,6 +205,7 @@ void SimulatedMachine::receiveUpgrade() {
     // A machine that never gets over the identity: asks for the model again and again.
     while (options_.repeatRequest && !stop_.load()) askIdentity('M', report_.model);
     if (!options_.noReady) send(Bytes{ReadyForBlocks});
+    readySent_ = Clock::now();
 
     report_.result = "transferring";
     std::uint8_t expectedNumber = 1;
@@ -222,6 +223,7 @@ void SimulatedMachine::receiveUpgrade() {
             std::uint8_t next = 0;
             while (rest.size() < EndOfImage.size() - 1 && nextByte(next, byteTimeoutMs)) rest.push_back(next);
             if (rest == Bytes(EndOfImage.begin() + 1, EndOfImage.end())) {
+                report_.transferSeconds = std::chrono::duration<double>(line_.receivedBy() - readySent_).count();
                 finishImage(image);
                 return;
             }

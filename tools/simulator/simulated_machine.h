@@ -65,6 +65,7 @@ private:
     std::string software_; // the software version it reports now
     Clock::time_point awayUntil_{};
     std::optional<Clock::time_point> leaveAt_; // when it is taken away
+    Clock::time_point readySent_{};            // the ready byte reached the tool
 };
 
 } // namespace mub::sim

@@ -31,6 +31,7 @@ bool writeReport(const SimulationReport& r, const std::string& path) {
          << "  \"ignored\": " << r.ignored << ",\n"
          << "  \"badPackets\": " << r.badPackets << ",\n"
          << "  \"imageBytes\": " << r.imageBytes << ",\n"
+         << "  \"transferSeconds\": " << r.transferSeconds << ",\n"
          << "  \"imagePath\": " << jsonString(r.imagePath) << "\n"
          << "}\n";
     const std::string temporary = path + ".tmp";

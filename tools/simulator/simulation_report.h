@@ -28,6 +28,10 @@ struct SimulationReport {
     int ignored = 0;    // packets left unanswered by fault injection
     int badPackets = 0; // wrong number, complement or checksum, or cut short
     std::int64_t imageBytes = -1; // bytes saved; -1 when nothing was saved
+    // From the ready byte's arrival at the tool to the end mark's arrival
+    // here, on the line's clock; -1 until a transfer has completed. What a
+    // tool's own elapsed time would show, measured the same way for each.
+    double transferSeconds = -1;
     std::string imagePath;
 };
 
