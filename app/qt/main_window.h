@@ -28,7 +28,7 @@
 class QAction;
 class QComboBox;
 class QDialog;
-class QEventLoop;
+class QAbstractEventDispatcher;
 class QLabel;
 class QLineEdit;
 class QPlainTextEdit;
@@ -123,7 +123,6 @@ private:
     void buildMenuBar();
     QWidget* widgetFor(Control control) const;
     QLineEdit* lineFor(Field field) const;
-    void quitWaits();
     // The pause behind pumpDelay (wakeable false) and pumpWait (true).
     class Pauses;
     void pause(std::int32_t microseconds, bool wakeable);
@@ -152,8 +151,10 @@ private:
     QTimer timeoutTimer_;
     std::atomic<bool> timeoutElapsed_{false};
 
-    // Waits in progress (nested inside each other), and the wake flag.
-    std::vector<QEventLoop*> waitLoops_;
+    // The pauses' deadline timer, the GUI thread's event dispatcher (woken
+    // by wake()), the depth of nested pauses and the wake flag.
+    QTimer pauseTimer_;
+    QAbstractEventDispatcher* dispatcher_ = nullptr;
     int waitDepth_ = 0;
     std::atomic<bool> woken_{false};
 

@@ -10,6 +10,7 @@
 #include "app/settings/settings_file.h"
 #include "platform/gbk_text.h"
 
+#include <QAbstractEventDispatcher>
 #include <QAction>
 #include <QComboBox>
 #include <QCoreApplication>
@@ -41,6 +42,9 @@ MainWindow::MainWindow(QString programDir)
     buildMenuBar();
     buildControls();
 
+    pauseTimer_.setTimerType(Qt::PreciseTimer);
+    pauseTimer_.setSingleShot(true);
+    dispatcher_ = QAbstractEventDispatcher::instance(thread());
     clockTimer_.setTimerType(Qt::PreciseTimer);
     connect(&clockTimer_, &QTimer::timeout, this, [this] { setStatusText(1, clockTextNow()); });
     timeoutTimer_.setTimerType(Qt::PreciseTimer);

@@ -9,6 +9,7 @@
 
 #include <QAbstractButton>
 #include <QComboBox>
+#include <QAbstractEventDispatcher>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileDialog>
@@ -183,28 +184,23 @@ bool MainWindow::runFileDialog(QString& path) {
 }
 
 // Pauses by the front ends' common rule (platform/event_pause.h): events
-// are the Qt event queue's, a wait of a millisecond or more runs an event
-// loop until a precise timer or the wake quits it.
+// are the Qt event queue's; a wait of a millisecond or more lets the event
+// dispatcher sleep until an event comes: the window's own, the precise
+// pause timer's or the wake (the dispatcher's wake-up, which makes it
+// return at once, also when it came before the sleep began).
 class MainWindow::Pauses : public PauseHost {
 public:
     explicit Pauses(MainWindow& window) : window_(window) {}
     void handleEvents() override { QCoreApplication::processEvents(QEventLoop::AllEvents); }
-    void waitForEvents(Clock::time_point deadline, bool wakeable) override {
-        // Whole milliseconds, cut below what is left: the rule spends the
-        // rest giving way, so the pause does not end late by rounding.
+    void waitForEvents(Clock::time_point deadline, bool) override {
+        // Whole milliseconds, cut below what is left: the rule watches the
+        // rest on the clock, so the pause does not end late by rounding.
         const auto left = std::chrono::floor<std::chrono::milliseconds>(deadline - Clock::now()).count();
         if (left <= 0) return;
-        QEventLoop loop;
-        QTimer timer;
-        timer.setTimerType(Qt::PreciseTimer);
-        timer.setSingleShot(true);
-        QObject::connect(&timer, &QTimer::timeout, &loop, &QEventLoop::quit);
-        timer.start(static_cast<int>(std::min<long long>(left, std::numeric_limits<int>::max())));
-        // A wake that came after the rule's look at it has posted its quit
-        // already; it is delivered inside exec.
-        if (wakeable) window_.waitLoops_.push_back(&loop);
-        loop.exec();
-        if (wakeable) window_.waitLoops_.pop_back();
+        // One timer for every pause: a pause nested in an event handled here
+        // restarts it, and this wait returns once that handler is through.
+        window_.pauseTimer_.start(static_cast<int>(std::min<long long>(left, std::numeric_limits<int>::max())));
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     bool takeWake() override { return window_.woken_.exchange(false); }
 
@@ -227,14 +223,9 @@ void MainWindow::pause(std::int32_t microseconds, bool wakeable) {
 
 void MainWindow::wake() {
     woken_ = true;
-    // May come from the serial listener thread: the loops are quit on the
-    // GUI thread.
-    QMetaObject::invokeMethod(this, [this] { quitWaits(); }, Qt::QueuedConnection);
-}
-
-void MainWindow::quitWaits() {
-    if (!woken_.load()) return; // a wake already taken by a wait
-    for (QEventLoop* loop : waitLoops_) loop->quit();
+    // May come from the serial listener thread; the dispatcher's wake-up is
+    // safe from any thread and costs no allocation.
+    dispatcher_->wakeUp();
 }
 
 } // namespace mub
