@@ -24,7 +24,8 @@ using mub::Field;
 using mub::gbk;
 using namespace mub::test;
 
-namespace {
+// Not in an unnamed namespace: the test class below keeps one as a member.
+namespace mub::test {
 
 // One simulated machine for one test; stopped when the test ends.
 class Simulator {
@@ -53,7 +54,7 @@ private:
     QString path_;
 };
 
-} // namespace
+} // namespace mub::test
 
 class WindowRunTest : public QObject {
     Q_OBJECT

@@ -21,7 +21,7 @@ using test::FakeUi;
 using test::FaultySerialPort;
 using Clock = std::chrono::steady_clock;
 
-constexpr auto hang = std::chrono::seconds(5);
+constexpr auto hangLimit = std::chrono::seconds(5);
 
 // Every port leads to the device, under its own name.
 PortTable namedPorts() {
@@ -46,7 +46,7 @@ TEST(SerialTransportFaults, SlowOpenKeepsTheWindowAliveAndStopEndsTheSearch) {
             if (Clock::now() - start > std::chrono::milliseconds(300)) link.running = false; // Stop
         };
         EXPECT_FALSE(connectMachine(link).has_value());
-        EXPECT_LT(Clock::now() - start, hang);
+        EXPECT_LT(Clock::now() - start, hangLimit);
         EXPECT_GT(pumpsDuringOpen, 5); // the window ran while the open waited
         EXPECT_TRUE(ui.errorBoxes.empty());
         EXPECT_EQ(device.openedPaths(), std::vector<std::string>{"port3"});
@@ -63,7 +63,7 @@ TEST(SerialTransportFaults, SlowOpenKeepsTheWindowAliveAndStopEndsTheSearch) {
             if (Clock::now() - again > std::chrono::milliseconds(200)) link.running = false;
         };
         EXPECT_FALSE(connectMachine(link).has_value());
-        EXPECT_LT(Clock::now() - again, hang);
+        EXPECT_LT(Clock::now() - again, hangLimit);
         EXPECT_EQ(device.openedPaths().size(), 1u);
     } // the transport goes while the open is still under way
     device.releaseOpens();

@@ -18,13 +18,13 @@ using test::ChannelRecorder;
 using test::PtyPair;
 using test::ScriptedSerialPort;
 
-constexpr int testPort = 5;
+constexpr int faultyPort = 5;
 
 class SerialChannelErrorsTest : public ::testing::Test {
 protected:
-    SerialChannelErrorsTest() { channel.ports().setOverride(testPort, pty.devicePath()); }
+    SerialChannelErrorsTest() { channel.ports().setOverride(faultyPort, pty.devicePath()); }
 
-    bool openChannel(SerialChannel& ch, std::int32_t port = testPort) {
+    bool openChannel(SerialChannel& ch, std::int32_t port = faultyPort) {
         SerialSettings settings;
         settings.baudRate = 115200;
         return ch.open(port, settings, rec.dataHandler(), rec.notifyHandler(), rec.statusHandler(),
@@ -71,7 +71,7 @@ TEST_F(SerialChannelErrorsTest, SecondOpenIsRefusedAndTheFirstGoesOn) {
 TEST_F(SerialChannelErrorsTest, PortHeldByAnotherChannelIsBusy) {
     ASSERT_TRUE(openChannel());
     SerialChannel other;
-    other.ports().setOverride(testPort, pty.devicePath());
+    other.ports().setOverride(faultyPort, pty.devicePath());
     EXPECT_FALSE(openChannel(other));
     EXPECT_EQ(rec.errors(), std::vector<std::string>{coded("串口句柄", EBUSY, "Device or resource busy")});
     EXPECT_FALSE(other.isOpen());
@@ -141,8 +141,8 @@ TEST_F(SerialChannelErrorsTest, FailedListenerStartReportsTwiceAndReleasesAll) {
 TEST_F(SerialChannelErrorsTest, OpenWithoutErrorHandlerStillFailsCleanly) {
     SerialSettings settings;
     EXPECT_FALSE(channel.open(0, settings, rec.dataHandler()));
-    EXPECT_FALSE(channel.open(testPort + 1, settings, rec.dataHandler())); // COM6: no ttyUSB5 here
-    EXPECT_TRUE(channel.open(testPort, settings, rec.dataHandler()));
+    EXPECT_FALSE(channel.open(faultyPort + 1, settings, rec.dataHandler())); // COM6: no ttyUSB5 here
+    EXPECT_TRUE(channel.open(faultyPort, settings, rec.dataHandler()));
     EXPECT_TRUE(rec.errors().empty());
 }
 

@@ -16,16 +16,16 @@ namespace {
 using test::ChannelRecorder;
 using test::PtyPair;
 
-constexpr int testPort = 3;
+constexpr int channelPort = 3;
 
 class SerialChannelTest : public ::testing::Test {
 protected:
-    SerialChannelTest() { channel.ports().setOverride(testPort, pty.devicePath()); }
+    SerialChannelTest() { channel.ports().setOverride(channelPort, pty.devicePath()); }
 
     bool openChannel(std::int32_t baudRate = 57600) {
         SerialSettings settings;
         settings.baudRate = baudRate;
-        return channel.open(testPort, settings, rec.dataHandler(), rec.notifyHandler(), rec.statusHandler(),
+        return channel.open(channelPort, settings, rec.dataHandler(), rec.notifyHandler(), rec.statusHandler(),
                             rec.errorHandler());
     }
 

@@ -17,14 +17,14 @@ using test::ChannelRecorder;
 using test::PtyPair;
 using test::ScriptedSerialPort;
 
-constexpr int testPort = 2;
+constexpr int eventsPort = 2;
 
 class SerialLineEventsTest : public ::testing::Test {
 protected:
-    SerialLineEventsTest() { channel.ports().setOverride(testPort, pty.devicePath()); }
+    SerialLineEventsTest() { channel.ports().setOverride(eventsPort, pty.devicePath()); }
 
     bool openChannel() {
-        return channel.open(testPort, SerialSettings{}, rec.dataHandler(), rec.notifyHandler(), rec.statusHandler(),
+        return channel.open(eventsPort, SerialSettings{}, rec.dataHandler(), rec.notifyHandler(), rec.statusHandler(),
                             rec.errorHandler());
     }
     std::vector<std::int32_t> notifications(std::size_t n) { return rec.waitForNotifications(n, 1000); }

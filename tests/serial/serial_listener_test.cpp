@@ -23,7 +23,7 @@ namespace {
 using test::ChannelRecorder;
 using test::PtyPair;
 
-constexpr int testPort = 9;
+constexpr int listenerPort = 9;
 
 // Waits up to 2 s for `done` to hold, so a fault fails the test instead of
 // hanging it.
@@ -88,7 +88,7 @@ void letTheTerminalTakeThem() { std::this_thread::sleep_for(std::chrono::millise
 
 class SerialListenerTest : public ::testing::Test {
 protected:
-    SerialListenerTest() { channel.ports().setOverride(testPort, pty.devicePath()); }
+    SerialListenerTest() { channel.ports().setOverride(listenerPort, pty.devicePath()); }
 
     PtyPair pty;
     ChannelRecorder rec;
@@ -98,7 +98,7 @@ protected:
 
 TEST_F(SerialListenerTest, EverythingWaitingArrivesInOneCall) {
     GatedReceiver gate;
-    ASSERT_TRUE(channel.open(testPort, settings, gate.handler(), rec.notifyHandler()));
+    ASSERT_TRUE(channel.open(listenerPort, settings, gate.handler(), rec.notifyHandler()));
     pty.write("A");
     gate.waitForFirstCall();
     std::vector<std::uint8_t> burst(3000);
@@ -115,7 +115,7 @@ TEST_F(SerialListenerTest, EverythingWaitingArrivesInOneCall) {
 
 TEST_F(SerialListenerTest, PurgeDropsWhatWaitsInTheInputQueue) {
     GatedReceiver gate;
-    ASSERT_TRUE(channel.open(testPort, settings, gate.handler(&channel)));
+    ASSERT_TRUE(channel.open(listenerPort, settings, gate.handler(&channel)));
     pty.write("A");
     gate.waitForFirstCall();
     pty.write("stale bytes");
@@ -143,7 +143,7 @@ TEST_F(SerialListenerTest, PurgeUnderALockTheDataHandlerWaitsForDoesNotHang) {
         std::lock_guard<std::mutex> guard(ownerLock);
         kept.insert(kept.end(), bytes, bytes + count);
     };
-    ASSERT_TRUE(channel.open(testPort, settings, onData));
+    ASSERT_TRUE(channel.open(listenerPort, settings, onData));
     {
         std::lock_guard<std::mutex> guard(ownerLock);
         pty.write("A");
@@ -158,7 +158,7 @@ TEST_F(SerialListenerTest, NearlyFullInputAndFlagCharacterAreNotified) {
     settings.inputQueueSize = 100;
     settings.eventChar = '#';
     GatedReceiver gate;
-    ASSERT_TRUE(channel.open(testPort, settings, gate.handler(), rec.notifyHandler()));
+    ASSERT_TRUE(channel.open(listenerPort, settings, gate.handler(), rec.notifyHandler()));
     pty.write("A");
     gate.waitForFirstCall();
     pty.write(std::string(79, 'x') + "#" + std::string(10, 'y')); // 90 of 100 bytes
@@ -176,7 +176,7 @@ TEST_F(SerialListenerTest, NearlyFullInputAndFlagCharacterAreNotified) {
 TEST_F(SerialListenerTest, ZeroBytesAreDiscardedOnlyWhenAsked) {
     settings.useFlowControl = 1;
     settings.discardNull = 1;
-    ASSERT_TRUE(channel.open(testPort, settings, rec.dataHandler()));
+    ASSERT_TRUE(channel.open(listenerPort, settings, rec.dataHandler()));
     pty.write(std::vector<std::uint8_t>{0, 'a', 0, 'b', 0});
     ASSERT_TRUE(rec.waitForBytes(2));
     letTheTerminalTakeThem();
@@ -186,14 +186,14 @@ TEST_F(SerialListenerTest, ZeroBytesAreDiscardedOnlyWhenAsked) {
     channel.close();
     ChannelRecorder plain;
     settings.useFlowControl = 0;
-    ASSERT_TRUE(channel.open(testPort, settings, plain.dataHandler()));
+    ASSERT_TRUE(channel.open(listenerPort, settings, plain.dataHandler()));
     pty.write(std::vector<std::uint8_t>{0, 'a', 0});
     ASSERT_TRUE(plain.waitForBytes(3));
     EXPECT_EQ(plain.bytes(), (std::vector<std::uint8_t>{0, 'a', 0}));
 }
 
 TEST_F(SerialListenerTest, SentBytesRaiseOutputEmpty) {
-    ASSERT_TRUE(channel.open(testPort, settings, rec.dataHandler(), rec.notifyHandler()));
+    ASSERT_TRUE(channel.open(listenerPort, settings, rec.dataHandler(), rec.notifyHandler()));
     std::uint8_t probe = 0x7F;
     ASSERT_TRUE(channel.send(&probe, 1));
     EXPECT_EQ(rec.waitForNotifications(1), std::vector<std::int32_t>{NotifyOutputEmpty});
@@ -236,7 +236,7 @@ TEST_F(SerialListenerTest, NoHandlerRunsOnceCloseHasReturned) {
     for (int round = 0; round < 5; ++round) {
         closed = false;
         received = 0;
-        ASSERT_TRUE(channel.open(testPort, settings, onData, onNotify, onStatus));
+        ASSERT_TRUE(channel.open(listenerPort, settings, onData, onNotify, onStatus));
         ASSERT_TRUE(eventually([&] { return received.load() != 0; }));
         channel.close(); // data still flowing: close must end the listener anyway
         closed = true;
@@ -249,7 +249,7 @@ TEST_F(SerialListenerTest, NoHandlerRunsOnceCloseHasReturned) {
 TEST_F(SerialListenerTest, UnpluggedPortIsWatchedWithPausesNotASpin) {
     test::ScriptedSerialPort services;
     SerialChannel unplugged(channel.ports(), services);
-    ASSERT_TRUE(unplugged.open(testPort, settings, rec.dataHandler()));
+    ASSERT_TRUE(unplugged.open(listenerPort, settings, rec.dataHandler()));
     pty.hangUp();
     // A hung-up terminal ends every wait at once (and calls itself readable
     // although nothing can be read): each such wait must be followed by a
@@ -268,7 +268,7 @@ TEST_F(SerialListenerTest, HandlerMayCloseItsOwnChannel) {
     auto onData = [&](const std::uint8_t*, std::int32_t count) {
         if (count > 0 && calls++ == 0) channel.close();
     };
-    ASSERT_TRUE(channel.open(testPort, settings, onData));
+    ASSERT_TRUE(channel.open(listenerPort, settings, onData));
     pty.write("x");
     for (int i = 0; i < 200 && calls.load() == 0; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(5));
     ASSERT_EQ(calls.load(), 1);
@@ -277,7 +277,7 @@ TEST_F(SerialListenerTest, HandlerMayCloseItsOwnChannel) {
     letTheTerminalTakeThem();
     EXPECT_EQ(calls.load(), 1);
     // The next open from this thread finds the old listener gone and the port free.
-    ASSERT_TRUE(channel.open(testPort, settings, rec.dataHandler()));
+    ASSERT_TRUE(channel.open(listenerPort, settings, rec.dataHandler()));
     pty.write("y");
     EXPECT_TRUE(rec.waitForBytes(1));
 }

@@ -5,6 +5,7 @@
 #include "platform/gbk_text.h"
 #include "tests/support/simulator_process.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/text_count.h"
 #include "upgrade_file/encode_upgrade_file.h"
 
 #include <gtest/gtest.h>
@@ -45,12 +46,6 @@ std::size_t fieldCount(const std::string& line) {
         if (c == ',' && !quoted) ++fields;
     }
     return fields;
-}
-
-std::size_t count(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
 }
 
 class MubtoolStation : public ::testing::Test {
@@ -160,9 +155,9 @@ TEST_F(MubtoolStation, EveryMachineIsUpgradedCheckedAfterItsRestartAndLogged) {
                            "--verify", "--json", "--log", folder.path("upgrades.csv"), file});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
     // One JSON object per machine on stdout, nothing else.
-    EXPECT_EQ(count(r.out, "\n"), static_cast<std::size_t>(machines)) << r.out;
-    EXPECT_EQ(count(r.out, "\"outcome\": \"verified\""), static_cast<std::size_t>(machines)) << r.out;
-    EXPECT_EQ(count(r.out, "\"softwareAfter\": \"1.01\""), static_cast<std::size_t>(machines)) << r.out;
+    EXPECT_EQ(occurrences(r.out, "\n"), static_cast<std::size_t>(machines)) << r.out;
+    EXPECT_EQ(occurrences(r.out, "\"outcome\": \"verified\""), static_cast<std::size_t>(machines)) << r.out;
+    EXPECT_EQ(occurrences(r.out, "\"softwareAfter\": \"1.01\""), static_cast<std::size_t>(machines)) << r.out;
     for (int m = 1; m <= machines; ++m) EXPECT_EQ(saved(m), image) << "machine " << m;
     const auto lines = logLines();
     ASSERT_EQ(lines.size(), 1u + machines);
@@ -171,7 +166,7 @@ TEST_F(MubtoolStation, EveryMachineIsUpgradedCheckedAfterItsRestartAndLogged) {
         EXPECT_NE(lines[i].find(",\"1.00\",\"1.01\",\"verified\",0,40,40,0,0,"), std::string::npos) << lines[i];
     }
     // The display went to stderr, one plain line per event, and the totals.
-    EXPECT_EQ(count(r.err, " machine QM-3000 HW-1.0 1.00"), static_cast<std::size_t>(machines)) << r.err;
+    EXPECT_EQ(occurrences(r.err, " machine QM-3000 HW-1.0 1.00"), static_cast<std::size_t>(machines)) << r.err;
     EXPECT_NE(r.err.find("done 4, failed 0, "), std::string::npos) << r.err;
 }
 
@@ -183,8 +178,8 @@ TEST_F(MubtoolStation, MachinesComeOneAfterAnotherOnAPortEachOnceItsPredecessorH
     auto sim = simulate(1, {"--reboot", "200", "--swap-after", "2000", "--away", "4000"});
     const StationRun r = station({"--ports", sim->path(), "--count", "2", "--log", folder.path("upgrades.csv"), file});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(count(r.out, " machine gone"), 1u) << r.out;
-    EXPECT_EQ(count(r.out, " completed: "), 2u) << r.out;
+    EXPECT_EQ(occurrences(r.out, " machine gone"), 1u) << r.out;
+    EXPECT_EQ(occurrences(r.out, " completed: "), 2u) << r.out;
     EXPECT_EQ(logLines().size(), 3u);
 }
 
@@ -212,7 +207,7 @@ TEST_F(MubtoolStation, ALogThatCannotBeWrittenIsToldOnceAndTheUpgradesGoOn) {
     auto sim = simulate(2);
     const StationRun r = station({"--ports", portList(*sim), "--count", "2", "--log", "/proc/mub-station/upgrades.csv", file});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(count(r.out, "upgrade log /proc/mub-station/upgrades.csv: cannot open"), 1u) << r.out;
+    EXPECT_EQ(occurrences(r.out, "upgrade log /proc/mub-station/upgrades.csv: cannot open"), 1u) << r.out;
     EXPECT_EQ(saved(1), image);
     EXPECT_EQ(saved(2), image);
 }

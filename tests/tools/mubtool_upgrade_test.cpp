@@ -4,6 +4,7 @@
 #include "platform/gbk_text.h"
 #include "tests/support/simulator_process.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/text_count.h"
 #include "upgrade_file/encode_upgrade_file.h"
 
 #include <gtest/gtest.h>
@@ -53,12 +54,6 @@ void expectStoppedQuickly(const RunResult& r, const std::string& paneText, const
     EXPECT_GE(r.stopSeconds, 0.0);
     EXPECT_LT(r.stopSeconds, 1.0);
     std::printf("Ctrl+C to exit, %s: %.0f ms\n", what.c_str(), r.stopSeconds * 1000);
-}
-
-std::size_t count(const std::string& text, const std::string& part) {
-    std::size_t n = 0;
-    for (auto at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-    return n;
 }
 
 Bytes patternImage(std::size_t length) {
@@ -434,7 +429,7 @@ TEST_F(MubtoolUpgrade, ATimeOutIsAnnouncedAndTheBlockSentAgain) {
     auto sim = simulate({"--ignore-block", "2:1"});
     const RunResult r = upgrade(*sim, file);
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    EXPECT_EQ(count(r.out, "通讯超时！重发数据！\n"), 1u) << r.out;
+    EXPECT_EQ(occurrences(r.out, "通讯超时！重发数据！\n"), 1u) << r.out;
     EXPECT_EQ(r.out.substr(r.out.rfind("\nblocks: ") + 1), "blocks: 12 of 12, time-outs: 1, rejected blocks: 0\n");
     report(*sim);
     EXPECT_EQ(saved(), image);
@@ -514,7 +509,7 @@ TEST_F(MubtoolUpgrade, RepliesOfNoMeaningCountAsTimeOuts) {
         EXPECT_NE(r.out.find(R"("machine": {"model": "QM-3000", "hardware": "HW-1.0", "software": "1.00"}})" "\n"),
                   std::string::npos)
             << r.out;
-        EXPECT_EQ(count(r.out, "\n"), 1u) << r.out; // nothing else on stdout
+        EXPECT_EQ(occurrences(r.out, "\n"), 1u) << r.out; // nothing else on stdout
         EXPECT_NE(r.err.find(c.paneText), std::string::npos) << r.err;
         EXPECT_EQ(r.err.substr(r.err.rfind("\nblocks: ") + 1), c.counts) << r.err;
         report(*sim);
@@ -573,7 +568,7 @@ TEST_F(MubtoolUpgrade, UpgradeAndDetectEachAddALineToTheLog) {
     const RunResult r = mubtool({"upgrade", "--port", silent->path(), "--log=" + log, file});
     EXPECT_EQ(r.exitCode, 6);
     const std::string text = folder.read("upgrades.csv");
-    EXPECT_EQ(count(text, "\r\n"), 4u) << text;
+    EXPECT_EQ(occurrences(text, "\r\n"), 4u) << text;
     EXPECT_NE(text.find("\"mubtool upgrade\",\"" + sim->path() + "\",\"" + file + "\""), std::string::npos) << text;
     EXPECT_NE(text.find("\"1.00\",\"\",\"completed\",0,8,8,0,0,"), std::string::npos) << text;
     EXPECT_NE(text.find("\"mubtool detect\""), std::string::npos) << text;

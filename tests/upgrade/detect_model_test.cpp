@@ -6,7 +6,7 @@
 namespace mub::test {
 namespace {
 
-const Bytes Reject{Cancel};
+const Bytes CancelPacket{Cancel};
 
 class DetectModel : public UpgradeFixture {
 protected:
@@ -25,7 +25,7 @@ TEST_F(DetectModel, IdentifiesTheMachineAndTellsItNoUpgradeFollows) {
     EXPECT_EQ(ui.fieldText(Field::MachineModel), "AB12");
     EXPECT_EQ(ui.fieldText(Field::MachineHardware), "HW-A");
     EXPECT_EQ(ui.fieldText(Field::MachineSoftware), gbk("２．０版"));
-    EXPECT_EQ(machine.writes.back(), Reject);
+    EXPECT_EQ(machine.writes.back(), CancelPacket);
     EXPECT_EQ(machine.disconnectCalls, 1);
     EXPECT_FALSE(link.running);
     EXPECT_EQ(ui.caption(Control::DetectModelButton), gbk("型号检测"));
@@ -61,8 +61,8 @@ TEST_F(DetectModel, StopWhileSearchingEndsTheCheckWithItsMessage) {
     EXPECT_TRUE(clicked);
     EXPECT_EQ(ui.pane(), gbk("型号检测被停止！"));
     EXPECT_EQ(ui.fieldText(Field::MachineModel), "");
-    // One Reject from the nested click, one when the outer check returns.
-    EXPECT_EQ(std::count(machine.writes.begin(), machine.writes.end(), Reject), 2);
+    // One cancel packet from the nested click, one when the outer check returns.
+    EXPECT_EQ(std::count(machine.writes.begin(), machine.writes.end(), CancelPacket), 2);
     EXPECT_EQ(ui.caption(Control::DetectModelButton), gbk("型号检测"));
     EXPECT_TRUE(ui.isEnabled(Control::UpgradeButton));
 }

@@ -15,7 +15,7 @@ namespace {
 
 enum : int { ExitLinkFailure = 6 };
 
-constexpr const char* kUsage =
+constexpr const char* detectUsage =
     "usage: mubtool detect --port PORT [--baud N] [--log FILE]\n"
     "\n"
     "Connects the machine and prints its model, hardware version and software\n"
@@ -46,11 +46,11 @@ int runDetectCommand(const std::vector<std::string>& args) {
     std::string error;
     if (!parseSessionArgs(args, false, options, error) || (!options.help && !options.positional.empty())) {
         std::fprintf(stderr, "mubtool detect: %s\n\n%s", error.empty() ? "no file or other argument is taken" : error.c_str(),
-                     kUsage);
+                     detectUsage);
         return ExitUsage;
     }
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(detectUsage, stdout);
         return ExitOk;
     }
 
@@ -83,8 +83,8 @@ int runDetectCommand(const std::vector<std::string>& args) {
     return ending.exitCode;
 }
 
-MubtoolCommand reg("detect", "connect the machine and print its model and versions (headless model check)",
-                   &runDetectCommand);
+MubtoolCommand detectCommand("detect", "connect the machine and print its model and versions (headless model check)",
+                             &runDetectCommand);
 
 } // namespace
 } // namespace mub::tool

@@ -15,7 +15,7 @@ namespace {
 
 enum : int { ExitIllegalOrDamaged = 2, ExitBadFormat = 3 };
 
-constexpr const char* kUsage =
+constexpr const char* infoUsage =
     "usage: mubtool info [--json] FILE.mub\n"
     "\n"
     "Decodes an upgrade file and prints, one 'key: value' per line in UTF-8:\n"
@@ -36,13 +36,13 @@ constexpr const char* kUsage =
 
 int runInfo(const std::vector<std::string>& args) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(kUsage, stdout);
+        std::fputs(infoUsage, stdout);
         return ExitOk;
     }
     std::vector<std::string> rest = args;
     bool json = std::erase(rest, std::string("--json")) != 0;
     if (rest.size() != 1 || (rest[0].size() > 1 && rest[0][0] == '-')) {
-        std::fputs(kUsage, stderr);
+        std::fputs(infoUsage, stderr);
         return ExitUsage;
     }
     const std::string& path = rest[0];
@@ -83,7 +83,7 @@ int runInfo(const std::vector<std::string>& args) {
     return ExitOk;
 }
 
-MubtoolCommand reg("info", "decode an upgrade file and print its model, versions and image size", &runInfo);
+MubtoolCommand infoCommand("info", "decode an upgrade file and print its model, versions and image size", &runInfo);
 
 } // namespace
 } // namespace mub::tool

@@ -13,7 +13,7 @@ namespace {
 
 enum : int { ExitIoError = 4 };
 
-constexpr const char* kUsage =
+constexpr const char* packUsage =
     "usage: mubtool pack --model M --hardware H --software S IMAGE.bin -o OUT.mub\n"
     "\n"
     "Packs the firmware image IMAGE.bin into an upgrade file for machine model M,\n"
@@ -40,7 +40,7 @@ struct PackArgs {
 };
 
 int usageError(const std::string& message) {
-    std::fprintf(stderr, "mubtool pack: %s\n\n%s", message.c_str(), kUsage);
+    std::fprintf(stderr, "mubtool pack: %s\n\n%s", message.c_str(), packUsage);
     return ExitUsage;
 }
 
@@ -98,7 +98,7 @@ std::optional<std::string> storableText(const std::string& name, const std::stri
 
 int runPack(const std::vector<std::string>& args) {
     if (args.size() == 1 && (args[0] == "--help" || args[0] == "-h")) {
-        std::fputs(kUsage, stdout);
+        std::fputs(packUsage, stdout);
         return ExitOk;
     }
     PackArgs parsed;
@@ -136,7 +136,7 @@ int runPack(const std::vector<std::string>& args) {
     return ExitOk;
 }
 
-MubtoolCommand reg("pack", "make an upgrade file from a firmware image and its model and versions", &runPack);
+MubtoolCommand packCommand("pack", "make an upgrade file from a firmware image and its model and versions", &runPack);
 
 } // namespace
 } // namespace mub::tool

@@ -20,7 +20,7 @@
 namespace mub::tool {
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* portsUsage =
     "usage: mubtool ports [--json] [--settings FILE]\n"
     "\n"
     "Lists every serial device of this computer, one line each:\n"
@@ -138,7 +138,7 @@ int runPorts(const std::vector<std::string>& args) {
     for (std::size_t i = 0; i < args.size(); ++i) {
         const std::string& arg = args[i];
         if (arg == "--help" || arg == "-h") {
-            std::fputs(kUsage, stdout);
+            std::fputs(portsUsage, stdout);
             return ExitOk;
         } else if (arg == "--json") {
             json = true;
@@ -147,7 +147,7 @@ int runPorts(const std::vector<std::string>& args) {
         } else if (arg.rfind("--settings=", 0) == 0) {
             settings = arg.substr(11);
         } else {
-            std::fprintf(stderr, "mubtool ports: unexpected '%s'\n\n%s", arg.c_str(), kUsage);
+            std::fprintf(stderr, "mubtool ports: unexpected '%s'\n\n%s", arg.c_str(), portsUsage);
             return ExitUsage;
         }
     }
@@ -210,7 +210,7 @@ int runPorts(const std::vector<std::string>& args) {
     return ExitOk;
 }
 
-MubtoolCommand reg("ports", "list serial devices: COM number, adapter, driver, access, holders", &runPorts);
+MubtoolCommand portsCommand("ports", "list serial devices: COM number, adapter, driver, access, holders", &runPorts);
 
 } // namespace
 } // namespace mub::tool

@@ -70,7 +70,7 @@ int runSimulate(const std::vector<std::string>& args) {
     return mub::tool::ExitOk;
 }
 
-mub::tool::MubtoolCommand reg("simulate", "play a machine on a pseudo-terminal (for use without hardware)",
-                              &runSimulate);
+mub::tool::MubtoolCommand simulateCommand("simulate", "play a machine on a pseudo-terminal (for use without hardware)",
+                                          &runSimulate);
 
 } // namespace

@@ -24,7 +24,7 @@ namespace {
 
 enum : int { ExitNoPort = 6, ExitStationStopped = 9, ExitSomeFailed = 10 };
 
-constexpr const char* kUsage =
+constexpr const char* stationUsage =
     "usage: mubtool station --ports LIST [--baud N] [--log FILE] [--verify] [--verify-wait S]\n"
     "                       [--count N] [--strict] [--json] FILE.mub\n"
     "\n"
@@ -84,11 +84,11 @@ int runStationCommand(const std::vector<std::string>& args) {
     StationOptions options;
     std::string error;
     if (!parseStationArgs(args, options, error)) {
-        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), kUsage);
+        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), stationUsage);
         return ExitUsage;
     }
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(stationUsage, stdout);
         return ExitOk;
     }
 
@@ -113,7 +113,7 @@ int runStationCommand(const std::vector<std::string>& args) {
     switch (resolveStationPorts(options.ports, windowPortTable(), usableUsbSerialPorts, ports, error)) {
     case PortsResult::Ok: break;
     case PortsResult::BadName:
-        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), kUsage);
+        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), stationUsage);
         return ExitUsage;
     case PortsResult::NoUsbPort: std::fprintf(stderr, "mubtool station: %s\n", error.c_str()); return ExitNoPort;
     }
@@ -173,8 +173,9 @@ int runStationCommand(const std::vector<std::string>& args) {
     return ExitOk;
 }
 
-MubtoolCommand reg("station", "upgrade machines on several ports at once, with the upgrade log (production station)",
-                   &runStationCommand);
+MubtoolCommand stationCommand("station",
+                              "upgrade machines on several ports at once, with the upgrade log (production station)",
+                              &runStationCommand);
 
 } // namespace
 } // namespace mub::tool

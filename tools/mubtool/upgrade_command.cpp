@@ -19,7 +19,7 @@
 namespace mub::tool {
 namespace {
 
-constexpr const char* kUsage =
+constexpr const char* upgradeUsage =
     "usage: mubtool upgrade --port PORT [--baud N] [--yes|--no] [--strict] [--json] [--log FILE] FILE.mub\n"
     "\n"
     "Writes the firmware of FILE.mub into the machine, as the window's upgrade\n"
@@ -117,11 +117,12 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     SessionArgs options;
     std::string error;
     if (!parseSessionArgs(args, true, options, error) || (!options.help && options.positional.size() != 1)) {
-        std::fprintf(stderr, "mubtool upgrade: %s\n\n%s", error.empty() ? "one FILE.mub is required" : error.c_str(), kUsage);
+        std::fprintf(stderr, "mubtool upgrade: %s\n\n%s", error.empty() ? "one FILE.mub is required" : error.c_str(),
+                     upgradeUsage);
         return ExitUsage;
     }
     if (options.help) {
-        std::fputs(kUsage, stdout);
+        std::fputs(upgradeUsage, stdout);
         return ExitOk;
     }
     const auto start = std::chrono::steady_clock::now();
@@ -208,8 +209,8 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     return finishWith(options, session, file, &ui, end, ending, start, logged);
 }
 
-MubtoolCommand reg("upgrade", "write an upgrade file's firmware into the machine (headless upgrade button)",
-                   &runUpgradeCommand);
+MubtoolCommand upgradeCommand("upgrade", "write an upgrade file's firmware into the machine (headless upgrade button)",
+                              &runUpgradeCommand);
 
 } // namespace
 } // namespace mub::tool
