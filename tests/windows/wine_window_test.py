@@ -180,7 +180,11 @@ class WindowUnderWine(unittest.TestCase):
         second = self.start_copy()
         self.assertEqual(second.wait(timeout=30), 0)
         self.assertLess(time.monotonic() - started, 10)
-        self.assertEqual(len(xdotool("search", "--name", TITLE).split()), 1)
+        # One window still: the first copy's, brought forward. Raising it may
+        # replace its X window for a moment, so a single search can miss it.
+        windows = lambda: xdotool("search", "--name", TITLE).split()  # noqa: E731
+        self.assertTrue(wait_for(lambda: len(windows()) == 1, 10), windows())
+        self.assertIsNone(self.window.poll(), "the first copy ended")
 
         self.open_through_the_dialog()
         self.click_upgrade_button()
