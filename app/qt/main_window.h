@@ -144,6 +144,7 @@ private:
     std::map<Field, std::string> fieldTexts_;
     std::map<Control, std::string> captions_;
     std::string paneText_;
+    std::string percentText_;
     std::string statusTexts_[2];
     std::string title_;
 

@@ -102,7 +102,13 @@ int MainWindow::progress() const { return progressBar_->value(); }
 
 void MainWindow::showProgress(bool visible) { progressBar_->setVisible(visible); }
 
-void MainWindow::setPercentText(const std::string& text) { percentLabel_->setText(QString::fromStdString(utf8(text))); }
+// Set before every block, mostly to the same text: converted and set only
+// when it changes.
+void MainWindow::setPercentText(const std::string& text) {
+    if (text == percentText_) return;
+    percentText_ = text;
+    percentLabel_->setText(QString::fromStdString(utf8(text)));
+}
 
 void MainWindow::showPercent(bool visible) { percentLabel_->setVisible(visible); }
 
