@@ -1,6 +1,7 @@
 // GBK <-> UTF-8 with iconv.
 #include "platform/gbk_text.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <iconv.h>
 
@@ -11,6 +12,10 @@ namespace {
 // (`skip` bytes of input) and replaced by `replacement`.
 std::string convert(const char* to, const char* from, std::string_view input,
                     std::string_view replacement, std::size_t skip) {
+    // ASCII is the same in both encodings, and opening a converter costs far
+    // more than the text (numbers and percentages are set before every block).
+    if (std::all_of(input.begin(), input.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; }))
+        return std::string(input);
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(input);
     std::string out;
