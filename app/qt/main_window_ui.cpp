@@ -8,8 +8,8 @@
 #include "platform/gbk_text.h"
 
 #include <QAbstractButton>
-#include <QComboBox>
 #include <QAbstractEventDispatcher>
+#include <QComboBox>
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QFileDialog>
