@@ -7,7 +7,12 @@
 namespace mub {
 
 struct WakeWait::State {
-    HANDLE wakeEvent = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); // manual reset
+    // Auto-reset: the flag is the wake; the event only ends a sleep, and a
+    // wait that ends on it takes it. Taking a wake is then no system call
+    // (each costs a round trip to the server under Wine), and an event left
+    // signalled by a wake taken meanwhile ends one later sleep early, which
+    // sleepUntil allows.
+    HANDLE wakeEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::atomic<bool> woken{false};
     PreciseTimer timer;
 
@@ -25,12 +30,7 @@ void WakeWait::wake() {
     if (state_->wakeEvent) ::SetEvent(state_->wakeEvent);
 }
 
-bool WakeWait::takeWake() {
-    // The event first: a wake that comes between the two leaves the flag
-    // set and the event signalled, so it is neither lost nor taken twice.
-    if (state_->wakeEvent) ::ResetEvent(state_->wakeEvent);
-    return state_->woken.exchange(false);
-}
+bool WakeWait::takeWake() { return state_->woken.exchange(false); }
 
 void WakeWait::sleepUntil(Clock::time_point deadline, bool wakeable) {
     HANDLE handles[2];

@@ -240,6 +240,10 @@ public:
 
     int finish(SerialHandle port, SerialIo& base, int timeoutMs, SerialHandle wake) override {
         WindowsIo& io = windowsIo(base);
+        // A look without waiting reads the record's status, not the event:
+        // no system call while the operation goes on (a purge looks before
+        // every block is written).
+        if (timeoutMs <= 0 && !HasOverlappedIoCompleted(&io.overlapped)) return serialIoPending;
         HANDLE ends[2] = {io.overlapped.hEvent, handleOf(wake)};
         const DWORD count = wake == noSerialHandle ? 1 : 2;
         const DWORD waited = ::WaitForMultipleObjects(count, ends, FALSE, timeoutMs < 0 ? 0 : static_cast<DWORD>(timeoutMs));
