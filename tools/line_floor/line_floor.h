@@ -1,0 +1,19 @@
+// The bare exchange of a transfer, with nothing of this program's own in it:
+// a ready byte from the peer, then blocks of 133 bytes each answered with one
+// byte, then an end byte. `line_floor` plays the tool with the system's own
+// calls (a listener thread that reads the answers and wakes the thread that
+// writes, as the serial channel is built), `line_floor_peer` the machine on a
+// paced pseudo-terminal. The peer's time is what a tool on this system could
+// reach at best; scripts/bench-transfer prints it beside the front ends.
+#pragma once
+
+#include <cstdint>
+
+namespace mub::floor {
+
+inline constexpr std::uint8_t readyByte = 0x43;
+inline constexpr std::uint8_t answerByte = 0x06;
+inline constexpr std::uint8_t endByte = 0x04;
+inline constexpr int blockBytes = 133;
+
+} // namespace mub::floor
