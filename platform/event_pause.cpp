@@ -7,13 +7,27 @@ namespace mub {
 namespace {
 // Shorter than this, a pause never sleeps on the system timer.
 constexpr std::chrono::milliseconds sleepFloor{1};
+// Events handled this recently are not looked for again at a pause's start.
+constexpr std::chrono::microseconds recentlyHandled{200};
+
+void handle(PauseHost& host, bool atStart) {
+    PauseHost::Clock::time_point* handledAt = host.eventsHandledAt();
+    if (!handledAt) {
+        host.handleEvents();
+        return;
+    }
+    const PauseHost::Clock::time_point now = PauseHost::Clock::now();
+    if (atStart && now - *handledAt < recentlyHandled) return;
+    *handledAt = now; // events that come while they are handled count as later
+    host.handleEvents();
+}
 } // namespace
 
 void pauseHandlingEvents(PauseHost& host, std::chrono::microseconds length, bool wakeable) {
     using Clock = PauseHost::Clock;
     const Clock::time_point deadline = Clock::now() + std::max(length, std::chrono::microseconds::zero());
-    for (;;) {
-        host.handleEvents();
+    for (bool atStart = true;; atStart = false) {
+        handle(host, atStart);
         if (host.abandoned() || (wakeable && host.takeWake())) return;
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return;

@@ -13,6 +13,13 @@
 //   event, the wake or the deadline, and handles each event as it comes. The
 //   last fraction of a millisecond is again watched on the clock.
 //
+// A pause does not look for events at its start when this thread handled
+// them a moment ago (see PauseHost::eventsHandledAt): between an
+// acknowledgement and the next block the run pauses within microseconds of
+// the wait that saw the acknowledgement, and each look is a pass through the
+// window system. Events that come meanwhile are handled by the next pause
+// that looks, and a pause that waits handles each event as it comes.
+//
 // What an event, a wait and a wake are is the front end's; the rule is here
 // once.
 #pragma once
@@ -35,6 +42,10 @@ public:
     // True when the pause is to end at once: nobody waits for it any more
     // (a stop was handled inside it).
     virtual bool abandoned() { return false; }
+    // Where the front end keeps when this thread last handled its events
+    // (kept across pauses, one per thread); none: every pause looks at its
+    // start.
+    virtual Clock::time_point* eventsHandledAt() { return nullptr; }
 };
 
 // Pauses at least `length` by the rule above, with `host`'s events, waits

@@ -209,6 +209,11 @@ public:
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents);
     }
     bool takeWake() override { return window_.woken_.exchange(false); }
+    // Events are per thread: the window's thread, or an F8 run's own.
+    Clock::time_point* eventsHandledAt() override {
+        thread_local Clock::time_point handledAt{};
+        return &handledAt;
+    }
 
 private:
     MainWindow& window_;

@@ -202,6 +202,11 @@ public:
         ::MsgWaitForMultipleObjectsEx(count, handles, timeout, QS_ALLINPUT, MWMO_INPUTAVAILABLE);
     }
     bool takeWake() override { return window_.woken_.exchange(false); }
+    // Messages are per thread: the window's thread, or an F8 run's own.
+    Clock::time_point* eventsHandledAt() override {
+        thread_local Clock::time_point handledAt{};
+        return &handledAt;
+    }
 
 private:
     Win32MainWindow& window_;

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <functional>
+#include <optional>
 
 namespace mub {
 namespace {
@@ -39,6 +40,9 @@ public:
         return was;
     }
     bool abandoned() override { return stopped; }
+    // Kept only when a test sets it up.
+    std::optional<Clock::time_point> handledAt;
+    Clock::time_point* eventsHandledAt() override { return handledAt ? &*handledAt : nullptr; }
 };
 
 TEST(EventPause, UnderAMillisecondHandlesTheEventsAndNeverWaitsOnTheSystem) {
@@ -56,6 +60,25 @@ TEST(EventPause, FromAMillisecondItWaitsAndHandlesWhatEachWaitBrings) {
     EXPECT_FALSE(host.lastWaitWakeable);
     // Every return from the wait is followed by handling the events.
     EXPECT_EQ(host.handled, host.waits + 1);
+}
+
+TEST(EventPause, EventsHandledAMomentAgoAreNotLookedForAtThePausesStart) {
+    using Clock = PauseHost::Clock;
+    RecordingHost host;
+    host.handledAt = Clock::now() + 1h; // as good as just now, however slow this machine is
+    pauseHandlingEvents(host, 10us, false);
+    EXPECT_EQ(host.handled, 0);
+    // A pause that waits still handles what each wait brings.
+    pauseHandlingEvents(host, 3ms, false);
+    EXPECT_GE(host.waits, 1);
+    EXPECT_EQ(host.handled, host.waits);
+
+    RecordingHost later;
+    const Clock::time_point longAgo = Clock::now() - 1s;
+    later.handledAt = longAgo;
+    pauseHandlingEvents(later, 10us, false);
+    EXPECT_EQ(later.handled, 1);
+    EXPECT_GT(*later.handledAt, longAgo); // remembered for the next pause
 }
 
 TEST(EventPause, AStopHandledInsideEndsThePauseAtOnce) {
