@@ -2,6 +2,7 @@
 // the terminal's own calls. A listener thread blocks in read and counts the
 // answers up; the main thread writes a block, then waits for its answer.
 #include "link/reply_latency.h"
+#include "platform/prompt_wakeup.h"
 #include "tools/line_floor/line_floor.h"
 
 #include <fcntl.h>
@@ -52,7 +53,10 @@ int main(int argc, char** argv) {
 
     std::counting_semaphore<> answers(0);
     std::atomic<ReplyLatency::Clock::rep> answeredAt{0};
+    // Both threads wait for bytes as the program's listener and run do.
+    askForPromptWakeups();
     std::thread([&] {
+        askForPromptWakeups();
         std::uint8_t byte = 0;
         for (;;) {
             const ssize_t n = ::read(fd, &byte, 1);

@@ -3,6 +3,7 @@
 // machine paces them. Prints the terminal's path, then, once the end byte
 // came, "seconds S": from the ready byte's arrival at the tool to the end
 // byte's arrival here.
+#include "platform/prompt_wakeup.h"
 #include "tools/line_floor/line_floor.h"
 #include "tools/simulator/pty_line.h"
 
@@ -20,6 +21,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "usage: line_floor_peer BAUD BLOCKS\n");
         return 2;
     }
+    askForPromptWakeups(); // as the simulated machine does
     sim::PtyLine line;
     std::string error;
     if (!line.open(static_cast<std::uint32_t>(baud), error)) {
