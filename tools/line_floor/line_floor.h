@@ -7,7 +7,11 @@
 // reach at best; scripts/bench-transfer prints it beside the front ends.
 #pragma once
 
+#include "link/reply_latency.h"
+
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 namespace mub::floor {
 
@@ -15,5 +19,19 @@ inline constexpr std::uint8_t readyByte = 0x43;
 inline constexpr std::uint8_t answerByte = 0x06;
 inline constexpr std::uint8_t endByte = 0x04;
 inline constexpr int blockBytes = 133;
+
+// The tool's port, per system: open, with a listener thread that takes each
+// byte that comes as an answer.
+class FloorPort {
+public:
+    virtual ~FloorPort() = default;
+    // Writes all bytes and waits until they are written.
+    virtual bool write(const std::uint8_t* bytes, std::size_t count) = 0;
+    // Waits for the next answer; when the listener took it.
+    virtual ReplyLatency::Clock::time_point waitForAnswer() = 0;
+};
+
+// Nullptr, with the reason on stderr, when the port cannot be opened.
+std::unique_ptr<FloorPort> openFloorPort(const char* name);
 
 } // namespace mub::floor
