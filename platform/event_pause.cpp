@@ -10,16 +10,18 @@ constexpr std::chrono::milliseconds sleepFloor{1};
 // Events handled this recently are not looked for again at a pause's start.
 constexpr std::chrono::microseconds recentlyHandled{200};
 
-void handle(PauseHost& host, bool atStart) {
+// Whether the events were handled (false when skipped as handled a moment ago).
+bool handle(PauseHost& host, bool atStart) {
     PauseHost::Clock::time_point* handledAt = host.eventsHandledAt();
     if (!handledAt) {
         host.handleEvents();
-        return;
+        return true;
     }
     const PauseHost::Clock::time_point now = PauseHost::Clock::now();
-    if (atStart && now - *handledAt < recentlyHandled) return;
+    if (atStart && now - *handledAt < recentlyHandled) return false;
     *handledAt = now; // events that come while they are handled count as later
     host.handleEvents();
+    return true;
 }
 } // namespace
 
@@ -27,7 +29,7 @@ void pauseHandlingEvents(PauseHost& host, std::chrono::microseconds length, bool
     using Clock = PauseHost::Clock;
     const Clock::time_point deadline = Clock::now() + std::max(length, std::chrono::microseconds::zero());
     for (bool atStart = true;; atStart = false) {
-        handle(host, atStart);
+        bool handled = handle(host, atStart);
         if (host.abandoned() || (wakeable && host.takeWake())) return;
         const Clock::time_point now = Clock::now();
         if (now >= deadline) return;
@@ -40,8 +42,15 @@ void pauseHandlingEvents(PauseHost& host, std::chrono::microseconds length, bool
         // the core away for that work's whole time slice (milliseconds, and
         // each yield pushes this thread further back). Events that come
         // meanwhile wait for the next pause, at most this long; a wake ends it.
-        while (Clock::now() < deadline)
+        // A pause that skipped its start still handles them once, when the
+        // moment since the last handling is over before its own time is.
+        while (Clock::now() < deadline) {
             if (wakeable && host.takeWake()) return;
+            if (!handled && Clock::now() - *host.eventsHandledAt() >= recentlyHandled) {
+                handled = handle(host, false);
+                if (host.abandoned()) return;
+            }
+        }
         return;
     }
 }

@@ -18,7 +18,8 @@
 // acknowledgement and the next block the run pauses within microseconds of
 // the wait that saw the acknowledgement, and each look is a pass through the
 // window system. Events that come meanwhile are handled by the next pause
-// that looks, and a pause that waits handles each event as it comes.
+// that looks, or by this one once that moment is over before its time is;
+// a pause that waits handles each event as it comes.
 //
 // What an event, a wait and a wake are is the front end's; the rule is here
 // once.

@@ -248,6 +248,8 @@ private slots:
             QTimer ticker;
             QObject::connect(&ticker, &QTimer::timeout, [&] { ++handled; });
             ticker.start(0);
+            // Events handled a moment ago are not looked for again at once.
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
             QElapsedTimer elapsed;
             elapsed.start();
             w.pumpDelay(micros);

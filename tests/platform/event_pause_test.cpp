@@ -73,6 +73,12 @@ TEST(EventPause, EventsHandledAMomentAgoAreNotLookedForAtThePausesStart) {
     EXPECT_GE(host.waits, 1);
     EXPECT_EQ(host.handled, host.waits);
 
+    // A longer pause handles them once that moment is over.
+    RecordingHost longer;
+    longer.handledAt = Clock::now();
+    pauseHandlingEvents(longer, 900us, false);
+    EXPECT_EQ(longer.handled, 1);
+
     RecordingHost later;
     const Clock::time_point longAgo = Clock::now() - 1s;
     later.handledAt = longAgo;
