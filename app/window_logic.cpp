@@ -4,15 +4,9 @@
 #include "app/settings/port_overrides.h"
 #include "app/settings/settings_file.h"
 #include "link/bridge_binding.h"
-#include "link/bridge_transport.h"
-#include "link/connect_machine.h"
-#include "link/machine_link.h"
-#include "link/serial_transport.h"
 #include "platform/gbk_text.h"
 #include "platform/tone_player.h"
-#include "upgrade/detect_model.h"
 #include "upgrade/program_title.h"
-#include "upgrade/run_upgrade.h"
 #include "upgrade/upgrade_log.h"
 #include "upgrade_file/key_setup.h"
 #include "upgrade_file/open_upgrade_file.h"
@@ -20,11 +14,6 @@
 namespace mub {
 
 namespace {
-
-const std::string& idleCaption() {
-    static const std::string text = gbk("升级(F8)");
-    return text;
-}
 
 std::string trimTrailingBlanks(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
@@ -78,25 +67,25 @@ bool WindowLogic::start(const std::string& programDir) {
     desktop_.selectBaudRate(loaded.baudIndex);
     ui_.setFieldText(Field::Count, loaded.countText);
 
-    usbMode_ = loaded.usbMode;
     // The transport: the bridge library in USB mode, else the COM ports.
-    BridgeTransport* bridgeTransport = nullptr;
+    // The bridge's parameter block starts with the USB ids and time-outs.
+    LinkChoice choice;
+    choice.usb = loaded.usbMode;
+    choice.portName = loaded.portName;
     if (loaded.usbMode) {
         bridge_ = std::make_unique<BridgeBinding>();
-        auto transport = std::make_unique<BridgeTransport>(bridge_.get());
-        bridgeTransport = transport.get();
-        transport_ = std::move(transport);
+        choice.bridge = bridge_.get();
     } else {
-        PortTable ports;
-        loadPortOverrides(settingsPath_, ports);
-        transport_ = std::make_unique<SerialTransport>(ui_, ports);
+        loadPortOverrides(settingsPath_, choice.ports);
     }
-    link_ = std::make_unique<MachineLink>(ui_, *transport_);
-    link_->portName = loaded.portName;
-    opener_ = std::make_unique<UpgradeFileOpener>(ui_, file_, link_->running, settingsPath_);
     // The upgrade log lives beside cfg.ini, wherever the settings went.
     const std::size_t slash = settingsPath_.find_last_of("/\\");
     log_ = std::make_unique<UpgradeLog>(upgradeLogPathIn(slash == std::string::npos ? "." : settingsPath_.substr(0, slash)));
+    SessionLog sessionLog;
+    sessionLog.log = log_.get();
+    sessionLog.describe = [](UpgradeLogEntry& entry) { entry.program = "upgrader"; };
+    session_ = std::make_unique<UpgradeSession>(ui_, choice, view_, sessionLog);
+    opener_ = std::make_unique<UpgradeFileOpener>(ui_, file_, session_->link().running, settingsPath_);
 
     // 13-15: nothing to upgrade yet; the key and the company mark.
     ui_.setEnabled(Control::UpgradeButton, false);
@@ -118,13 +107,6 @@ bool WindowLogic::start(const std::string& programDir) {
     // pane, without a box to click away.
     if (!desktop_.registerUpgradeHotKey())
         ui_.setMessage(gbk("热键F8已被其他程序占用，本程序不能使用F8。请用“升级(F8)”按钮开始和停止升级。"));
-    if (bridgeTransport) {
-        BridgeParams& params = bridgeTransport->params();
-        params.words[0] = 0x0E6A;
-        params.words[1] = 0x0103;
-        params.words[2] = 1000;
-        params.words[3] = 1000;
-    }
 
     started_ = true;
     return true;
@@ -145,79 +127,41 @@ void WindowLogic::command(int id) {
     }
 }
 
-// The caption of the upgrade button is the state: "升级(F8)" is idle, any
-// other text a run in progress. Everything runs on the window's thread (F8
-// too), so the test and the change of the caption are one step.
-void WindowLogic::toggleUpgrade() {
-    if (!link_ || !file_.loaded) return;
-    if (ui_.caption(Control::UpgradeButton) == idleCaption()) {
-        // A model check holds the link (its button is the one that stops
-        // it); an upgrade started under it would fight it for the replies.
-        if (link_->running) return;
-        // A stopped run is still unwinding from the waits this toggle runs
-        // nested in (F8 held down repeats): a run started now would run
-        // inside the old one. The press is ignored.
-        if (runsOnStack_ > 0) return;
-        link_->running = true;
-        ui_.setCaption(Control::UpgradeButton, gbk("停止"));
-        ui_.setEnabled(Control::DetectModelButton, false);
-        stopPressed_ = false;
-        ++runsOnStack_;
-        const std::uint32_t began = ui_.tickCount();
-        UpgradeReport report;
-        const std::optional<MachineInfo> machine = connectMachine(*link_);
-        // A completed run is logged before it shows its completion.
-        bool logged = false;
-        report.onCompleting = [&](const UpgradeReport& done) {
-            logOperation(machine, endingOf(UpgradeOutcome::Completed), &done, began);
-            logged = true;
-        };
-        const bool completed = machine && runUpgrade(*link_, file_, *machine, &report);
-        if (!logged)
-            logOperation(machine, upgradeEnding(machine.has_value(), completed, report.outcome, stopPressed_, false),
-                         &report, began);
-        --runsOnStack_;
-    } else {
-        ui_.setMessage(gbk("升级被停止！"));
-        stopPressed_ = true;
-    }
-    // A stop runs this nested inside the run, and the run once more when it
-    // returns; both passes leave the same state.
-    finishUpgrade();
-    tellLogFailure();
+SessionOptions WindowLogic::sessionOptions() {
+    SessionOptions options;
+    options.baudIndex = ui_.selectedBaudIndex();
+    options.rule = identityRuleOf(ui_.title());
+    options.counter = [this] { return ui_.fieldText(Field::Count); };
+    options.ask = [this](const SessionEvent& question) -> std::optional<bool> { return ui_.askYesNo(question.box); };
+    return options;
 }
 
-void WindowLogic::finishUpgrade() {
-    ui_.showProgress(false);
-    ui_.showPercent(false);
-    ui_.startClock();
-    ui_.setEnabled(Control::OpenFileButton, true);
-    ui_.setEnabled(Control::BaudRateList, true);
-    ui_.setEnabled(Control::DetectModelButton, true);
-    ui_.setEnabled(Control::UpgradeButton, true);
-    ui_.focus(Control::UpgradeButton);
-    link_->running = false;
-    ui_.setCaption(Control::UpgradeButton, idleCaption());
-    link_->closeTransport();
+// Everything runs on the window's thread (F8 too), so the test of the
+// session's state and the start or stop are one step.
+void WindowLogic::toggleUpgrade() {
+    if (!session_ || !file_.loaded) return;
+    if (!session_->upgrading())
+        session_->upgrade(file_, sessionOptions());
+    else if (!session_->stopPressed())
+        session_->stopUpgrade();
+    else
+        return; // a stopped run is still unwinding (F8 held down repeats): the press is ignored
+    tellLogFailure();
 }
 
 // Without a loaded file F8 does nothing, not even raise the window.
 void WindowLogic::onUpgradeHotKey() {
-    if (!link_ || !file_.loaded) return;
+    if (!session_ || !file_.loaded) return;
     desktop_.raiseWindow();
     toggleUpgrade();
 }
 
+// The button's second click (while the check waits) stops the check.
 void WindowLogic::detectModelCommand() {
-    if (!link_) return;
-    // The button's second click (while the check waits) stops the check.
-    const bool starting = ui_.caption(Control::DetectModelButton) == gbk("型号检测");
-    stopPressed_ = !starting;
-    const std::uint32_t began = ui_.tickCount();
-    const std::optional<MachineInfo> machine = detectModel(*link_, file_);
-    if (!starting) return;
-    logOperation(machine, checkEnding(machine.has_value(), stopPressed_), nullptr, began);
-    tellLogFailure();
+    if (!session_) return;
+    const bool starting = !session_->checking();
+    session_->check(sessionOptions(), file_.loaded);
+    if (starting) tellLogFailure();
 }
 
 const std::string& WindowLogic::upgradeLogPath() const {
@@ -225,32 +169,12 @@ const std::string& WindowLogic::upgradeLogPath() const {
     return log_ ? log_->path() : none;
 }
 
-void WindowLogic::logOperation(const std::optional<MachineInfo>& machine, Ending ending, const UpgradeReport* report,
-                               std::uint32_t began) {
-    if (!log_) return;
-    UpgradeLogEntry entry;
-    entry.program = "upgrader";
-    entry.port = usbMode_ ? "USB" : link_->portName;
-    if (report) describeFile(entry, utf8(file_.path), file_);
-    describeMachine(entry, machine);
-    entry.outcome = ending.outcome;
-    entry.exitCode = ending.exitCode;
-    if (report) {
-        entry.blocksDone = report->blocksDone;
-        entry.timeouts = report->timeouts;
-        entry.rejectedBlocks = report->rejectedBlocks;
-    }
-    entry.seconds = (ui_.tickCount() - began) / 1000.0;
-    const UpgradeLog::Result result = log_->append(entry);
-    if (result.firstFailure) logFailure_ = *result.firstFailure;
-}
-
 // Told once, and only once the operation is over: a box in the middle of a
 // run would hold the run up.
 void WindowLogic::tellLogFailure() {
-    if (logFailure_.empty() || link_->running) return;
-    const std::string reason = logFailure_;
-    logFailure_.clear();
+    if (session_->link().running) return;
+    const std::string reason = view_.takeLogFailure();
+    if (reason.empty()) return;
     desktop_.messageBox(ui_.title(),
                         gbk("无法写入升级记录文件：") + gbk(log_->path()) + "\r\n" + gbk(reason) +
                             gbk("\r\n\r\n升级照常进行；记录会在文件可以写入时补上。本次运行不再提示。"),
@@ -295,21 +219,21 @@ void WindowLogic::onActivationRequested() {
 // The changed settings are saved, the link is closed and the process ends;
 // a run in progress is abandoned.
 void WindowLogic::saveSettingsAndExit() {
-    if (link_) {
+    if (session_) {
         saveCurrentSettings();
-        link_->closeTransport();
+        session_->link().closeTransport();
     }
     desktop_.endProcess(0);
 }
 
 void WindowLogic::sessionEnding() {
-    if (link_) saveCurrentSettings();
+    if (session_) saveCurrentSettings();
 }
 
 void WindowLogic::sessionEnded() {
-    if (link_) {
+    if (session_) {
         saveCurrentSettings();
-        link_->closeTransport();
+        session_->link().closeTransport();
     }
     desktop_.endProcess(0);
 }
@@ -321,7 +245,7 @@ void WindowLogic::saveCurrentSettings() {
     values.baudText = ui_.selectedBaudText();
     values.filePath = ui_.fieldText(Field::FilePath);
     values.countText = ui_.fieldText(Field::Count);
-    values.portName = link_->portName;
+    values.portName = session_->link().portName;
     saveSettings(settingsPath_, values);
 }
 

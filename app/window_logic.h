@@ -15,9 +15,9 @@
 #pragma once
 
 #include "app/desktop.h"
-#include "link/connect_machine.h"
+#include "app/session_view.h"
 #include "platform/ui.h"
-#include "upgrade/upgrade_ending.h"
+#include "upgrade/upgrade_session.h"
 #include "upgrade_file/upgrade_file.h"
 
 #include <cstdint>
@@ -28,11 +28,7 @@
 namespace mub {
 
 class BridgeBinding;
-class MachineLink;
-class Transport;
 class UpgradeFileOpener;
-class UpgradeLog;
-struct UpgradeReport;
 
 // A view's Ui::tone: the tone plays on its own thread while the window waits
 // its length in a pause that handles events, so a close, a Stop or F8 during
@@ -79,40 +75,32 @@ public:
     void sessionEnded();
 
     // State, for views and tests.
-    MachineLink* link() const { return link_.get(); }
+    MachineLink* link() const { return session_ ? &session_->link() : nullptr; }
     // The serial channel's transport, or the bridge library's in USB mode.
-    Transport* transport() const { return transport_.get(); }
+    Transport* transport() const { return session_ ? &session_->transport() : nullptr; }
     UpgradeFile& upgradeFile() { return file_; }
     const std::string& settingsPath() const { return settingsPath_; }
     // upgrades.csv beside cfg.ini: one line per upgrade and model check.
     const std::string& upgradeLogPath() const;
 
 private:
-    void finishUpgrade();
+    // What an upgrade or a check is given, read from the window now.
+    SessionOptions sessionOptions();
     void saveCurrentSettings();
-    // One line in the upgrade log for an upgrade (`report` set) or a model
-    // check that began at tick `began`; a log that cannot be written is told
-    // once, after the operation.
-    void logOperation(const std::optional<MachineInfo>& machine, Ending ending, const UpgradeReport* report,
-                      std::uint32_t began);
+    // A log that cannot be written is told once, after the operation.
     void tellLogFailure();
 
     Ui& ui_;
     Desktop& desktop_;
+    WindowSessionView view_{ui_};
     UpgradeFile file_;
     std::string settingsPath_;
     std::unique_ptr<BridgeBinding> bridge_;
-    std::unique_ptr<Transport> transport_;
-    std::unique_ptr<MachineLink> link_; // closes the transport when it goes
-    std::unique_ptr<UpgradeFileOpener> opener_;
     std::unique_ptr<UpgradeLog> log_;
-    std::string logFailure_; // to tell once the operation is over
-    bool stopPressed_ = false; // Stop came during the operation under way
-    bool usbMode_ = false;
+    std::unique_ptr<UpgradeSession> session_;
+    std::unique_ptr<UpgradeFileOpener> opener_;
     int exitCode_ = 0;
     bool started_ = false;
-    // Upgrade runs started by toggleUpgrade that have not returned yet.
-    int runsOnStack_ = 0;
 };
 
 } // namespace mub

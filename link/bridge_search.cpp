@@ -7,24 +7,19 @@
 namespace mub {
 
 MachineSearch::Result BridgeSearch::find() {
-    const ConnectionTexts& t = connectionTexts();
     MachineLink& link = host_.link();
-    Ui& ui = link.ui();
     const std::uint32_t status = bridge_.open(0, link.running);
     bridge_.setStatus(status);
     if (host_.messagesAllowed() && link.running && status != StatusOk) {
-        if (status == StatusNoDevice)
-            ui.setMessage(t.usbNoDevice);
-        else if (status == StatusDeviceBusy)
-            ui.setMessage(t.usbBusy);
-        else
-            ui.setMessage(t.usbOther);
+        host_.tell(connectionEvent(status == StatusNoDevice     ? SessionEventKind::NoUsbDevice
+                                   : status == StatusDeviceBusy ? SessionEventKind::UsbDeviceBusy
+                                                                : SessionEventKind::UsbDeviceError));
         host_.setMessagesAllowed(false);
     }
     if (status != StatusOk || !link.running) return Result::NotFound;
 
     bridge_.setMode();
-    ui.setMessage(t.deviceFound);
+    host_.tell(connectionEvent(SessionEventKind::MachineFound));
     host_.setMessagesAllowed(true);
     return host_.probe(0) ? Result::Found : Result::NotFound;
 }

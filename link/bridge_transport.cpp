@@ -17,8 +17,8 @@ constexpr std::uint32_t headerTimeout = 60; // the 3 bytes before a frame's payl
 
 BridgeTransport::BridgeTransport(BridgeLibrary* bridge) : bridge_(bridge) {}
 
-void BridgeTransport::useBaudRate(const std::string&, int itemIndex) {
-    modeRecord_[1] = static_cast<std::uint8_t>(itemIndex & 0xFF);
+void BridgeTransport::useBaudRate(int baudIndex) {
+    modeRecord_[1] = static_cast<std::uint8_t>(baudIndex & 0xFF);
 }
 
 std::uint32_t BridgeTransport::open(std::int32_t, const std::atomic<bool>&) {

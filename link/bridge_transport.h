@@ -15,7 +15,8 @@ public:
     // `bridge` may be null (not loaded): every operation then finds no device.
     explicit BridgeTransport(BridgeLibrary* bridge);
 
-    void useBaudRate(const std::string& itemText, int itemIndex) override;
+    // The item's index goes into the mode record.
+    void useBaudRate(int baudIndex) override;
     // Connects the bridge and clears the device's buffer; the connect status.
     std::uint32_t open(std::int32_t port, const std::atomic<bool>& running) override;
     void clear() override;

@@ -18,13 +18,15 @@ constexpr int repliesPerRequest = 4;
 // One call: the state of the search and the handshake across main-loop passes.
 class Connection : public SearchHost {
 public:
-    explicit Connection(MachineLink& link) : link_(link), ui_(link.ui()) {}
+    Connection(MachineLink& link, int baudIndex, SessionObserver& observer)
+        : link_(link), waits_(link.waits()), observer_(observer), baudIndex_(baudIndex) {}
     std::optional<MachineInfo> run();
 
     MachineLink& link() override { return link_; }
     bool messagesAllowed() const override { return messagesAllowed_; }
     void setMessagesAllowed(bool allowed) override { messagesAllowed_ = allowed; }
     bool probe(int limit) override;
+    void tell(const SessionEvent& event) override { observer_.on(event); }
 
 private:
     enum class Step { Continue, Succeeded, Failed };
@@ -42,23 +44,23 @@ private:
     bool running() const { return link_.running.load(); }
 
     MachineLink& link_;
-    Ui& ui_;
+    Waits& waits_;
+    SessionObserver& observer_;
+    const int baudIndex_;
     std::unique_ptr<MachineSearch> search_;
     bool messagesAllowed_ = true;
 };
 
 std::optional<MachineInfo> Connection::run() {
-    ui_.setEnabled(Control::BaudRateList, false);
-    ui_.setEnabled(Control::OpenFileButton, false);
-    for (Field f : {Field::MachineModel, Field::MachineHardware, Field::MachineSoftware}) ui_.setFieldText(f, {});
+    tell(SessionEvent(SessionEventKind::ConnectBegun));
     messagesAllowed_ = true;
     link_.running = true;
     Transport& transport = link_.transport();
-    transport.useBaudRate(ui_.selectedBaudText(), ui_.selectedBaudIndex());
+    transport.useBaudRate(baudIndex_);
     search_ = transport.newSearch(*this);
 
     while (running()) {
-        ui_.pumpDelay(10);
+        waits_.pumpDelay(10);
         const MachineSearch::Result found = search_->find();
         if (found == MachineSearch::Result::GiveUp) return std::nullopt;
         // A failure was announced, or Stop was pressed: look again, or end.
@@ -66,7 +68,12 @@ std::optional<MachineInfo> Connection::run() {
         MachineInfo machine;
         Step step = confirmLink();
         if (step == Step::Continue && messagesAllowed_) step = readMachineInfo(machine);
-        if (step == Step::Succeeded) return machine;
+        if (step == Step::Succeeded) {
+            SessionEvent identified(SessionEventKind::Identified);
+            identified.machine = machine;
+            tell(identified);
+            return machine;
+        }
         if (step == Step::Failed) return std::nullopt;
         // Otherwise a failure was announced (messagesAllowed_ is false): search again.
     }
@@ -74,12 +81,11 @@ std::optional<MachineInfo> Connection::run() {
 }
 
 bool Connection::probe(int limit) {
-    const ConnectionTexts& t = connectionTexts();
     for (int probe = 0; (limit == 0 || probe < limit) && running(); ++probe) {
-        ui_.pumpDelay(10);
+        waits_.pumpDelay(10);
         if (send(Bytes{LinkProbe}) != StatusOk) {
             // A Stop closes the transport under the probe; its text stays.
-            if (running()) ui_.setMessage(t.probeLost);
+            if (running()) tell(connectionEvent(SessionEventKind::ProbeLost));
             messagesAllowed_ = false;
             return false;
         }
@@ -89,25 +95,23 @@ bool Connection::probe(int limit) {
 }
 
 Connection::Step Connection::confirmLink() {
-    const ConnectionTexts& t = connectionTexts();
     int tries = 0;
     while (messagesAllowed_) {
-        ui_.pumpDelay(10);
+        waits_.pumpDelay(10);
         std::uint32_t status = send(toBytes(companyMark()));
         if (!running()) return Step::Failed;
         if (status != StatusOk) {
-            ui_.setMessage(t.linkLost);
+            tell(connectionEvent(SessionEventKind::LinkLost));
             messagesAllowed_ = false;
             linkLostAfterAnswer();
             return Step::Continue;
         }
         if (replyIsMark(link_.readPacket(4, true))) {
-            ui_.appendMessage(t.readingInfo);
+            tell(connectionEvent(SessionEventKind::LinkConfirmed));
             return Step::Continue;
         }
         if (++tries >= confirmationLimit && running()) {
-            ui_.setMessage(t.confirmFailed);
-            ui_.errorBox(t.confirmFailed);
+            tell(connectionEvent(SessionEventKind::ConfirmFailed));
             return Step::Failed;
         }
     }
@@ -115,23 +119,22 @@ Connection::Step Connection::confirmLink() {
 }
 
 Connection::Step Connection::readMachineInfo(MachineInfo& machine) {
-    const ConnectionTexts& t = connectionTexts();
     const struct {
         std::uint8_t request;
-        Field field;
+        IdentityText field;
         std::string MachineInfo::*text;
-    } requests[] = {{RequestModel, Field::MachineModel, &MachineInfo::model},
-                    {RequestHardware, Field::MachineHardware, &MachineInfo::hardware},
-                    {RequestSoftware, Field::MachineSoftware, &MachineInfo::software}};
+    } requests[] = {{RequestModel, IdentityText::Model, &MachineInfo::model},
+                    {RequestHardware, IdentityText::Hardware, &MachineInfo::hardware},
+                    {RequestSoftware, IdentityText::Software, &MachineInfo::software}};
 
     for (const auto& r : requests) {
         int tries = 0;
         bool answered = false;
         while (messagesAllowed_ && !answered) {
-            ui_.pumpDelay(10);
+            waits_.pumpDelay(10);
             std::uint32_t status = send(Bytes{r.request});
             if (status != StatusOk && running()) {
-                ui_.setMessage(t.linkLost);
+                tell(connectionEvent(SessionEventKind::LinkLost));
                 messagesAllowed_ = false;
                 linkLostAfterAnswer();
                 break;
@@ -141,24 +144,28 @@ Connection::Step Connection::readMachineInfo(MachineInfo& machine) {
             link_.transport().clear();
             if (auto payload = checkFrame(reply)) {
                 machine.*r.text = payloadText(*payload);
-                ui_.setFieldText(r.field, machine.*r.text);
+                SessionEvent read(SessionEventKind::IdentityField);
+                read.field = r.field;
+                read.value = machine.*r.text;
+                tell(read);
                 answered = true;
             } else if (++tries >= repliesPerRequest && running()) {
-                ui_.setMessage(t.infoFailedPane);
-                ui_.errorBox(t.infoFailedBox);
+                tell(connectionEvent(SessionEventKind::InfoFailed));
                 return Step::Failed;
             }
         }
         if (!answered) return Step::Continue;
     }
-    ui_.appendMessage(t.infoRead);
-    ui_.pumpDelay(1);
-    ui_.tone(500, 500);
+    tell(connectionEvent(SessionEventKind::InfoRead));
+    waits_.pumpDelay(1);
+    tell(toneEvent(500, 500));
     return Step::Succeeded;
 }
 
 } // namespace
 
-std::optional<MachineInfo> connectMachine(MachineLink& link) { return Connection(link).run(); }
+std::optional<MachineInfo> connectMachine(MachineLink& link, int baudIndex, SessionObserver& observer) {
+    return Connection(link, baudIndex, observer).run();
+}
 
 } // namespace mub

@@ -24,4 +24,25 @@ const ConnectionTexts& connectionTexts() {
     return t;
 }
 
+SessionEvent connectionEvent(SessionEventKind kind) {
+    using K = SessionEventKind;
+    const ConnectionTexts& t = connectionTexts();
+    switch (kind) {
+    case K::NoUsbDevice: return {kind, Pane::Replace, t.usbNoDevice};
+    case K::UsbDeviceBusy: return {kind, Pane::Replace, t.usbBusy};
+    case K::UsbDeviceError: return {kind, Pane::Replace, t.usbOther};
+    case K::PortOpenError: return {kind, Pane::Replace, t.portBadStatus};
+    case K::PortOpened: return {kind, Pane::Replace, t.connecting};
+    case K::MachineFound: return {kind, Pane::Replace, t.deviceFound};
+    case K::ProbeLost: return {kind, Pane::Replace, t.probeLost};
+    case K::SearchTimedOut: return {kind, Pane::Replace, t.searchTimeout, t.searchTimeout};
+    case K::LinkLost: return {kind, Pane::Replace, t.linkLost};
+    case K::LinkConfirmed: return {kind, Pane::Append, t.readingInfo};
+    case K::ConfirmFailed: return {kind, Pane::Replace, t.confirmFailed, t.confirmFailed};
+    case K::InfoFailed: return {kind, Pane::Replace, t.infoFailedPane, t.infoFailedBox};
+    case K::InfoRead: return {kind, Pane::Append, t.infoRead};
+    default: return SessionEvent(kind);
+    }
+}
+
 } // namespace mub

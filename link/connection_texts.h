@@ -1,5 +1,8 @@
-// The texts connectMachine and the searches show (GBK).
+// The texts connectMachine and the searches show (GBK), each with the event
+// that shows it.
 #pragma once
+
+#include "link/session_events.h"
 
 #include <string>
 
@@ -12,5 +15,9 @@ struct ConnectionTexts {
 };
 
 const ConnectionTexts& connectionTexts();
+
+// The event of `kind` with the pane text and box it shows (none for the
+// kinds without texts).
+SessionEvent connectionEvent(SessionEventKind kind);
 
 } // namespace mub

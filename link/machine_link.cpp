@@ -2,7 +2,7 @@
 
 namespace mub {
 
-MachineLink::MachineLink(Ui& ui, Transport& transport) : ui_(ui), transport_(transport) {}
+MachineLink::MachineLink(Waits& waits, Transport& transport) : waits_(waits), transport_(transport) {}
 
 // The transport usually outlives the link (it is made first); without this
 // its listener could still report to a run that is gone.

@@ -8,7 +8,7 @@
 
 #include "link/frame.h"
 #include "link/transport.h"
-#include "platform/ui.h"
+#include "platform/waits.h"
 
 #include <atomic>
 #include <cstdint>
@@ -18,13 +18,13 @@ namespace mub {
 
 class MachineLink {
 public:
-    MachineLink(Ui& ui, Transport& transport);
+    MachineLink(Waits& waits, Transport& transport);
     // Closes the transport: its handlers report to the link's state.
     ~MachineLink();
     MachineLink(const MachineLink&) = delete;
     MachineLink& operator=(const MachineLink&) = delete;
 
-    Ui& ui() { return ui_; }
+    Waits& waits() { return waits_; }
     Transport& transport() { return transport_; }
 
     // Sends all bytes; 0 on success.
@@ -46,7 +46,7 @@ public:
     std::string portName = "COM1";
 
 private:
-    Ui& ui_;
+    Waits& waits_;
     Transport& transport_;
 };
 

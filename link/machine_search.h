@@ -4,6 +4,8 @@
 // same for both (connect_machine.cpp).
 #pragma once
 
+#include "link/session_events.h"
+
 namespace mub {
 
 class MachineLink;
@@ -12,9 +14,11 @@ class MachineLink;
 class SearchHost {
 public:
     virtual ~SearchHost() = default;
-    // The link: its window, its stop flag, the COM port last known to
+    // The link: its waits, its stop flag, the COM port last known to
     // answer (a search that finds the machine on a port stores it there).
     virtual MachineLink& link() = 0;
+    // Tells the front end what the search found or failed at.
+    virtual void tell(const SessionEvent& event) = 0;
     // True when the next failure may be announced; an announced failure
     // clears it, so a condition that persists is shown once.
     virtual bool messagesAllowed() const = 0;

@@ -2,9 +2,9 @@
 
 #include "link/connection_texts.h"
 #include "link/machine_link.h"
-#include "link/port_access.h"
 #include "link/serial_transport.h"
 #include "link/text_number.h"
+#include "platform/port_access.h"
 
 #include <algorithm>
 #include <set>
@@ -41,9 +41,8 @@ PortSearch::PortSearch(SerialTransport& serial, SearchHost& host)
 MachineSearch::Result PortSearch::find() {
     if (answered_) return Result::Found;
     MachineLink& link = host_.link();
-    Ui& ui = link.ui();
     while (link.running) {
-        ui.pumpDelay(10);
+        link.waits().pumpDelay(10);
         serial_.close();
         serial_.setStatus(StatusOk);
         const std::int32_t port = portNumberOf(currentPort_);
@@ -63,11 +62,9 @@ MachineSearch::Result PortSearch::find() {
         next_ = (next_ + 1) % order_.size();
         if (++failedAttempts_ >= portAttemptLimit) {
             if (!link.running) return Result::NotFound;
-            const ConnectionTexts& t = connectionTexts();
-            std::string box = t.searchTimeout;
-            if (!deniedDevice_.empty()) box += "\r\n" + permissionDeniedLine(deniedDevice_, deniedGroup_);
-            ui.setMessage(t.searchTimeout);
-            ui.errorBox(box);
+            SessionEvent timedOut = connectionEvent(SessionEventKind::SearchTimedOut);
+            if (!deniedDevice_.empty()) timedOut.box += "\r\n" + permissionDeniedLine(deniedDevice_, deniedGroup_);
+            host_.tell(timedOut);
             return Result::GiveUp;
         }
     }
@@ -75,21 +72,20 @@ MachineSearch::Result PortSearch::find() {
 }
 
 bool PortSearch::probeOpenPort() {
-    const ConnectionTexts& t = connectionTexts();
     MachineLink& link = host_.link();
     if (host_.messagesAllowed() && link.running) {
         if (serial_.status() != StatusOk) {
-            link.ui().setMessage(t.portBadStatus);
+            host_.tell(connectionEvent(SessionEventKind::PortOpenError));
             host_.setMessagesAllowed(false);
         } else {
-            link.ui().setMessage(t.connecting);
+            host_.tell(connectionEvent(SessionEventKind::PortOpened));
         }
     }
     if (serial_.status() != StatusOk || !link.running) return false;
     host_.setMessagesAllowed(true);
     if (!host_.probe(probesPerPort)) return false;
     link.portName = currentPort_;
-    link.ui().setMessage(t.deviceFound);
+    host_.tell(connectionEvent(SessionEventKind::MachineFound));
     return true;
 }
 

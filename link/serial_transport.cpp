@@ -1,8 +1,8 @@
 #include "link/serial_transport.h"
 
+#include "link/baud_rates.h"
 #include "link/port_search.h"
 #include "link/reply_latency.h"
-#include "link/text_number.h"
 #include "platform/bridge_library.h"
 
 #include <algorithm>
@@ -38,12 +38,12 @@ struct SerialTransport::Inbox {
     std::mutex lock;
     Bytes received;
     std::uint32_t status = StatusOk;
-    Ui* ui = nullptr; // woken when bytes arrive; cleared when the transport goes
+    Waits* waits = nullptr; // woken when bytes arrive; cleared when the transport goes
     ReplyLatency latency;
 
-    void wakeUi() {
+    void wakeWaits() {
         std::lock_guard<std::mutex> guard(lock);
-        if (ui) ui->wake();
+        if (waits) waits->wake();
     }
     void data(const std::uint8_t* bytes, std::int32_t count) {
         if (count <= 0 || !bytes) return;
@@ -52,7 +52,7 @@ struct SerialTransport::Inbox {
         received.insert(received.end(), bytes, bytes + count);
         if (received.size() > receiveBufferLimit)
             received.erase(received.begin(), received.end() - static_cast<std::ptrdiff_t>(receiveBufferLimit));
-        if (ui) ui->wake();
+        if (waits) waits->wake();
     }
     void lineStatus(std::int32_t errorBits) {
         if (errorBits <= 0) return;
@@ -74,16 +74,16 @@ struct SerialTransport::OpenAttempt {
     std::thread thread;
 };
 
-SerialTransport::SerialTransport(Ui& ui, PortTable ports, SerialPortServices& services)
-    : ui_(ui), channel_(std::make_shared<SerialChannel>(std::move(ports), services)),
+SerialTransport::SerialTransport(Waits& waits, PortTable ports, SerialPortServices& services)
+    : waits_(waits), channel_(std::make_shared<SerialChannel>(std::move(ports), services)),
       inbox_(std::make_shared<Inbox>()) {
-    inbox_->ui = &ui_;
+    inbox_->waits = &waits_;
 }
 
 SerialTransport::~SerialTransport() {
     {
         std::lock_guard<std::mutex> guard(inbox_->lock);
-        inbox_->ui = nullptr;
+        inbox_->waits = nullptr;
     }
     if (opening_) {
         std::unique_lock<std::mutex> guard(opening_->lock);
@@ -99,7 +99,7 @@ SerialTransport::~SerialTransport() {
     channel_->close();
 }
 
-void SerialTransport::useBaudRate(const std::string& itemText, int) { settings.baudRate = leadingInteger(itemText, true); }
+void SerialTransport::useBaudRate(int baudIndex) { settings.baudRate = baudRateAt(baudIndex); }
 
 std::uint32_t SerialTransport::open(std::int32_t port, const std::atomic<bool>& running) {
     // An open given up earlier ends before the channel is used again.
@@ -122,7 +122,7 @@ std::uint32_t SerialTransport::open(std::int32_t port, const std::atomic<bool>& 
         }
         attempt->done.notify_all();
         if (!givenUp)
-            inbox->wakeUi();
+            inbox->wakeWaits();
         else if (opened)
             channel->close();
     };
@@ -150,7 +150,7 @@ bool SerialTransport::waitForOpen(OpenAttempt& attempt, const std::atomic<bool>&
             if (attempt.finished) return true;
         }
         if (!running.load()) return false;
-        ui_.pumpWait(openPollMicros);
+        waits_.pumpWait(openPollMicros);
     }
 }
 
@@ -191,7 +191,7 @@ std::uint32_t SerialTransport::write(const Bytes& data) {
     if (settings.baudRate > 0) {
         const std::uint64_t lineMs = (std::uint64_t{data.size()} * 10000 + static_cast<std::uint64_t>(settings.baudRate) - 1) /
                                      static_cast<std::uint64_t>(settings.baudRate);
-        requestSentTick_ = ui_.tickCount() + static_cast<std::uint32_t>(std::min<std::uint64_t>(lineMs, 60000));
+        requestSentTick_ = waits_.tickCount() + static_cast<std::uint32_t>(std::min<std::uint64_t>(lineMs, 60000));
         requestOnLine_ = true;
     }
     return status();
@@ -204,7 +204,7 @@ Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool
     // The silence allowed counts from the moment the last request has left
     // the line: at 2400 baud "QMTV" takes 17 ms to go out, and its echo would
     // otherwise be due just when the read gives up.
-    std::uint32_t lastNews = ui_.tickCount();
+    std::uint32_t lastNews = waits_.tickCount();
     if (requestOnLine_) {
         if (static_cast<std::int32_t>(requestSentTick_ - lastNews) > 0)
             lastNews = requestSentTick_;
@@ -217,9 +217,9 @@ Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool
         // One wait for the rest of the silence allowed: arriving bytes end it
         // at once (their delivery wakes the window). A wait per millisecond
         // would wake every reading thread a thousand times a second.
-        const auto quiet = static_cast<std::int32_t>(ui_.tickCount() - lastNews); // below 0 while still sending
+        const auto quiet = static_cast<std::int32_t>(waits_.tickCount() - lastNews); // below 0 while still sending
         const std::int32_t leftMs = quiet < silenceLimitMs ? silenceLimitMs - quiet : 1;
-        ui_.pumpWait(leftMs * 1000);
+        waits_.pumpWait(leftMs * 1000);
         std::lock_guard<std::mutex> guard(inbox.lock);
         Bytes& received = inbox.received;
         const std::size_t length = received.size();
@@ -235,9 +235,9 @@ Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool
         if (!done) {
             if (length != previousLength) {
                 previousLength = length;
-                lastNews = ui_.tickCount();
+                lastNews = waits_.tickCount();
             }
-            done = static_cast<std::int32_t>(ui_.tickCount() - lastNews) >= silenceLimitMs;
+            done = static_cast<std::int32_t>(waits_.tickCount() - lastNews) >= silenceLimitMs;
         }
         if (done) {
             // The port's input queue is deliberately not purged here: a reply

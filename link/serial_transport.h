@@ -12,7 +12,7 @@
 #include "link/transport.h"
 #include "platform/serial_port_list.h"
 #include "platform/serial_port_services.h"
-#include "platform/ui.h"
+#include "platform/waits.h"
 #include "serial/serial_channel.h"
 #include "serial/serial_settings.h"
 
@@ -24,14 +24,14 @@ namespace mub {
 
 class SerialTransport : public Transport {
 public:
-    SerialTransport(Ui& ui, PortTable ports, SerialPortServices& services = systemSerialPortServices());
+    SerialTransport(Waits& waits, PortTable ports, SerialPortServices& services = systemSerialPortServices());
     // Closes the port; an open still under way is left to end by itself.
     ~SerialTransport() override;
     SerialTransport(const SerialTransport&) = delete;
     SerialTransport& operator=(const SerialTransport&) = delete;
 
-    // The item's text, read as a number and truncated, is the baud rate.
-    void useBaudRate(const std::string& itemText, int itemIndex) override;
+    // The item's rate (link/baud_rates.h) goes into the settings record.
+    void useBaudRate(int baudIndex) override;
     std::uint32_t open(std::int32_t port, const std::atomic<bool>& running) override;
     // Discards both queues and the receive buffer.
     void clear() override;
@@ -66,7 +66,7 @@ private:
     // True while an open given up still runs: the channel is not to be touched.
     bool openUnderWay();
 
-    Ui& ui_;
+    Waits& waits_;
     std::shared_ptr<SerialChannel> channel_;
     std::shared_ptr<Inbox> inbox_;
     std::shared_ptr<OpenAttempt> opening_;

@@ -22,9 +22,9 @@ class Transport {
 public:
     virtual ~Transport() = default;
 
-    // The window's baud-rate choice (the selected item's text and index),
+    // The baud-rate item (an index into link/baud_rates.h, -1 for none),
     // taken at the start of every connection.
-    virtual void useBaudRate(const std::string& itemText, int itemIndex) = 0;
+    virtual void useBaudRate(int baudIndex) = 0;
     // Opens the way to the machine: COM port `port`, or the bridge's one
     // device (which takes no number). StatusOk, or why not. An open that
     // blocks waits while the window handles its events and is given up once

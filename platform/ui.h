@@ -1,11 +1,13 @@
-// The window-side interface the logic talks through.
-//
-// Connecting, upgrading and model checking never touch a toolkit: they write
-// messages, fields, button states and progress through this interface, ask
-// questions through its message boxes and wait with its pumpDelay. The Qt
-// main window, the command-line companion and the tests each implement it.
+// The window's controls as the window logic and the open command see them:
+// the message pane, the fields, button states and captions, progress, the
+// status bar, message boxes and the open-file dialog, with the waits of
+// platform/waits.h. The Qt main window, the Win32 window and the tests'
+// window implement it; connecting, upgrading and model checking never see
+// it (they tell what happens as session events, link/session_events.h).
 // All texts are GBK byte strings.
 #pragma once
+
+#include "platform/waits.h"
 
 #include <cstdint>
 #include <string>
@@ -27,9 +29,8 @@ enum class Field {
     Count,
 };
 
-class Ui {
+class Ui : public Waits {
 public:
-    virtual ~Ui() = default;
 
     // Message pane: replace the whole text, or add text at its end (callers
     // end their lines with "\r\n" themselves).
@@ -64,12 +65,6 @@ public:
     virtual void startClock() = 0;
     virtual void stopClock() = 0;
 
-    // The time-out tick: arming (re)starts it with the interval; after the
-    // interval `timeoutElapsed` reads true until cleared.
-    virtual void armTimeout(int milliseconds) = 0;
-    virtual bool timeoutElapsed() const = 0;
-    virtual void clearTimeoutElapsed() = 0;
-
     // The main window's title; it is the caption of every message box.
     virtual std::string title() const = 0;
 
@@ -85,19 +80,6 @@ public:
 
     // A tone of `hertz` for `milliseconds`; blocks for its duration.
     virtual void tone(int hertz, int milliseconds) = 0;
-
-    // Milliseconds since some fixed point, wrapping at 32 bits.
-    virtual std::uint32_t tickCount() const = 0;
-
-    // Pauses at least `microseconds` while the window keeps handling its
-    // events (a Stop click runs nested inside). Never returns early.
-    virtual void pumpDelay(std::int32_t microseconds) = 0;
-
-    // Like pumpDelay, but returns as soon as wake() has been called (from any
-    // thread) since the previous pumpWait returned. Used by receive loops so
-    // that arriving bytes are seen without waiting out the tick.
-    virtual void pumpWait(std::int32_t microseconds) { pumpDelay(microseconds); }
-    virtual void wake() {}
 };
 
 } // namespace mub

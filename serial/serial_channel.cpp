@@ -6,6 +6,7 @@
 
 #include "platform/gbk_text.h"
 #include "platform/serial_port_services.h"
+#include "serial/line_rates.h"
 #include "serial/serial_session.h"
 
 #include <algorithm>
@@ -21,14 +22,6 @@ namespace {
 
 // How long close waits for the listener before leaving it to end on its own.
 constexpr int closeBoundMs = 500;
-
-// The rates a port can be given; any other rate gives 9600.
-constexpr std::int32_t supportedRates[] = {110,   150,   300,   600,   1200,   1800,   2400,   4800,   7200,
-                                           9600,  14400, 19200, 38400, 56000, 57600, 115200, 128000, 256000};
-
-bool isSupportedRate(std::int32_t rate) {
-    return std::find(std::begin(supportedRates), std::end(supportedRates), rate) != std::end(supportedRates);
-}
 
 // "COM3,57600,N,1,8": name, rate, parity letter (0 none .. 4 space), stop
 // bits (0 one, 1 one and a half, 2 two), data bits.
@@ -171,7 +164,7 @@ bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
         raiseCode("GetCommState", code);
         return false;
     }
-    line.baudRate = isSupportedRate(s.baudRate) ? s.baudRate : 9600;
+    line.baudRate = comPortRateFor(s.baudRate);
     line.dataBits = s.dataBits >= 6 && s.dataBits <= 8 ? s.dataBits : 8;
     line.stopBits = s.stopBits == 1 || s.stopBits == 2 ? s.stopBits : 0;
     port.baudRate = line.baudRate;

@@ -1,18 +1,22 @@
 #pragma once
 
-#include "link/connect_machine.h"
+#include "link/session_events.h"
 
 #include <optional>
 
 namespace mub {
 class MachineLink;
-struct UpgradeFile;
 
-// The model-check toggle bound to the model-check button: identifies the
-// machine without upgrading it, or stops a check in progress. The machine's
-// identity when this call started a check and connectMachine identified the
-// machine (the window shows it in its fields; the command-line tool prints
-// it and turns it into its exit code).
-std::optional<MachineInfo> detectModel(MachineLink& link, const UpgradeFile& file);
+// The model check: identifies the machine at baud-rate item `baudIndex`
+// without upgrading it, then tells the machine that no upgrade follows and
+// releases the link. `fileLoaded` decides whether the upgrade button comes
+// back with the idle state. The machine's identity when connectMachine
+// identified it.
+std::optional<MachineInfo> detectModel(MachineLink& link, int baudIndex, bool fileLoaded, SessionObserver& observer);
+
+// Stop pressed while a check waits (nested inside it): told, then back to
+// idle at once; the check further out ends at its next test of the running
+// flag and goes back to idle once more.
+void stopModelCheck(MachineLink& link, bool fileLoaded, SessionObserver& observer);
 
 } // namespace mub

@@ -20,12 +20,6 @@ namespace {
 constexpr int HandshakeTimeoutMs = 2000;
 constexpr int ReplyTimeoutMs = 1000;
 constexpr std::int32_t PollPauseUs = 10;
-constexpr std::uint32_t MaxConsecutiveFailures = 3;
-constexpr std::uint32_t MaxTotalFailures = 10;
-
-// The window title ends with this mark on production-line installations;
-// there a model mismatch and an equal or older version go through unasked.
-bool productionOnly(const Ui& ui) { return lastBytes(ui.title(), 8) == gbk("生产专用"); }
 
 std::optional<std::uint8_t> readOneByte(MachineLink& link) {
     const Bytes reply = link.readPacket(1, true);
@@ -35,8 +29,10 @@ std::optional<std::uint8_t> readOneByte(MachineLink& link) {
 
 class UpgradeRun {
 public:
-    UpgradeRun(MachineLink& link, const UpgradeFile& file, const MachineInfo& machine, UpgradeReport& report)
-        : link_(link), ui_(link.ui()), file_(file), machine_(machine), report_(report) {}
+    UpgradeRun(MachineLink& link, const UpgradeFile& file, const MachineInfo& machine, const RunOptions& options,
+               SessionObserver& observer, UpgradeReport& report)
+        : link_(link), waits_(link.waits()), file_(file), machine_(machine), options_(options), observer_(observer),
+          report_(report) {}
 
     bool run() {
         if (!checks()) return false;
@@ -64,25 +60,50 @@ private:
         return end(UpgradeOutcome::Stopped);
     }
 
-    bool refuse(const std::string& utf8Text, UpgradeOutcome outcome) {
-        const std::string text = gbk(utf8Text);
-        ui_.setMessage(text);
-        ui_.errorBox(text);
+    void tell(const SessionEvent& event) { observer_.on(event); }
+    void tell(SessionEventKind kind) { observer_.on(SessionEvent(kind)); }
+    void tell(SessionEventKind kind, Pane pane, const char* utf8Text) { observer_.on({kind, pane, gbk(utf8Text)}); }
+    // The run ends with the pane's text and an error box.
+    bool endWith(SessionEventKind kind, UpgradeOutcome outcome, const char* utf8Pane, const char* utf8Box) {
+        SessionEvent event(kind, Pane::Replace, gbk(utf8Pane), gbk(utf8Box));
+        event.outcome = outcome;
+        tell(event);
+        return end(outcome);
+    }
+
+    bool refuse(const char* utf8Text, UpgradeOutcome outcome) {
+        SessionEvent event(SessionEventKind::Refused, Pane::Replace, gbk(utf8Text), gbk(utf8Text));
+        event.outcome = outcome;
+        tell(event);
         link_.writePacket(Bytes{Cancel});
         return end(outcome);
     }
 
-    bool decline(const std::string& utf8Text, UpgradeOutcome outcome) {
-        ui_.setMessage(gbk(utf8Text));
+    bool decline(const char* utf8Text, UpgradeOutcome outcome) {
+        SessionEvent event(SessionEventKind::Declined, Pane::Replace, gbk(utf8Text));
+        event.outcome = outcome;
+        tell(event);
         link_.writePacket(Bytes{Cancel});
         return end(outcome);
     }
 
     bool reportLinkLoss() {
-        ui_.setMessage(gbk("设备被拔出或其他错误！！！请重新插拔USB线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级"));
-        ui_.errorBox(gbk("设备被拔出或其他错误！！！请重新插拔USB连接线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级"));
-        return end(UpgradeOutcome::LinkLost);
+        return endWith(SessionEventKind::RunFailed, UpgradeOutcome::LinkLost,
+                       "设备被拔出或其他错误！！！请重新插拔USB线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级",
+                       "设备被拔出或其他错误！！！请重新插拔USB连接线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级");
     }
+
+    // Yes or No; a question nobody could answer is taken as No.
+    bool ask(Question question, const char* utf8Text) {
+        SessionEvent event(SessionEventKind::Question, Pane::Keep, {}, gbk(utf8Text));
+        event.question = question;
+        tell(event);
+        const std::optional<bool> answer = options_.ask ? options_.ask(event) : std::optional<bool>(false);
+        if (!answer) report_.unanswered = true;
+        return answer.value_or(false);
+    }
+
+    bool productionLine() const { return options_.rule == IdentityRule::ProductionLine; }
 
     bool send(const Bytes& packet) {
         const std::uint32_t status = link_.writePacket(packet);
@@ -99,24 +120,24 @@ private:
             return refuse("升级文件中没有固件数据！请选择正确的文件。", UpgradeOutcome::EmptyImage);
 
         const std::string& machineModel = machine_.model;
-        if (machineModel == gbk("ZeZada")) return true;
+        if (machineModel == wildcardModel()) return true;
         const std::string& machineHardware = machine_.hardware;
         const std::string& machineSoftware = machine_.software;
 
         if (machineHardware != file_.hardwareVersion && running())
             return refuse("硬件版本不匹配！请选择正确的文件。", UpgradeOutcome::HardwareMismatch);
-        if (machineModel != file_.modelId && !productionOnly(ui_) && running())
+        if (machineModel != file_.modelId && !productionLine() && running())
             return refuse("型号不匹配！请选择正确的文件。", UpgradeOutcome::ModelMismatch);
         // A Stop while a question is open answers it: nothing is sent.
-        if (machineSoftware == file_.softwareVersion && !productionOnly(ui_) && running()) {
-            const bool yes = ui_.askYesNo(gbk("软件版本相同,是否继续更新！“是”继续，“否”不更新。"));
+        if (machineSoftware == file_.softwareVersion && !productionLine() && running()) {
+            const bool yes = ask(Question::SameVersion, "软件版本相同,是否继续更新！“是”继续，“否”不更新。");
             if (!running()) return end(UpgradeOutcome::Stopped);
             if (!yes) return decline("软件版本相同！您取消了本次更新。", UpgradeOutcome::SameVersionDeclined);
         }
         const double machineNumber = readNumber(machineSoftware);
         const double fileNumber = readNumber(file_.softwareVersion);
-        if (machineNumber - fileNumber > 0.0000001 && !productionOnly(ui_) && running()) {
-            const bool yes = ui_.askYesNo(gbk("升级文件是旧版本，是否继续更新！“是”继续，“否”不更新"));
+        if (machineNumber - fileNumber > 0.0000001 && !productionLine() && running()) {
+            const bool yes = ask(Question::OlderVersion, "升级文件是旧版本，是否继续更新！“是”继续，“否”不更新");
             if (!running()) return end(UpgradeOutcome::Stopped);
             if (!yes) return decline("升级文件是旧版本！您取消了本次更新。", UpgradeOutcome::OlderVersionDeclined);
         }
@@ -127,16 +148,14 @@ private:
         // A Stop that came while a question was open ends the run here,
         // before the machine is put into its upgrade mode.
         if (!running()) return end(UpgradeOutcome::Stopped);
-        ui_.appendMessage(gbk("开始更新...\r\n"));
-        ui_.setEnabled(Control::UpgradeButton, false);
-        ui_.setEnabled(Control::DetectModelButton, false);
+        tell(SessionEventKind::UpdateBegun, Pane::Append, "开始更新...\r\n");
         const bool sent = send(Bytes{BeginUpdate});
         // Without a "C" the elapsed time counts from the begin command.
-        startTick_ = ui_.tickCount();
+        startTick_ = waits_.tickCount();
         if (!sent && running()) return reportLinkLoss();
         link_.setLinkStatus(StatusOk);
-        ui_.armTimeout(HandshakeTimeoutMs);
-        ui_.clearTimeoutElapsed();
+        waits_.armTimeout(HandshakeTimeoutMs);
+        waits_.clearTimeoutElapsed();
         return true;
     }
 
@@ -147,18 +166,13 @@ private:
         const Bytes modelFrame = buildFrame(std::string_view(file_.modelId));
         const Bytes hardwareFrame = buildFrame(std::string_view(file_.hardwareVersion));
         const Bytes softwareFrame = buildFrame(std::string_view(file_.softwareVersion));
-        while (!ui_.timeoutElapsed()) {
-            ui_.pumpDelay(PollPauseUs);
+        while (!waits_.timeoutElapsed()) {
+            waits_.pumpDelay(PollPauseUs);
             if (!running()) return stopped();
             const auto reply = readOneByte(link_);
             if (reply == ReadyForBlocks) {
-                startTick_ = ui_.tickCount();
-                ui_.setProgress(0);
-                ui_.showProgress(true);
-                ui_.setPercentText(std::to_string(ui_.progress()));
-                ui_.showPercent(true);
-                ui_.stopClock();
-                ui_.setStatusText(1, "");
+                startTick_ = waits_.tickCount();
+                tell(SessionEventKind::MachineReady);
                 break;
             }
             const Bytes* answer = reply == RequestModel      ? &modelFrame
@@ -167,7 +181,7 @@ private:
                                                              : nullptr;
             if (answer) {
                 link_.setLinkStatus(link_.writePacket(*answer));
-                ui_.armTimeout(HandshakeTimeoutMs);
+                waits_.armTimeout(HandshakeTimeoutMs);
             }
             // The serial handlers may also have set the status (port lost).
             if (link_.linkStatus() != StatusOk && running()) return reportLinkLoss();
@@ -176,34 +190,40 @@ private:
     }
 
     bool transfer() {
-        ui_.appendMessage(gbk("更新中！请稍等...\r\n"));
+        tell(SessionEventKind::TransferBegun, Pane::Append, "更新中！请稍等...\r\n");
         const auto& image = file_.image;
         const double blocksInImage = static_cast<double>(image.size()) / static_cast<double>(BlockDataSize);
+        SessionEvent progress(SessionEventKind::Progress);
+        progress.blocksTotal = static_cast<std::uint32_t>(blocksFor(image.size()));
+        SessionEvent accepted(SessionEventKind::BlockAccepted);
+        accepted.bytesTotal = image.size();
         std::uint8_t blockNumber = 0;
         std::uint32_t consecutiveFailures = 0;
         for (;;) {
             if (!running()) return stopped();
-            ui_.pumpDelay(PollPauseUs);
+            waits_.pumpDelay(PollPauseUs);
             ++blockNumber; // wraps from 255 to 0
             const Bytes packet = buildBlockPacket(image, blocksDone_, blockNumber);
 
-            const int position = static_cast<int>(blocksDone_ * 100.0 / (blocksInImage + 1.0));
-            ui_.setProgress(position);
-            ui_.setPercentText(std::to_string(ui_.progress()) + "%");
+            progress.position = static_cast<int>(blocksDone_ * 100.0 / (blocksInImage + 1.0));
+            progress.blocksDone = blocksDone_;
+            tell(progress);
 
             if (!send(packet) && running()) return reportLinkLoss();
-            ui_.armTimeout(ReplyTimeoutMs);
-            ui_.clearTimeoutElapsed();
+            waits_.armTimeout(ReplyTimeoutMs);
+            waits_.clearTimeoutElapsed();
 
             bool answered = false;
-            while (running() && !ui_.timeoutElapsed()) {
-                ui_.pumpDelay(PollPauseUs);
+            while (running() && !waits_.timeoutElapsed()) {
+                waits_.pumpDelay(PollPauseUs);
                 const auto reply = readOneByte(link_);
                 if (!reply) continue;
                 if (*reply == BlockAccepted) {
                     consecutiveFailures = 0;
                     ++blocksDone_;
-                    if (report_.onBlockAccepted) report_.onBlockAccepted(acknowledgedBytes());
+                    accepted.blocksDone = blocksDone_;
+                    accepted.bytesDone = acknowledgedBytes();
+                    tell(accepted);
                     answered = true;
                     break;
                 }
@@ -214,16 +234,12 @@ private:
                     answered = true;
                     break;
                 }
-                if (*reply == Cancel && running()) {
-                    ui_.setMessage(gbk("升级失败！！！文件长度超过芯片容量。"));
-                    ui_.errorBox(gbk("升级失败！！！校验错误或文件长度超过芯片容量。"));
-                    return end(UpgradeOutcome::ImageTooLarge);
-                }
-                if (*reply == BlockChecksumFailed && running()) {
-                    ui_.setMessage(gbk("升级失败！！！校验错误。"));
-                    ui_.errorBox(gbk("升级失败！！！校验错误或文件长度超过芯片容量。"));
-                    return end(UpgradeOutcome::ChecksumFailed);
-                }
+                if (*reply == Cancel && running())
+                    return endWith(SessionEventKind::RunFailed, UpgradeOutcome::ImageTooLarge,
+                                   "升级失败！！！文件长度超过芯片容量。", "升级失败！！！校验错误或文件长度超过芯片容量。");
+                if (*reply == BlockChecksumFailed && running())
+                    return endWith(SessionEventKind::RunFailed, UpgradeOutcome::ChecksumFailed, "升级失败！！！校验错误。",
+                                   "升级失败！！！校验错误或文件长度超过芯片容量。");
             }
             // A Stop that ended the wait is no failure of the machine.
             if (!running()) return stopped();
@@ -235,13 +251,11 @@ private:
                 ++consecutiveFailures;
                 ++totalFailures_;
                 ++timeouts_;
-                ui_.appendMessage(gbk("通讯超时！重发数据！\r\n"));
+                tell(SessionEventKind::BlockTimeout, Pane::Append, "通讯超时！重发数据！\r\n");
             }
-            if (consecutiveFailures > MaxConsecutiveFailures || totalFailures_ > MaxTotalFailures) {
-                ui_.setMessage(gbk("升级失败！！！通讯超时。"));
-                ui_.errorBox(gbk("升级失败！！！通讯超时。"));
-                return end(UpgradeOutcome::TooManyFailures);
-            }
+            if (consecutiveFailures > failuresInARowAllowed || totalFailures_ > failuresInAllAllowed)
+                return endWith(SessionEventKind::RunFailed, UpgradeOutcome::TooManyFailures, "升级失败！！！通讯超时。",
+                               "升级失败！！！通讯超时。");
             if (blocksDone_ - blocksInImage >= -0.0000001) {
                 // The image is only complete once the machine got the end mark.
                 if (!send(EndOfImage) && running()) return reportLinkLoss();
@@ -251,20 +265,22 @@ private:
     }
 
     void complete() {
-        const std::uint32_t elapsed = ui_.tickCount() - startTick_;
+        const std::uint32_t elapsed = waits_.tickCount() - startTick_;
         report_.elapsedMs = elapsed;
-        if (report_.onCompleting) {
+        if (options_.beforeCompletion) {
             end(UpgradeOutcome::Completed);
-            report_.onCompleting(report_);
+            options_.beforeCompletion(report_);
         }
-        ui_.setProgress(100);
-        ui_.appendMessage(gbk("升级完成！\r\n耗时:") + numberText(elapsed / 1000.0) + gbk("秒\r\n"));
-        ui_.setFieldText(Field::Count, numberText(readNumber(ui_.fieldText(Field::Count)) + 1));
-        ui_.pumpDelay(500000);
-        ui_.tone(500, 500);
-        ui_.showProgress(false);
-        ui_.showPercent(false);
-        ui_.startClock();
+        SessionEvent completed(SessionEventKind::Completed, Pane::Append,
+                               gbk("升级完成！\r\n耗时:") + numberText(elapsed / 1000.0) + gbk("秒\r\n"));
+        completed.elapsedMs = elapsed;
+        tell(completed);
+        SessionEvent counter(SessionEventKind::Counter);
+        counter.value = numberText(readNumber(options_.counter ? options_.counter() : std::string(1, '0')) + 1);
+        tell(counter);
+        waits_.pumpDelay(500000);
+        tell(toneEvent(500, 500));
+        tell(SessionEventKind::DisplayRestored);
     }
 
     std::uint64_t acknowledgedBytes() const {
@@ -273,9 +289,11 @@ private:
     }
 
     MachineLink& link_;
-    Ui& ui_;
+    Waits& waits_;
     const UpgradeFile& file_;
     const MachineInfo& machine_;
+    const RunOptions& options_;
+    SessionObserver& observer_;
     UpgradeReport& report_;
     std::uint32_t startTick_ = 0;
     std::uint32_t blocksDone_ = 0;
@@ -286,13 +304,19 @@ private:
 
 } // namespace
 
-bool runUpgrade(MachineLink& link, const UpgradeFile& file, const MachineInfo& machine, UpgradeReport* report) {
+const std::string& wildcardModel() {
+    static const std::string model = gbk("ZeZada");
+    return model;
+}
+
+bool runUpgrade(MachineLink& link, const UpgradeFile& file, const MachineInfo& machine, const RunOptions& options,
+                SessionObserver& observer, UpgradeReport* report) {
     UpgradeReport local;
     UpgradeReport& target = report ? *report : local;
     // Between a block's acknowledgement and the next block this thread
     // wakes two or three times; each late wake-up is line time lost.
     askForPromptWakeups();
-    return UpgradeRun(link, file, machine, target).run();
+    return UpgradeRun(link, file, machine, options, observer, target).run();
 }
 
 } // namespace mub

@@ -29,6 +29,36 @@ const std::string& fileInUseText() {
     return text;
 }
 
+const std::string& UpgradeFileRead::failureText() const {
+    static const std::string none;
+    if (inUse) return fileInUseText();
+    return failure ? decodeFailureText(*failure) : none;
+}
+
+UpgradeFileRead upgradeFileFrom(const Bytes& fileBytes, std::string path) {
+    DecodeResult decoded = decodeUpgradeFile(fileBytes);
+    UpgradeFileRead read;
+    read.failure = decoded.failure;
+    UpgradeFile& file = read.file;
+    file.path = std::move(path);
+    file.fileMd5 = fileBytes.empty() ? std::string() : md5Hex(fileBytes);
+    if (!decoded.ok()) return read;
+    file.modelId = std::move(decoded.modelId);
+    file.hardwareVersion = std::move(decoded.hardwareVersion);
+    file.softwareVersion = std::move(decoded.softwareVersion);
+    file.image = std::move(decoded.image);
+    file.loaded = true;
+    return read;
+}
+
+UpgradeFileRead readUpgradeFileAt(const std::string& systemPath) {
+    bool inUse = false;
+    const Bytes bytes = readUpgradeFileBytesAt(systemPath, &inUse);
+    UpgradeFileRead read = upgradeFileFrom(bytes, systemPath);
+    read.inUse = inUse;
+    return read;
+}
+
 UpgradeFileOpener::UpgradeFileOpener(Ui& ui, UpgradeFile& file, const std::atomic<bool>& running,
                                      std::string settingsPath)
     : ui_(ui), file_(file), running_(running), settingsPath_(std::move(settingsPath)) {}
@@ -65,27 +95,19 @@ UpgradeFileOpener::Outcome UpgradeFileOpener::checkAndLoad(const std::string& pa
         ui_.errorBox(fileInUseText());
         return Outcome::Failed;
     }
-    DecodeResult decoded = decodeUpgradeFile(read.bytes);
-    const std::string fileMd5 = decoded.ok() ? md5Hex(read.bytes) : std::string();
+    UpgradeFileRead decoded = upgradeFileFrom(read.bytes, path);
     read.bytes = Bytes();
     if (!decoded.ok()) {
         ui_.setMessage(gbk("读取文件失败。."));
-        ui_.errorBox(decodeFailureText(*decoded.failure));
+        ui_.errorBox(decoded.failureText());
         return Outcome::Failed;
     }
 
     ui_.setFieldText(Field::FilePath, path);
-    ui_.setFieldText(Field::FileModel, decoded.modelId);
-    ui_.setFieldText(Field::FileHardware, decoded.hardwareVersion);
-    ui_.setFieldText(Field::FileSoftware, decoded.softwareVersion);
-
-    file_.image = std::move(decoded.image);
-    file_.path = path;
-    file_.modelId = std::move(decoded.modelId);
-    file_.hardwareVersion = std::move(decoded.hardwareVersion);
-    file_.softwareVersion = std::move(decoded.softwareVersion);
-    file_.fileMd5 = fileMd5;
-    file_.loaded = true;
+    ui_.setFieldText(Field::FileModel, decoded.file.modelId);
+    ui_.setFieldText(Field::FileHardware, decoded.file.hardwareVersion);
+    ui_.setFieldText(Field::FileSoftware, decoded.file.softwareVersion);
+    file_ = std::move(decoded.file);
 
     ui_.setEnabled(Control::UpgradeButton, true);
     ui_.setEnabled(Control::DetectModelButton, true);

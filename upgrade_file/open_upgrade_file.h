@@ -9,9 +9,11 @@
 #pragma once
 
 #include "platform/ui.h"
+#include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/upgrade_file.h"
 
 #include <atomic>
+#include <optional>
 #include <string>
 
 namespace mub {
@@ -36,6 +38,25 @@ Bytes readUpgradeFileBytesAt(const std::string& systemPath, bool* inUse = nullpt
 
 // The error box for a file another program holds: it is not damaged.
 const std::string& fileInUseText();
+
+// An upgrade file as read: the record (loaded when every check passed; the
+// MD5 of its bytes when any came) and why not.
+struct UpgradeFileRead {
+    UpgradeFile file;
+    std::optional<DecodeFailure> failure;
+    bool inUse = false; // another program holds it
+
+    bool ok() const { return file.loaded; }
+    // The error box's text (GBK) when it is not loaded.
+    const std::string& failureText() const;
+};
+
+// The record of a file's bytes, decoded, with the path it was read from.
+UpgradeFileRead upgradeFileFrom(const Bytes& fileBytes, std::string path);
+
+// Reads and decodes the file at `systemPath` (the file system's own bytes,
+// as a shell gives it), as the window's open command does.
+UpgradeFileRead readUpgradeFileAt(const std::string& systemPath);
 
 class UpgradeFileOpener {
 public:

@@ -18,17 +18,14 @@
 // shows.
 #pragma once
 
+#include "link/baud_rates.h" // the baud-rate list and its default item
+
 #include <array>
 #include <string>
 #include <string_view>
 
 namespace mub {
 
-// The items of the baud-rate list, top to bottom.
-inline constexpr std::array<std::string_view, 8> baudRateTexts = {"4800",  "9600",  "19200",  "38400",
-                                                                  "51200", "57600", "102400", "115200"};
-// The item whose text a new or incomplete file gets ("57600").
-inline constexpr int defaultBaudIndex = 5;
 
 // Folder of the running program file (of /proc/self/exe), without a
 // trailing "/"; "." when it cannot be found.

@@ -1,5 +1,6 @@
 // connectMachine against the simulated machine on a pseudo-terminal, over the
 // serial channel (COM mode) and over the stand-in bridge library (USB mode).
+#include "link/baud_rates.h"
 #include "link/bridge_binding.h"
 #include "link/bridge_transport.h"
 #include "link/connect_machine.h"
@@ -10,6 +11,7 @@
 #include "tests/link/raw_pty.h"
 #include "tests/support/fake_ui.h"
 #include "tests/support/simulator_process.h"
+#include "tests/support/window_view.h"
 
 #include <gtest/gtest.h>
 
@@ -73,10 +75,10 @@ TEST_F(ComConnect, ReadsTheThreeTextsAndBeeps) {
     ports.setOverride(7, machine.path());
     makeLink();
     link->portName = "COM7";
-    ui.baudText = "115200";
+    ui.baudIndex = baudIndexOf("115200");
     stopAfter(ui, *link, std::chrono::seconds(20));
 
-    const auto machineInfo = connectMachine(*link);
+    const auto machineInfo = connectInWindow(*link, ui);
     ASSERT_TRUE(machineInfo.has_value());
     EXPECT_EQ(machineInfo->model, gbk("机型甲"));
     EXPECT_EQ(machineInfo->software, "2.10");
@@ -99,7 +101,7 @@ TEST_F(ComConnect, SearchGoesOnFromPortNameToComOneAndUpdatesPortName) {
     makeLink();
     link->portName = "COM3"; // not there: COM1, then COM2 next
     stopAfter(ui, *link, std::chrono::seconds(20));
-    ASSERT_TRUE(connectMachine(*link).has_value());
+    ASSERT_TRUE(connectInWindow(*link, ui).has_value());
     EXPECT_EQ(link->portName, "COM2");
 }
 
@@ -110,7 +112,7 @@ TEST_F(ComConnect, FourBadRepliesFailWithTheReadFailureTexts) {
     makeLink();
     link->portName = "COM7";
     stopAfter(ui, *link, std::chrono::seconds(20));
-    EXPECT_FALSE(connectMachine(*link).has_value());
+    EXPECT_FALSE(connectInWindow(*link, ui).has_value());
     EXPECT_EQ(ui.pane(), gbk("机器信息读取失败！请选择其他波特率,或者请重新插拔USB线。"));
     EXPECT_EQ(ui.errorBoxes, (std::vector<std::string>{gbk("机器信息读取失败！请选择其他波特率,或者请重新插拔USB连接线。")}));
     EXPECT_EQ(ui.fieldText(Field::MachineModel), "QM-3000"); // filled fields keep their texts
@@ -125,7 +127,7 @@ TEST_F(ComConnect, TenUnansweredConfirmationsFail) {
     makeLink();
     link->portName = "COM7";
     stopAfter(ui, *link, std::chrono::seconds(20));
-    EXPECT_FALSE(connectMachine(*link).has_value());
+    EXPECT_FALSE(connectInWindow(*link, ui).has_value());
     const std::string text = gbk("联机失败！！！通讯超时！请选择其他波特率,或者检查串口设置是否正确。");
     EXPECT_EQ(ui.pane(), text);
     EXPECT_EQ(ui.errorBoxes, (std::vector<std::string>{text}));
@@ -138,7 +140,7 @@ TEST_F(ComConnect, StopDuringTheSearchReturnsFalseWithoutABox) {
     ui.onPump = [&] {
         if (++pumps == 50) link->running = false;
     };
-    EXPECT_FALSE(connectMachine(*link).has_value());
+    EXPECT_FALSE(connectInWindow(*link, ui).has_value());
     EXPECT_TRUE(ui.errorBoxes.empty());
     EXPECT_LE(pumps, 51);
 }
@@ -159,7 +161,7 @@ TEST_F(ComConnect, LinkLostAfterAnAnswerSearchesAgainFromThatPort) {
             first.stop(true);
         }
     });
-    ASSERT_TRUE(connectMachine(*link).has_value());
+    ASSERT_TRUE(connectInWindow(*link, ui).has_value());
     EXPECT_TRUE(unplugged);
     auto shown = ui.shownMessages();
     EXPECT_NE(std::find(shown.begin(), shown.end(), linkLost), shown.end());
@@ -213,7 +215,7 @@ TEST_F(ComConnect, MarkIsReadAsATextEndingAtItsFirstZeroByte) {
     makeLink();
     link->portName = "COM7";
     stopAfter(ui, *link, std::chrono::seconds(20));
-    ASSERT_TRUE(connectMachine(*link).has_value());
+    ASSERT_TRUE(connectInWindow(*link, ui).has_value());
     EXPECT_EQ(ui.fieldText(Field::MachineModel), "Z-1");
     EXPECT_EQ(ui.fieldText(Field::MachineSoftware), "S3");
     EXPECT_EQ(ui.pane(), deviceFound + readingInfo + infoRead);
@@ -242,7 +244,7 @@ TEST_F(UsbConnect, ReadsTheThreeTexts) {
     ASSERT_TRUE(machine.started());
     ::setenv("BRIDGEMINI_DEVICE", machine.path().c_str(), 1);
     stopAfter(ui, *link, std::chrono::seconds(20));
-    ASSERT_TRUE(connectMachine(*link).has_value());
+    ASSERT_TRUE(connectInWindow(*link, ui).has_value());
     EXPECT_EQ(ui.fieldText(Field::MachineModel), gbk("机型乙"));
     EXPECT_EQ(ui.fieldText(Field::MachineHardware), "P2");
     EXPECT_EQ(ui.fieldText(Field::MachineSoftware), "3.5");
@@ -256,13 +258,13 @@ TEST_F(UsbConnect, ThreeBadRepliesThenAGoodOneSucceedFourFail) {
         ASSERT_TRUE(machine.started());
         ::setenv("BRIDGEMINI_DEVICE", machine.path().c_str(), 1);
         stopAfter(ui, *link, std::chrono::seconds(20));
-        EXPECT_TRUE(connectMachine(*link).has_value());
+        EXPECT_TRUE(connectInWindow(*link, ui).has_value());
         link->closeTransport();
     }
     SimulatorProcess machine({"--corrupt-frames", "4", "--corrupt-requests", "F"});
     ASSERT_TRUE(machine.started());
     ::setenv("BRIDGEMINI_DEVICE", machine.path().c_str(), 1);
-    EXPECT_FALSE(connectMachine(*link).has_value());
+    EXPECT_FALSE(connectInWindow(*link, ui).has_value());
     EXPECT_EQ(ui.errorBoxes, (std::vector<std::string>{gbk("机器信息读取失败！请选择其他波特率,或者请重新插拔USB连接线。")}));
 }
 
@@ -272,7 +274,7 @@ TEST_F(UsbConnect, NoDeviceIsReportedOnceUntilStop) {
     ui.onPump = [&] {
         if (++pumps == 60) link->running = false;
     };
-    EXPECT_FALSE(connectMachine(*link).has_value());
+    EXPECT_FALSE(connectInWindow(*link, ui).has_value());
     EXPECT_EQ(ui.shownMessages(),
               (std::vector<std::string>{gbk("未检测到USB设备，请插上USB线或拔出USB线重新插入，然后打开机器电源。")}));
     EXPECT_TRUE(ui.errorBoxes.empty());
@@ -286,7 +288,7 @@ TEST_F(UsbConnect, SilentMachineIsProbedUntilStop) {
     ui.onPump = [&] {
         if (++pumps == 20) link->running = false;
     };
-    EXPECT_FALSE(connectMachine(*link).has_value());
+    EXPECT_FALSE(connectInWindow(*link, ui).has_value());
     EXPECT_EQ(ui.shownMessages(), (std::vector<std::string>{deviceFound}));
     EXPECT_TRUE(ui.errorBoxes.empty());
 }
@@ -301,7 +303,7 @@ TEST_F(UsbConnect, DeviceHeldByAnotherConnectionIsBusy) {
     ui.onPump = [&] {
         if (++pumps == 100) link->running = false;
     };
-    EXPECT_FALSE(connectMachine(*link).has_value());
+    EXPECT_FALSE(connectInWindow(*link, ui).has_value());
     EXPECT_EQ(ui.shownMessages(), (std::vector<std::string>{gbk("当前USB设备号被占用，请拔出其他相同设备或关闭其他机器电源。")}));
     bridge.disconnectBridge(other);
 }

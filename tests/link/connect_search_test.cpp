@@ -1,12 +1,14 @@
 // The COM port search of connectMachine: order, limits, port names and the
 // permission hint.
+#include "link/baud_rates.h"
 #include "link/connect_machine.h"
 #include "link/machine_link.h"
-#include "link/port_access.h"
 #include "link/serial_transport.h"
 #include "platform/gbk_text.h"
+#include "platform/port_access.h"
 #include "tests/support/fake_ui.h"
 #include "tests/support/simulator_process.h"
+#include "tests/support/window_view.h"
 
 #include <gtest/gtest.h>
 
@@ -38,7 +40,7 @@ TEST(ComSearch, GivesUpAfter510AttemptsWithTheTimeoutTexts) {
     SerialTransport transport(ui, deadPorts());
     MachineLink link(ui, transport);
     link.portName = "COM3";
-    EXPECT_FALSE(connectMachine(link).has_value());
+    EXPECT_FALSE(connectInWindow(link, ui).has_value());
     EXPECT_EQ(ui.pane(), searchTimeout);
     EXPECT_EQ(ui.errorBoxes, (std::vector<std::string>{searchTimeout}));
     EXPECT_EQ(link.portName, "COM3"); // nothing answered
@@ -64,7 +66,7 @@ TEST_P(SearchBoundary, LastAttemptIsCom254OfTheSecondRound) {
         // Pump 256 is the pause before the first-round attempt on COM254.
         if (++pumps == 300) transport.channel().ports().setOverride(port, machine.path());
     };
-    EXPECT_EQ(connectMachine(link).has_value(), found);
+    EXPECT_EQ(connectInWindow(link, ui).has_value(), found);
     if (found) {
         EXPECT_EQ(link.portName, "COM" + std::to_string(port));
     } else {
@@ -88,23 +90,27 @@ TEST(ComSearch, PortNumberIsTheTextAfterTheFirstThreeCharacters) {
         SerialTransport transport(ui, ports);
         MachineLink link(ui, transport);
         link.portName = name;
-        EXPECT_TRUE(connectMachine(link).has_value()) << name;
+        EXPECT_TRUE(connectInWindow(link, ui).has_value()) << name;
         EXPECT_EQ(link.portName, expected);
         link.closeTransport();
     }
 }
 
-TEST(ComSearch, BaudRateComesFromTheSelectedText) {
+// The item's rate goes into the settings record; the bridge's rates that a
+// COM port does not take are passed on as they are (the channel opens the
+// port at 9600 then), and no selection passes 0.
+TEST(ComSearch, BaudRateComesFromTheSelectedItem) {
     FakeUi ui(FakeUi::Clock::Virtual);
     SerialTransport transport(ui, deadPorts());
     MachineLink link(ui, transport);
-    ui.baudText = "38400.9";
     ui.onPump = [&] { link.running = false; };
-    EXPECT_FALSE(connectMachine(link).has_value());
-    EXPECT_EQ(transport.settings.baudRate, 38400);
-    ui.baudText = "";
-    EXPECT_FALSE(connectMachine(link).has_value());
-    EXPECT_EQ(transport.settings.baudRate, 0);
+    for (const auto& [index, rate] : {std::pair{0, 4800}, {4, 51200}, {7, 115200}, {-1, 0}}) {
+        ui.baudIndex = index;
+        EXPECT_FALSE(connectInWindow(link, ui).has_value());
+        EXPECT_EQ(transport.settings.baudRate, rate) << index;
+    }
+    EXPECT_TRUE(comPortIgnoresRate(baudIndexOf("102400")));
+    EXPECT_FALSE(comPortIgnoresRate(baudIndexOf("115200")));
 }
 
 // A device that exists but may not be opened: the time-out box names it;
@@ -129,7 +135,7 @@ TEST(ComSearchDeathTest, TimeoutBoxNamesADeviceWithoutPermission) {
             ports.setOverride(5, device);
             SerialTransport transport(ui, ports);
             MachineLink link(ui, transport);
-            bool result = connectMachine(link).has_value();
+            bool result = connectInWindow(link, ui).has_value();
             bool boxOk = ui.errorBoxes == std::vector<std::string>{expected} && ui.pane() == searchTimeout;
             std::_Exit(!result && boxOk ? 0 : 1);
         },

@@ -9,6 +9,7 @@
 #include "link/serial_transport.h"
 #include "tests/support/fake_ui.h"
 #include "tests/support/faulty_serial_port.h"
+#include "tests/support/window_view.h"
 
 #include <gtest/gtest.h>
 
@@ -45,7 +46,7 @@ TEST(SerialTransportFaults, SlowOpenKeepsTheWindowAliveAndStopEndsTheSearch) {
             if (device.opensUnderWay() > 0) ++pumpsDuringOpen;
             if (Clock::now() - start > std::chrono::milliseconds(300)) link.running = false; // Stop
         };
-        EXPECT_FALSE(connectMachine(link).has_value());
+        EXPECT_FALSE(connectInWindow(link, ui).has_value());
         EXPECT_LT(Clock::now() - start, hangLimit);
         EXPECT_GT(pumpsDuringOpen, 5); // the window ran while the open waited
         EXPECT_TRUE(ui.errorBoxes.empty());
@@ -62,7 +63,7 @@ TEST(SerialTransportFaults, SlowOpenKeepsTheWindowAliveAndStopEndsTheSearch) {
         ui.onPump = [&] {
             if (Clock::now() - again > std::chrono::milliseconds(200)) link.running = false;
         };
-        EXPECT_FALSE(connectMachine(link).has_value());
+        EXPECT_FALSE(connectInWindow(link, ui).has_value());
         EXPECT_LT(Clock::now() - again, hangLimit);
         EXPECT_EQ(device.openedPaths().size(), 1u);
     } // the transport goes while the open is still under way
@@ -90,7 +91,7 @@ TEST(PortSearchOrder, TheSearchFollowsIt) {
     transport.listPorts = [] { return std::vector<ListedSerialPort>{{9, false}, {4, true}}; };
     MachineLink link(ui, transport);
     link.portName = "COM5";
-    EXPECT_FALSE(connectMachine(link).has_value());
+    EXPECT_FALSE(connectInWindow(link, ui).has_value());
     const auto paths = device.openedPaths();
     ASSERT_EQ(paths.size(), 510u);
     EXPECT_EQ(std::vector<std::string>(paths.begin(), paths.begin() + 4),

@@ -1,9 +1,9 @@
 // mubtool ports, run as a user who is not root against pseudo-terminals
 // mapped in [Ports]: the access and held-by columns, and the note about a
 // port-grabbing service; the adapter columns from a made-up sysfs tree.
+#include "platform/serial_devices.h"
 #include "tests/link/raw_pty.h"
 #include "tests/support/temp_folder.h"
-#include "tools/mubtool/serial_devices.h"
 
 #include <gtest/gtest.h>
 
@@ -163,12 +163,12 @@ TEST(SerialDevices, DriverAndUsbIdsComeFromTheDeviceAndItsParents) {
     link(sys.path("bus/drivers/serial"), uart + "/driver");
     link(sys.path(uart + "/00:00:0/00:00:0.0"), "class/tty/ttyS0/device");
 
-    tool::SerialDevice adapter;
-    tool::describeTty(sys.root(), "ttyUSB0", adapter);
+    SerialDevice adapter;
+    describeTty(sys.root(), "ttyUSB0", adapter);
     EXPECT_EQ(adapter.driver, "ch341");
     EXPECT_EQ(adapter.usbVendor + ":" + adapter.usbProduct + " " + adapter.usbName, "0e6a:0103 USB Bridge");
-    tool::SerialDevice onBoard;
-    tool::describeTty(sys.root(), "ttyS0", onBoard);
+    SerialDevice onBoard;
+    describeTty(sys.root(), "ttyS0", onBoard);
     EXPECT_EQ(onBoard.driver, "serial");
     EXPECT_EQ(onBoard.usbVendor, "");
 }

@@ -18,7 +18,7 @@ protected:
 
 TEST_F(DetectModel, IdentifiesTheMachineAndTellsItNoUpgradeFollows) {
     machine.software = gbk("２．０版");
-    const auto identified = detectModel(link, file);
+    const auto identified = detectModel(link, ui.baudIndex, file.loaded, view);
     ASSERT_TRUE(identified.has_value());
     EXPECT_EQ(identified->model, "AB12");
     EXPECT_EQ(identified->software, gbk("２．０版"));
@@ -40,7 +40,7 @@ TEST_F(DetectModel, IdentifiesTheMachineAndTellsItNoUpgradeFollows) {
 
 TEST_F(DetectModel, WithoutALoadedFileTheUpgradeButtonStaysDisabled) {
     file.loaded = false;
-    EXPECT_TRUE(detectModel(link, file).has_value());
+    EXPECT_TRUE(detectModel(link, ui.baudIndex, file.loaded, view).has_value());
     EXPECT_FALSE(ui.isEnabled(Control::UpgradeButton));
     EXPECT_TRUE(ui.isEnabled(Control::OpenFileButton));
 }
@@ -54,10 +54,10 @@ TEST_F(DetectModel, StopWhileSearchingEndsTheCheckWithItsMessage) {
             clicked = true;
             EXPECT_EQ(ui.caption(Control::DetectModelButton), gbk("停止"));
             EXPECT_FALSE(ui.isEnabled(Control::UpgradeButton));
-            EXPECT_FALSE(detectModel(link, file).has_value());
+            stopModelCheck(link, file.loaded, view);
         }
     };
-    EXPECT_FALSE(detectModel(link, file).has_value());
+    EXPECT_FALSE(detectModel(link, ui.baudIndex, file.loaded, view).has_value());
     EXPECT_TRUE(clicked);
     EXPECT_EQ(ui.pane(), gbk("型号检测被停止！"));
     EXPECT_EQ(ui.fieldText(Field::MachineModel), "");

@@ -2,6 +2,7 @@
 // on the virtual clock, and a loaded upgrade file that matches the machine.
 #pragma once
 
+#include "app/session_view.h"
 #include "link/bridge_transport.h"
 #include "link/machine_link.h"
 #include "platform/gbk_text.h"
@@ -38,7 +39,16 @@ protected:
         link.running = true;
     }
 
-    bool run() { return runUpgrade(link, file, identity, &report); }
+    // The run as the window starts it: the checks its title asks for, its
+    // counter, its question boxes.
+    RunOptions windowOptions() {
+        RunOptions options;
+        options.rule = identityRuleOf(ui.title());
+        options.counter = [this] { return ui.fieldText(Field::Count); };
+        options.ask = [this](const SessionEvent& question) -> std::optional<bool> { return ui.askYesNo(question.box); };
+        return options;
+    }
+    bool run() { return runUpgrade(link, file, identity, windowOptions(), view, &report); }
 
     // How many times exactly these bytes were written.
     std::size_t writesOf(const Bytes& packet) const {
@@ -49,6 +59,7 @@ protected:
     ScriptedMachine machine;
     BridgeTransport transport{&machine};
     MachineLink link{ui, transport};
+    WindowSessionView view{ui};
     UpgradeFile file;
     MachineInfo identity{"AB12", "HW-A", "1.0"}; // what connectMachine read from the machine
     UpgradeReport report;

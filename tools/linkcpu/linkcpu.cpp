@@ -5,12 +5,13 @@
 // device is present at all (by a named device, and by USB ids).
 //
 //   linkcpu [SECONDS]    (default 10)
+#include "link/baud_rates.h"
 #include "link/bridge_binding.h"
 #include "link/bridge_transport.h"
 #include "link/connect_machine.h"
 #include "link/machine_link.h"
 #include "link/serial_transport.h"
-#include "platform/ui.h"
+#include "platform/waits.h"
 
 #include <poll.h>
 #include <signal.h>
@@ -35,37 +36,14 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-// A window that only keeps time: pauses sleep, wake-ups cut pumpWait short,
+// Waits that only keep time: pauses sleep, wake-ups cut pumpWait short,
 // and Stop is pressed once the deadline has passed.
-class QuietUi : public mub::Ui {
+class QuietWaits : public mub::Waits {
 public:
-    QuietUi(mub::MachineLink*& link, Clock::time_point deadline) : link_(link), deadline_(deadline) {}
-    void setMessage(const std::string&) override { ++messages; }
-    void appendMessage(const std::string&) override {}
-    std::string fieldText(mub::Field) const override { return {}; }
-    void setFieldText(mub::Field, const std::string&) override {}
-    void setEnabled(mub::Control, bool) override {}
-    bool isEnabled(mub::Control) const override { return true; }
-    std::string caption(mub::Control) const override { return {}; }
-    void setCaption(mub::Control, const std::string&) override {}
-    void focus(mub::Control) override {}
-    std::string selectedBaudText() const override { return "57600"; }
-    int selectedBaudIndex() const override { return 5; }
-    void setProgress(int) override {}
-    int progress() const override { return 0; }
-    void showProgress(bool) override {}
-    void setPercentText(const std::string&) override {}
-    void showPercent(bool) override {}
-    void setStatusText(int, const std::string&) override {}
-    void startClock() override {}
-    void stopClock() override {}
+    QuietWaits(mub::MachineLink*& link, Clock::time_point deadline) : link_(link), deadline_(deadline) {}
     void armTimeout(int) override {}
     bool timeoutElapsed() const override { return false; }
     void clearTimeoutElapsed() override {}
-    std::string title() const override { return {}; }
-    void errorBox(const std::string&) override { ++boxes; }
-    bool askYesNo(const std::string&) override { return false; }
-    void tone(int, int) override {}
     std::uint32_t tickCount() const override {
         return static_cast<std::uint32_t>(
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now().time_since_epoch()).count());
@@ -87,9 +65,6 @@ public:
         }
         cv_.notify_all();
     }
-    int messages = 0;
-    int boxes = 0;
-
 private:
     void checkStop() {
         if (link_ && Clock::now() >= deadline_) link_->running = false;
@@ -136,18 +111,19 @@ double cpuSeconds() {
 }
 
 // Runs connectMachine for `seconds` and prints what it cost.
-using TransportMaker = std::function<std::unique_ptr<mub::Transport>(mub::Ui&)>;
+using TransportMaker = std::function<std::unique_ptr<mub::Transport>(mub::Waits&)>;
 
 void measure(const char* label, double seconds, const TransportMaker& makeTransport) {
     mub::MachineLink* linkRef = nullptr;
     const auto start = Clock::now();
-    QuietUi ui(linkRef, start + std::chrono::microseconds(static_cast<long long>(seconds * 1e6)));
-    const std::unique_ptr<mub::Transport> transport = makeTransport(ui);
-    mub::MachineLink link(ui, *transport);
+    QuietWaits waits(linkRef, start + std::chrono::microseconds(static_cast<long long>(seconds * 1e6)));
+    const std::unique_ptr<mub::Transport> transport = makeTransport(waits);
+    mub::MachineLink link(waits, *transport);
     link.portName = "COM1";
     linkRef = &link;
     const double cpuBefore = cpuSeconds();
-    const bool connected = mub::connectMachine(link).has_value();
+    mub::NoObserver quiet;
+    const bool connected = mub::connectMachine(link, mub::defaultBaudIndex, quiet).has_value();
     const double cpu = cpuSeconds() - cpuBefore;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     link.closeTransport();
@@ -176,14 +152,14 @@ int main(int argc, char** argv) {
     mub::PortTable ports;
     for (int n = 1; n <= 255; ++n) ports.setOverride(n, machine.path);
     measure("COM, probing a silent port", seconds,
-            [&](mub::Ui& ui) { return std::make_unique<mub::SerialTransport>(ui, ports); });
+            [&](mub::Waits& waits) { return std::make_unique<mub::SerialTransport>(waits, ports); });
 
     mub::BridgeBinding bridge;
     if (!bridge.load()) {
         std::fprintf(stderr, "linkcpu: %s\n", bridge.error().c_str());
         return 2;
     }
-    const TransportMaker usb = [&](mub::Ui&) { return std::make_unique<mub::BridgeTransport>(&bridge); };
+    const TransportMaker usb = [&](mub::Waits&) { return std::make_unique<mub::BridgeTransport>(&bridge); };
     ::setenv("BRIDGEMINI_DEVICE", machine.path.c_str(), 1);
     measure("USB, probing a silent device", seconds, usb);
     ::setenv("BRIDGEMINI_DEVICE", "/nonexistent/ttyUSB-none", 1);

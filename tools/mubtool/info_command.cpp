@@ -1,8 +1,8 @@
 // mubtool info FILE.mub: decodes an upgrade file as the window's open command
 // does and prints what it carries.
 #include "platform/gbk_text.h"
+#include "platform/json_text.h"
 #include "tools/mubtool/command.h"
-#include "tools/mubtool/json_object.h"
 #include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/md5.h"
 #include "upgrade_file/open_upgrade_file.h"

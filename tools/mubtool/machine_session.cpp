@@ -3,11 +3,11 @@
 #include "app/settings/port_overrides.h"
 #include "app/settings/settings_file.h"
 #include "app/settings/settings_location.h"
-#include "link/bridge_transport.h"
-#include "link/serial_transport.h"
+#include "link/baud_rates.h"
 #include "platform/gbk_text.h"
 #include "tools/mubtool/option_reader.h"
 #include "tools/mubtool/port_names.h"
+#include "tools/mubtool/stop_signals.h"
 #include "tools/mubtool/terminal.h"
 #include "upgrade/program_title.h"
 
@@ -27,11 +27,12 @@ constexpr int highestPort = 255;
 
 } // namespace
 
-int baudItemIndex(const std::string& baud) {
-    for (std::size_t i = 0; i < baudRateTexts.size(); ++i)
-        if (baud == baudRateTexts[i]) return static_cast<int>(i);
-    return -1;
+std::string baudOptionHelp(int indent) {
+    return baudRateList(true) + "\n" + std::string(static_cast<std::size_t>(indent), ' ') + ratesComPortsIgnore() +
+           ": the bridge library's rates; a COM port opens at 9600 with them\n";
 }
+
+std::string badBaudText(const std::string& baud) { return "--baud " + baud + ": one of " + baudRateList(false); }
 
 int comNumberOf(const std::string& port) {
     if (port.size() < 4 || port.compare(0, 3, "COM") != 0) return 0;
@@ -43,10 +44,7 @@ int comNumberOf(const std::string& port) {
     return n >= 1 && n <= 255 ? n : 0;
 }
 
-std::string headlessTitle(bool strict) {
-    const std::string title = programTitle();
-    return strict ? title.substr(0, title.size() - lastBytes(title, 8).size()) : title;
-}
+std::string headlessTitle(bool strict) { return strict ? titleWithoutMark() : programTitle(); }
 
 PortTable windowPortTable() {
     PortTable ports;
@@ -107,8 +105,8 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
             return false;
         }
     }
-    if (baudItemIndex(out.baud) < 0) {
-        error = "--baud " + out.baud + ": one of 4800 9600 19200 38400 51200 57600 102400 115200";
+    if (baudIndexOf(out.baud) < 0) {
+        error = badBaudText(out.baud);
         return false;
     }
     return true;
@@ -118,63 +116,58 @@ std::string upgradeLogPathFor(const std::string& logOption) {
     return logOption.empty() ? upgradeLogPathIn(writableFolder(programFolder())) : logOption;
 }
 
-MachineSession::MachineSession(const SessionArgs& args)
-    : usbMode_(isUsb(args.port)), port_(args.port), log_(upgradeLogPathFor(args.logPath)) {
-    TerminalUi::Options options;
-    // The production mark at the end of the title relaxes the identity
-    // checks; --strict drops it, as a window with another title would.
+MachineSession::MachineSession(const SessionArgs& args, std::string program)
+    : args_(args), usbMode_(isUsb(args.port)), log_(upgradeLogPathFor(args.logPath)), waits_(stopSignalled) {
+    TerminalView::Options options;
     options.title = headlessTitle(args.strict);
-    options.baudText = args.baud;
-    options.baudIndex = baudItemIndex(args.baud);
     options.answer = args.answer;
     options.progressBar = isTerminal(2);
     options.askOnTerminal = isTerminal(0);
+    options.logPath = log_.path();
     // With a machine-readable report on stdout the texts for people go to stderr.
-    ui_ = std::make_unique<TerminalUi>(options, args.json ? stderr : stdout);
+    view_ = std::make_unique<TerminalView>(options, waits_, args.json ? stderr : stdout);
 
-    std::string portName = "COM1";
-    if (usbMode_) {
-        transport_ = std::make_unique<BridgeTransport>(&bridge_);
-    } else {
-        PortTable ports;
+    LinkChoice choice;
+    choice.usb = usbMode_;
+    choice.bridge = &bridge_;
+    if (!usbMode_) {
         if (comNumberOf(args.port) != 0) {
-            ports = windowPortTable();
-            portName = args.port;
+            choice.ports = windowPortTable();
+            choice.portName = args.port;
         } else {
-            ports = onePortTable(devicePathPort, args.port);
-            portName = "COM" + std::to_string(devicePathPort);
+            choice.ports = onePortTable(devicePathPort, args.port);
+            choice.portName = "COM" + std::to_string(devicePathPort);
         }
-        transport_ = std::make_unique<SerialTransport>(*ui_, ports);
     }
-    link_ = std::make_unique<MachineLink>(*ui_, *transport_);
-    link_->portName = portName;
+    SessionLog sessionLog;
+    sessionLog.log = &log_;
+    sessionLog.describe = [this, program = std::move(program)](UpgradeLogEntry& entry) {
+        entry.program = program;
+        entry.port = args_.port;
+        // The file's path as the shell gave it, not converted from GBK.
+        if (!entry.file.empty() && !args_.positional.empty()) entry.file = args_.positional[0];
+        entry.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
+    };
+    session_ = std::make_unique<UpgradeSession>(waits_, choice, *view_, sessionLog);
 }
 
 bool MachineSession::open(std::string& error) {
     if (!usbMode_) return true;
     if (bridge_.load()) return true;
     // The operator's box of the window, then the details.
-    ui_->errorBox(bridge_.operatorText());
+    view_->errorBox(bridge_.operatorText());
     error = bridge_.error();
     return false;
 }
 
-void MachineSession::log(UpgradeLogEntry entry) {
-    entry.port = port_;
-    const UpgradeLog::Result result = log_.append(entry);
-    if (result.firstFailure) {
-        ui_->finish();
-        std::fprintf(stderr, "mubtool: upgrade log %s: %s (nothing else is affected)\n", log_.path().c_str(),
-                     result.firstFailure->c_str());
-        std::fflush(stderr);
-    }
-}
-
-void MachineSession::printMachineInfo(const MachineInfo& machine) {
-    ui_->finish();
-    std::fprintf(ui_->out(), "%s: %s\n%s: %s\n%s: %s\n", "机器型号", printableUtf8(machine.model).c_str(), "硬件版本",
-                 printableUtf8(machine.hardware).c_str(), "软件版本", printableUtf8(machine.software).c_str());
-    std::fflush(ui_->out());
+SessionOptions MachineSession::options() {
+    SessionOptions options;
+    options.baudIndex = baudIndexOf(args_.baud);
+    // The production mark at the end of the title relaxes the identity
+    // checks; --strict drops it, as a window with another title would.
+    options.rule = args_.strict ? IdentityRule::Strict : IdentityRule::ProductionLine;
+    options.ask = [this](const SessionEvent& question) { return view_->ask(question); };
+    return options;
 }
 
 } // namespace mub::tool

@@ -1,16 +1,16 @@
 // What `mubtool upgrade` and `mubtool detect` share: their link options and
-// the link they build from them (terminal window, serial channel with the
-// port table, bridge library in USB mode).
+// the session they build from them (the terminal's view, the serial channel
+// with the port table, the bridge library in USB mode).
 #pragma once
 
 #include "link/bridge_binding.h"
-#include "link/connect_machine.h"
-#include "link/machine_link.h"
-#include "link/transport.h"
 #include "serial/port_table.h"
-#include "tools/mubtool/terminal_ui.h"
+#include "tools/mubtool/terminal_view.h"
+#include "upgrade/headless_waits.h"
 #include "upgrade/upgrade_log.h"
+#include "upgrade/upgrade_session.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
@@ -29,14 +29,19 @@ struct SessionArgs {
     bool help = false;
 };
 
-// The index of `baud` among the window's baud-rate items, -1 when it is none.
-int baudItemIndex(const std::string& baud);
+// The --baud lines of a command's usage (the items, the default, and the
+// items a COM port opens at 9600), each line led by `indent` spaces after
+// the first.
+std::string baudOptionHelp(int indent);
+
+// The usage error of a --baud value that is no item.
+std::string badBaudText(const std::string& baud);
 
 // "COMn" with n in 1..255 gives n, anything else 0.
 int comNumberOf(const std::string& port);
 
-// The window's title, whose production mark relaxes the identity checks;
-// with `strict` without the mark, as a window with another title would be.
+// The window's title, the caption of the error boxes; with `strict`
+// without the production mark, as a window with another title would be.
 std::string headlessTitle(bool strict);
 
 // The window's port table: the default one with [Ports] of the window's
@@ -56,32 +61,34 @@ std::string upgradeLogPathFor(const std::string& logOption);
 // --json, also as --name=VALUE. False with `error` set on a usage error.
 bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions, SessionArgs& out, std::string& error);
 
+// The session of `mubtool upgrade` or `mubtool detect`: the terminal's
+// view and waits (Ctrl+C is the Stop), the transport the port option names,
+// the upgrade log. The command's line goes into the log with its program,
+// its port as given and the seconds of the whole command.
 class MachineSession {
 public:
-    explicit MachineSession(const SessionArgs& args);
+    MachineSession(const SessionArgs& args, std::string program);
 
     // Loads the bridge library in USB mode. False with `error` (UTF-8) when
     // it cannot be loaded.
     bool open(std::string& error);
 
-    TerminalUi& ui() { return *ui_; }
-    MachineLink& link() { return *link_; }
-
-    // Appends the command's line to the upgrade log (its port filled in);
-    // the first failure is told on stderr and changes nothing else.
-    void log(UpgradeLogEntry entry);
-
-    // The identity the machine reported, one line each, to stdout.
-    void printMachineInfo(const MachineInfo& machine);
+    UpgradeSession& session() { return *session_; }
+    TerminalView& view() { return *view_; }
+    HeadlessWaits& waits() { return waits_; }
+    // What an upgrade or a check is given: the baud rate, the checks,
+    // the terminal's questions.
+    SessionOptions options();
 
 private:
+    const SessionArgs& args_;
+    const std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
     bool usbMode_ = false;
-    std::string port_;
     UpgradeLog log_;
-    std::unique_ptr<TerminalUi> ui_;
+    HeadlessWaits waits_;
+    std::unique_ptr<TerminalView> view_;
     BridgeBinding bridge_;
-    std::unique_ptr<Transport> transport_;
-    std::unique_ptr<MachineLink> link_;
+    std::unique_ptr<UpgradeSession> session_;
 };
 
 } // namespace mub::tool

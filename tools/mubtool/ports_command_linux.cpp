@@ -6,10 +6,10 @@
 #include "app/settings/settings_location.h"
 #include "link/bridge_binding.h"
 #include "platform/bridge_library.h"
+#include "platform/json_text.h"
+#include "platform/serial_devices.h"
 #include "serial/port_table.h"
 #include "tools/mubtool/command.h"
-#include "tools/mubtool/json_object.h"
-#include "tools/mubtool/serial_devices.h"
 
 #include <algorithm>
 #include <cstdio>

@@ -2,16 +2,17 @@
 // routines the window calls; one line per machine in the upgrade log.
 #include "app/settings/settings_file.h"
 #include "app/settings/settings_location.h"
+#include "link/baud_rates.h"
 #include "platform/gbk_text.h"
+#include "platform/usb_serial_ports.h"
+#include "station/station_link.h"
 #include "tools/mubtool/command.h"
 #include "tools/mubtool/live_terminal.h"
 #include "tools/mubtool/machine_session.h"
-#include "tools/mubtool/station_link.h"
+#include "tools/mubtool/station_board.h"
 #include "tools/mubtool/station_options.h"
 #include "tools/mubtool/stop_signals.h"
 #include "upgrade/upgrade_ending.h"
-#include "upgrade_file/decode_upgrade_file.h"
-#include "upgrade_file/md5.h"
 #include "upgrade_file/open_upgrade_file.h"
 
 #include <atomic>
@@ -24,7 +25,8 @@ namespace {
 
 enum : int { ExitNoPort = 6, ExitStationStopped = 9, ExitSomeFailed = 10 };
 
-constexpr const char* stationUsage =
+std::string stationUsage() {
+    return
     "usage: mubtool station --ports LIST [--baud N] [--log FILE] [--verify] [--verify-wait S]\n"
     "                       [--count N] [--strict] [--json] FILE.mub\n"
     "\n"
@@ -46,7 +48,7 @@ constexpr const char* stationUsage =
     "                  user (never a port built into the computer). On Windows\n"
     "                  COMn is the system's own port. USB mode (the bridge\n"
     "                  library) serves one device and is not offered here.\n"
-    "  --baud N        4800 9600 19200 38400 51200 57600 (default) 102400 115200\n"
+    "  --baud N        " + baudOptionHelp(18) +
     "  --log FILE      the upgrade log (default: upgrades.csv in the folder of\n"
     "                  the window's cfg.ini); a log that cannot be written is\n"
     "                  told once and stops nothing\n"
@@ -79,41 +81,33 @@ constexpr const char* stationUsage =
     "      failure, given up by the machine, too many time-outs, stopped in\n"
     "      the middle, or another software version after the upgrade (each\n"
     "      machine's own code is in the log and the JSON objects)\n";
+}
 
 int runStationCommand(const std::vector<std::string>& args) {
     StationOptions options;
     std::string error;
     if (!parseStationArgs(args, options, error)) {
-        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), stationUsage);
+        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), stationUsage().c_str());
         return ExitUsage;
     }
     if (options.help) {
-        std::fputs(stationUsage, stdout);
+        std::fputs(stationUsage().c_str(), stdout);
         return ExitOk;
     }
 
     // The file, decoded once as the window's open command does.
-    const Bytes bytes = readUpgradeFileBytesAt(options.file);
-    DecodeResult decoded = decodeUpgradeFile(bytes);
-    if (!decoded.ok()) {
-        std::fprintf(stderr, "mubtool station: %s: %s\n", options.file.c_str(),
-                     utf8(decodeFailureText(*decoded.failure)).c_str());
+    const UpgradeFileRead read = readUpgradeFileAt(options.file);
+    if (!read.ok()) {
+        std::fprintf(stderr, "mubtool station: %s: %s\n", options.file.c_str(), utf8(read.failureText()).c_str());
         return EndFileFailure;
     }
-    UpgradeFile file;
-    file.path = options.file;
-    file.modelId = std::move(decoded.modelId);
-    file.hardwareVersion = std::move(decoded.hardwareVersion);
-    file.softwareVersion = std::move(decoded.softwareVersion);
-    file.image = std::move(decoded.image);
-    file.fileMd5 = md5Hex(bytes);
-    file.loaded = true;
+    const UpgradeFile& file = read.file;
 
     std::vector<StationPort> ports;
     switch (resolveStationPorts(options.ports, windowPortTable(), usableUsbSerialPorts, ports, error)) {
     case PortsResult::Ok: break;
     case PortsResult::BadName:
-        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), stationUsage);
+        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), stationUsage().c_str());
         return ExitUsage;
     case PortsResult::NoUsbPort: std::fprintf(stderr, "mubtool station: %s\n", error.c_str()); return ExitNoPort;
     }
@@ -127,9 +121,10 @@ int runStationCommand(const std::vector<std::string>& args) {
     display.verify = options.verify;
     std::vector<std::string> names;
     for (const StationPort& port : ports) names.push_back(port.name);
-    StationBoard board(names, display);
+    StationModel model(names);
+    StationBoard board(model, display);
     StationSlots slots(options.count);
-    board.notice("station: " + std::to_string(ports.size()) + " port(s); file " + options.file + " (" +
+    model.notice("station: " + std::to_string(ports.size()) + " port(s); file " + options.file + " (" +
                  printableUtf8(file.modelId) + " " + printableUtf8(file.hardwareVersion) + " " +
                  printableUtf8(file.softwareVersion) + "); log " + log.path());
 
@@ -138,15 +133,16 @@ int runStationCommand(const std::vector<std::string>& args) {
     job.verify = options.verify;
     job.comeBack = std::chrono::seconds(options.verifySeconds);
     job.log = &log;
-    job.board = &board;
+    job.model = &model;
     job.slots = &slots;
 
     std::atomic<bool> stop{false};
     catchStopSignals();
-    const std::string title = headlessTitle(options.strict);
+    const IdentityRule rule = options.strict ? IdentityRule::Strict : IdentityRule::ProductionLine;
     std::vector<std::unique_ptr<LinkPortMachine>> machines;
     for (std::size_t i = 0; i < ports.size(); ++i)
-        machines.push_back(std::make_unique<LinkPortMachine>(ports[i], title, options.baud, file, board, i, stop));
+        machines.push_back(std::make_unique<LinkPortMachine>(ports[i], rule, baudIndexOf(options.baud), file, model,
+                                                             i, stop));
     std::atomic<std::size_t> ended{0};
     std::vector<std::thread> loops;
     for (std::size_t i = 0; i < ports.size(); ++i) {
@@ -167,7 +163,7 @@ int runStationCommand(const std::vector<std::string>& args) {
     machines.clear(); // every link closed
     board.close();
 
-    const StationBoard::Totals totals = board.totals();
+    const StationModel::Totals totals = model.totals();
     if (totals.failed > 0) return ExitSomeFailed;
     if (interrupted && options.count > 0 && totals.done < options.count) return ExitStationStopped;
     return ExitOk;

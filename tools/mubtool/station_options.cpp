@@ -1,5 +1,6 @@
 #include "tools/mubtool/station_options.h"
 
+#include "link/baud_rates.h"
 #include "tools/mubtool/machine_session.h"
 #include "tools/mubtool/option_reader.h"
 #include "tools/mubtool/port_names.h"
@@ -101,8 +102,8 @@ bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out,
         return false;
     }
     out.file = positional[0];
-    if (baudItemIndex(out.baud) < 0) {
-        error = "--baud " + out.baud + ": one of 4800 9600 19200 38400 51200 57600 102400 115200";
+    if (baudIndexOf(out.baud) < 0) {
+        error = badBaudText(out.baud);
         return false;
     }
     return true;

@@ -2,6 +2,7 @@
 #pragma once
 
 #include "serial/port_table.h"
+#include "station/station_port.h"
 
 #include <functional>
 #include <string>
@@ -25,14 +26,6 @@ struct StationOptions {
 // False with `error` on a usage error; --help alone is no error.
 bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out, std::string& error);
 
-// One port of the station: the name it is shown and logged with, and a port
-// table that holds its device alone, as COM<number>.
-struct StationPort {
-    std::string name;
-    int number = 1;
-    PortTable table;
-};
-
 enum class PortsResult { Ok, BadName, NoUsbPort };
 
 // The ports --ports names, each once (two names of one device are refused):
@@ -42,9 +35,5 @@ enum class PortsResult { Ok, BadName, NoUsbPort };
 PortsResult resolveStationPorts(const std::vector<std::string>& names, const PortTable& windowTable,
                                 const std::function<std::vector<std::string>()>& usbPorts,
                                 std::vector<StationPort>& out, std::string& error);
-
-// The USB serial ports this user may open, as `mubtool ports` shows them
-// (never a port built into the computer): device paths, or COMn on Windows.
-std::vector<std::string> usableUsbSerialPorts();
 
 } // namespace mub::tool

@@ -1,7 +1,7 @@
 #include "tools/mubtool/upgrade_end_report.h"
 
 #include "platform/gbk_text.h"
-#include "tools/simulator/json_text.h"
+#include "platform/json_text.h"
 
 #include <cstdio>
 

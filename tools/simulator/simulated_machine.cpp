@@ -134,7 +134,9 @@ void SimulatedMachine::replyIdentity(char request) {
         streamNoise();
         return;
     }
-    const std::string& text = request == 'M' ? options_.model : request == 'P' ? options_.hardware : software_;
+    const std::string& text = request == RequestModel      ? options_.model
+                              : request == RequestHardware ? options_.hardware
+                                                           : software_;
     Bytes payload = toBytes(text);
     payload.insert(payload.end(), static_cast<std::size_t>(options_.padding), 0);
     Bytes frame = buildFrame(payload);
@@ -195,15 +197,15 @@ void SimulatedMachine::receiveUpgrade() {
     attempted_.clear();
 
     report_.result = "identifying";
-    if (!askIdentity('M', report_.model) || !askIdentity('P', report_.hardware) ||
-        !askIdentity('F', report_.software)) {
+    if (!askIdentity(RequestModel, report_.model) || !askIdentity(RequestHardware, report_.hardware) ||
+        !askIdentity(RequestSoftware, report_.software)) {
         report_.result = stop_.load() ? "stopped" : "identity-failed";
         saveReport();
         return;
     }
     report_.identityValid = true;
     // A machine that never gets over the identity: asks for the model again and again.
-    while (options_.repeatRequest && !stop_.load()) askIdentity('M', report_.model);
+    while (options_.repeatRequest && !stop_.load()) askIdentity(RequestModel, report_.model);
     if (!options_.noReady) send(Bytes{ReadyForBlocks});
     readySent_ = Clock::now();
 

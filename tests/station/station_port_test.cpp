@@ -1,10 +1,10 @@
 // The loop of one station port over a scripted machine: machines one after
 // another, the check after the restart, the count shared by the ports, and
-// machines that fail; each with its line in the upgrade log and its JSON
-// object.
+// machines that fail; each with its line in the upgrade log and its record
+// in the station's model.
 #include "platform/gbk_text.h"
+#include "station/station_port.h"
 #include "tests/support/temp_folder.h"
-#include "tools/mubtool/station_port.h"
 #include "upgrade/upgrade_ending.h"
 
 #include <gtest/gtest.h>
@@ -12,7 +12,7 @@
 #include <cstdio>
 #include <deque>
 
-namespace mub::tool {
+namespace mub {
 namespace {
 
 using Kind = PortMachine::Found::Kind;
@@ -80,35 +80,25 @@ protected:
         file.softwareVersion = "1.01";
         file.image = Bytes(1024, 0x5A);
         file.loaded = true;
-        display = std::tmpfile();
-        json = std::tmpfile();
-    }
-    ~StationPortLoop() override {
-        std::fclose(display);
-        std::fclose(json);
     }
 
-    // Runs the ports, one after another, with a fresh board; returns the
+    // Runs the ports, one after another, with a fresh model; returns the
     // log's lines without the header, each split into its fields.
     std::vector<std::vector<std::string>> run(std::vector<ScriptedPort*> ports, bool verify = false) {
-        StationBoard::Options options;
-        options.display = display;
-        options.json = json;
-        options.verify = verify;
         std::vector<std::string> names;
         for (std::size_t i = 0; i < ports.size(); ++i) names.push_back("port" + std::to_string(i));
-        StationBoard board(names, options);
+        StationModel model(names);
         StationSlots slots(count);
         StationJob job;
         job.file = &file;
         job.verify = verify;
         job.comeBack = std::chrono::milliseconds(30);
         job.log = &log;
-        job.board = &board;
+        job.model = &model;
         job.slots = &slots;
         for (std::size_t i = 0; i < ports.size(); ++i) runStationPort(i, names[i], *ports[i], job);
-        board.close();
-        totals = board.totals();
+        totals = model.totals();
+        for (StationModel::Finished& f : model.takeNews().finished) finished.push_back(f);
         allFinished = slots.allFinished();
 
         std::vector<std::vector<std::string>> lines;
@@ -127,21 +117,13 @@ protected:
         return lines;
     }
 
-    std::string jsonText() {
-        std::rewind(json);
-        std::string text;
-        for (int c; (c = std::fgetc(json)) != EOF;) text += static_cast<char>(c);
-        return text;
-    }
-
     test::TempFolder folder;
     UpgradeLog log;
     long long count = 0; // machines the station takes; 0: no limit
     bool allFinished = false;
     UpgradeFile file;
-    std::FILE* display;
-    std::FILE* json;
-    StationBoard::Totals totals;
+    std::vector<StationModel::Finished> finished; // of every run, in order
+    StationModel::Totals totals;
 };
 
 // Columns of a log line.
@@ -192,11 +174,11 @@ TEST_F(StationPortLoop, TheCheckAfterTheRestart) {
         EXPECT_EQ(lines.back()[SoftwareBefore], "1.00");
         EXPECT_EQ(lines.back()[SoftwareAfter], row.after);
     }
-    const std::string objects = jsonText();
-    EXPECT_NE(objects.find("\"outcome\": \"verified\""), std::string::npos) << objects;
-    EXPECT_NE(objects.find("\"softwareAfter\": \"1.01\""), std::string::npos) << objects;
-    EXPECT_NE(objects.find("\"softwareAfter\": null"), std::string::npos) << objects;
-    EXPECT_NE(objects.find("\"transferSeconds\": 1.500"), std::string::npos) << objects;
+    ASSERT_EQ(finished.size(), 3u);
+    EXPECT_EQ(finished[0].entry.outcome, "verified");
+    EXPECT_EQ(finished[0].entry.softwareAfter, "1.01");
+    EXPECT_EQ(finished[2].entry.softwareAfter, "");
+    EXPECT_DOUBLE_EQ(finished[0].transferSeconds, 1.5);
 }
 
 TEST_F(StationPortLoop, TheCountIsSharedAndAMachineBeyondItIsLeftAlone) {
@@ -259,4 +241,4 @@ TEST_F(StationPortLoop, MachinesThatFailAreLoggedWithTheirOutcome) {
 }
 
 } // namespace
-} // namespace mub::tool
+} // namespace mub

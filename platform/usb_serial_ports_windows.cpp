@@ -1,11 +1,11 @@
 // The USB serial ports for `mubtool station --ports usb` on Windows: the
 // COM ports the system lists whose driver is a USB-serial adapter's.
 #include "platform/serial_port_list.h"
-#include "tools/mubtool/station_options.h"
+#include "platform/usb_serial_ports.h"
 
 #include <algorithm>
 
-namespace mub::tool {
+namespace mub {
 
 std::vector<std::string> usableUsbSerialPorts() {
     std::vector<ListedSerialPort> listed = listedSerialPorts();
@@ -16,4 +16,4 @@ std::vector<std::string> usableUsbSerialPorts() {
     return names;
 }
 
-} // namespace mub::tool
+} // namespace mub

@@ -1,4 +1,4 @@
-#include "link/port_access.h"
+#include "platform/port_access.h"
 
 #include "platform/gbk_text.h"
 

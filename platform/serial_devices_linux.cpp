@@ -1,8 +1,8 @@
 // Serial devices from sysfs, permissions from the device nodes and the group
 // database, holders from /proc.
-#include "tools/mubtool/serial_devices.h"
+#include "platform/serial_devices.h"
 
-#include "link/port_access.h"
+#include "platform/port_access.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -16,7 +16,7 @@
 #include <sys/sysmacros.h>
 #include <unistd.h>
 
-namespace mub::tool {
+namespace mub {
 namespace {
 
 namespace fs = std::filesystem;
@@ -212,4 +212,4 @@ std::vector<PortGrabber> runningPortGrabbers() {
     return found;
 }
 
-} // namespace mub::tool
+} // namespace mub

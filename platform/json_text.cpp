@@ -1,6 +1,30 @@
-#include "tools/mubtool/json_object.h"
+#include "platform/json_text.h"
 
-namespace mub::tool {
+#include <cstdio>
+
+namespace mub {
+
+std::string jsonString(const std::string& utf8Text) {
+    std::string out = "\"";
+    for (unsigned char c : utf8Text) {
+        switch (c) {
+        case '"': out += "\\\""; break;
+        case '\\': out += "\\\\"; break;
+        case '\n': out += "\\n"; break;
+        case '\r': out += "\\r"; break;
+        case '\t': out += "\\t"; break;
+        default:
+            if (c < 0x20) {
+                char escaped[8];
+                std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+                out += escaped;
+            } else {
+                out += static_cast<char>(c);
+            }
+        }
+    }
+    return out + "\"";
+}
 
 std::string jsonArray(const std::vector<std::string>& items) {
     std::string out = "[";
@@ -22,4 +46,4 @@ JsonObject& JsonObject::number(std::string_view key, std::int64_t value) { retur
 JsonObject& JsonObject::boolean(std::string_view key, bool value) { return raw(key, value ? "true" : "false"); }
 JsonObject& JsonObject::null(std::string_view key) { return raw(key, "null"); }
 
-} // namespace mub::tool
+} // namespace mub

@@ -1,9 +1,9 @@
-#include "tools/mubtool/station_port.h"
+#include "station/station_port.h"
 
 #include "platform/gbk_text.h"
 #include "upgrade/upgrade_ending.h"
 
-namespace mub::tool {
+namespace mub {
 namespace {
 
 using Clock = PortMachine::Clock;
@@ -15,10 +15,10 @@ constexpr std::chrono::seconds checkInterval{1};
 class PortLoop {
 public:
     PortLoop(std::size_t index, const std::string& portName, PortMachine& machine, const StationJob& job)
-        : index_(index), portName_(portName), machine_(machine), job_(job), board_(*job.board) {}
+        : index_(index), portName_(portName), machine_(machine), job_(job), model_(*job.model) {}
 
     void run() {
-        board_.setState(index_, PortState::Waiting);
+        model_.setState(index_, PortState::Waiting);
         while (!machine_.stopping()) {
             const PortMachine::Found found = machine_.waitForMachine();
             if (found.kind == Kind::Nothing) break;
@@ -30,17 +30,17 @@ public:
             std::optional<MachineInfo> last = handle(found);
             job_.slots->finish();
             if (job_.slots->exhausted() || machine_.stopping()) break;
-            board_.setState(index_, PortState::Removing);
+            model_.setState(index_, PortState::Removing);
             waitUntilGone(last);
-            if (!machine_.stopping()) board_.setState(index_, PortState::Waiting);
+            if (!machine_.stopping()) model_.setState(index_, PortState::Waiting);
         }
-        board_.setState(index_, PortState::Ended);
+        model_.setState(index_, PortState::Ended);
     }
 
 private:
     UpgradeLogEntry newEntry() const {
         UpgradeLogEntry e;
-        e.program = "mubtool station";
+        e.program = job_.program;
         e.port = portName_;
         describeFile(e, job_.file->path, *job_.file);
         return e;
@@ -61,8 +61,8 @@ private:
         } else {
             const MachineInfo& m = found.machine;
             last = m;
-            board_.setMachine(index_, m.model, m.hardware, m.software);
-            board_.setState(index_, PortState::Upgrading);
+            model_.setMachine(index_, m.model, m.hardware, m.software);
+            model_.setState(index_, PortState::Upgrading);
             describeMachine(entry, m);
             const PortMachine::Upgraded up = machine_.upgrade(m);
             const Ending ending = upgradeEnding(true, up.completed, up.report.outcome, up.stopped, false);
@@ -81,9 +81,9 @@ private:
         // The line is on the disk before the machine is reported finished.
         const UpgradeLog::Result logged = job_.log->append(entry);
         if (logged.firstFailure)
-            board_.notice("upgrade log " + job_.log->path() + ": " + *logged.firstFailure +
+            model_.notice("upgrade log " + job_.log->path() + ": " + *logged.firstFailure +
                           " (upgrades go on; the lines are kept and written once it can be)");
-        board_.finished(index_, entry, failureText, transferSeconds);
+        model_.finished(index_, entry, failureText, transferSeconds);
         return last;
     }
 
@@ -93,7 +93,7 @@ private:
     // one that still reports another version may not have restarted yet, and
     // is asked again until the bound.
     std::optional<MachineInfo> comeBack(UpgradeLogEntry& entry) {
-        if (job_.verify) board_.setState(index_, PortState::Verifying);
+        if (job_.verify) model_.setState(index_, PortState::Verifying);
         const auto deadline = Clock::now() + job_.comeBack;
         std::optional<MachineInfo> seen;
         for (;;) {
@@ -125,7 +125,7 @@ private:
             const std::optional<MachineInfo> answer = machine_.check(job_.presence);
             if (!answer || (last && !sameIdentity(*answer, *last) &&
                             answer->software != job_.file->softwareVersion)) {
-                if (!machine_.stopping()) board_.event(index_, "machine gone");
+                if (!machine_.stopping()) model_.event(index_, "machine gone");
                 return;
             }
             last = answer;
@@ -141,7 +141,7 @@ private:
     const std::string portName_;
     PortMachine& machine_;
     const StationJob& job_;
-    StationBoard& board_;
+    StationModel& model_;
 };
 
 } // namespace
@@ -161,4 +161,4 @@ void runStationPort(std::size_t index, const std::string& portName, PortMachine&
     PortLoop(index, portName, machine, job).run();
 }
 
-} // namespace mub::tool
+} // namespace mub

@@ -1,19 +1,22 @@
-// JSON objects for mubtool's --json output: keys in the order they are
-// added. Texts must be UTF-8; strings are escaped by jsonString.
+// JSON text for the reports of the simulated machine and of mubtool: the
+// one JSON writer of the programs. Texts must be UTF-8.
 #pragma once
-
-#include "tools/simulator/json_text.h"
 
 #include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
 
-namespace mub::tool {
+namespace mub {
+
+// `utf8Text` as a quoted JSON string: quotes, backslashes and control
+// characters escaped.
+std::string jsonString(const std::string& utf8Text);
 
 // `items` (JSON values each) as a JSON array.
 std::string jsonArray(const std::vector<std::string>& items);
 
+// A JSON object, keys in the order they are added.
 class JsonObject {
 public:
     JsonObject& text(std::string_view key, std::string_view value);
@@ -27,4 +30,4 @@ private:
     std::string body_;
 };
 
-} // namespace mub::tool
+} // namespace mub

@@ -1,4 +1,4 @@
-// One port of `mubtool station`: its loop, and what it asks of the machine
+// One port of a production station: its loop, and what it asks of the machine
 // on its port through a small interface (the link over the port's own
 // serial channel in the program, a script in the tests).
 //
@@ -10,7 +10,8 @@
 #pragma once
 
 #include "link/connect_machine.h"
-#include "tools/mubtool/station_board.h"
+#include "serial/port_table.h"
+#include "station/station_model.h"
 #include "upgrade/run_upgrade.h"
 #include "upgrade/upgrade_log.h"
 #include "upgrade_file/upgrade_file.h"
@@ -20,7 +21,7 @@
 #include <optional>
 #include <string>
 
-namespace mub::tool {
+namespace mub {
 
 class PortMachine {
 public:
@@ -65,6 +66,14 @@ public:
     virtual void pause(Clock::duration length) = 0;
 };
 
+// One port of the station: the name it is shown and logged with, and a port
+// table that holds its device alone, as COM<number>.
+struct StationPort {
+    std::string name;
+    int number = 1;
+    PortTable table;
+};
+
 // How many machines the station still takes, shared by its ports.
 class StationSlots {
 public:
@@ -92,7 +101,8 @@ struct StationJob {
     // How long a machine that is still there has to answer a check.
     std::chrono::milliseconds presence{3000};
     UpgradeLog* log = nullptr;
-    StationBoard* board = nullptr;
+    std::string program = "mubtool station"; // as the upgrade log names it
+    StationModel* model = nullptr;
     StationSlots* slots = nullptr;
 };
 
@@ -100,4 +110,4 @@ struct StationJob {
 // or wants no more machines.
 void runStationPort(std::size_t index, const std::string& portName, PortMachine& machine, const StationJob& job);
 
-} // namespace mub::tool
+} // namespace mub

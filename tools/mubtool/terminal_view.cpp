@@ -1,8 +1,6 @@
-#include "tools/mubtool/terminal_ui.h"
+#include "tools/mubtool/terminal_view.h"
 
 #include "platform/gbk_text.h"
-#include "tools/mubtool/stop_signals.h"
-
 
 namespace mub::tool {
 
@@ -18,15 +16,12 @@ std::string trimmedLine(const char* line) {
 
 } // namespace
 
-TerminalUi::TerminalUi(Options options, std::FILE* out, std::FILE* err)
-    : HeadlessUi(options.title, options.baudText, options.baudIndex), options_(std::move(options)), out_(out),
-      err_(err) {}
+TerminalView::TerminalView(Options options, HeadlessWaits& waits, std::FILE* out, std::FILE* err)
+    : options_(std::move(options)), waits_(waits), out_(out), err_(err) {}
 
-TerminalUi::~TerminalUi() { finish(); }
+TerminalView::~TerminalView() { finish(); }
 
-void TerminalUi::catchStopSignals() { mub::tool::catchStopSignals(); }
-
-std::string TerminalUi::terminalText(const std::string& gbkText) {
+std::string TerminalView::terminalText(const std::string& gbkText) {
     std::string text = utf8(gbkText);
     std::string out;
     out.reserve(text.size());
@@ -37,7 +32,48 @@ std::string TerminalUi::terminalText(const std::string& gbkText) {
     return out;
 }
 
-void TerminalUi::print(const std::string& gbkText) {
+void TerminalView::on(const SessionEvent& event) {
+    using K = SessionEventKind;
+    if (event.kind == K::Completed) {
+        position_ = 100;
+        drawBar();
+    }
+    if (event.pane == Pane::Replace) setMessage(event.text);
+    if (event.pane == Pane::Append) print(event.text);
+    switch (event.kind) {
+    case K::MachineReady:
+    case K::Progress:
+        position_ = event.position;
+        if (!transferStart_) transferStart_ = Clock::now();
+        break;
+    case K::BlockAccepted: transferProgress(event.bytesDone, event.bytesTotal); break;
+    case K::DisplayRestored: eraseBar(); break;
+    // No sound without a window; the pause keeps the run's timing.
+    case K::Tone: waits_.pause(std::chrono::milliseconds(event.milliseconds)); break;
+    // After a Ctrl+C (during the identification tone, say) the pane's last
+    // text stays the Stop's.
+    case K::Identified:
+        if (!waits_.stopRequested()) printMachineInfo(event.machine);
+        break;
+    case K::LogFailed:
+        finish();
+        std::fprintf(stderr, "mubtool: upgrade log %s: %s (nothing else is affected)\n", options_.logPath.c_str(),
+                     event.value.c_str());
+        std::fflush(stderr);
+        break;
+    default: break;
+    }
+    if (!event.box.empty() && event.kind != K::Question) errorBox(event.box);
+}
+
+void TerminalView::endLine() {
+    if (lineOpen_) {
+        std::fputc('\n', out_);
+        lineOpen_ = false;
+    }
+}
+
+void TerminalView::print(const std::string& gbkText) {
     const std::string text = terminalText(gbkText);
     if (text.empty()) return;
     eraseBar();
@@ -46,28 +82,20 @@ void TerminalUi::print(const std::string& gbkText) {
     std::fflush(out_);
 }
 
-void TerminalUi::setMessage(const std::string& text) {
+void TerminalView::setMessage(const std::string& text) {
     // The pane is replaced: on a terminal the new text starts a new line.
-    if (lineOpen_) {
-        std::fputc('\n', out_);
-        lineOpen_ = false;
-    }
+    endLine();
     print(text);
 }
 
-void TerminalUi::appendMessage(const std::string& text) { print(text); }
-
-void TerminalUi::setProgress(int position) {
-    HeadlessUi::setProgress(position);
-    if (!transferStart_) transferStart_ = Clock::now();
-    if (position >= 100) drawBar();
+void TerminalView::printMachineInfo(const MachineInfo& machine) {
+    finish();
+    std::fprintf(out_, "%s: %s\n%s: %s\n%s: %s\n", "机器型号", printableUtf8(machine.model).c_str(), "硬件版本",
+                 printableUtf8(machine.hardware).c_str(), "软件版本", printableUtf8(machine.software).c_str());
+    std::fflush(out_);
 }
 
-void TerminalUi::showProgress(bool visible) {
-    if (!visible) eraseBar();
-}
-
-void TerminalUi::transferProgress(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
+void TerminalView::transferProgress(std::uint64_t bytesDone, std::uint64_t bytesTotal) {
     bytesDone_ = bytesDone;
     bytesTotal_ = bytesTotal;
     if (!transferStart_) transferStart_ = Clock::now();
@@ -78,19 +106,18 @@ void TerminalUi::transferProgress(std::uint64_t bytesDone, std::uint64_t bytesTo
     }
 }
 
-void TerminalUi::drawBar() {
+void TerminalView::drawBar() {
     if (!options_.progressBar || !transferStart_) return;
     const double seconds = std::chrono::duration<double>(Clock::now() - *transferStart_).count();
     const double rate = seconds > 0 ? static_cast<double>(bytesDone_) / seconds / 1024.0 : 0.0;
-    const int percent = bytesTotal_ ? static_cast<int>(bytesDone_ * 100 / bytesTotal_) : progress();
+    const int percent = bytesTotal_ ? static_cast<int>(bytesDone_ * 100 / bytesTotal_) : position_;
     constexpr int width = 30;
     const int filled = percent * width / 100;
     std::string bar(static_cast<std::size_t>(filled), '#');
     bar.append(static_cast<std::size_t>(width - filled), '-');
     if (lineOpen_) {
-        std::fputc('\n', out_);
+        endLine();
         std::fflush(out_);
-        lineOpen_ = false;
     }
     std::fprintf(err_, "\r[%s] %3d%%  %llu/%llu bytes  %.1f KiB/s\033[K", bar.c_str(), percent,
                  static_cast<unsigned long long>(bytesDone_), static_cast<unsigned long long>(bytesTotal_), rate);
@@ -98,35 +125,29 @@ void TerminalUi::drawBar() {
     barShown_ = true;
 }
 
-void TerminalUi::eraseBar() {
+void TerminalView::eraseBar() {
     if (!barShown_) return;
     std::fputs("\r\033[K", err_);
     std::fflush(err_);
     barShown_ = false;
 }
 
-void TerminalUi::errorBox(const std::string& text) {
+void TerminalView::errorBox(const std::string& text) {
     eraseBar();
-    if (lineOpen_) {
-        std::fputc('\n', out_);
-        lineOpen_ = false;
-    }
+    endLine();
     std::fflush(out_);
     std::fprintf(err_, "mubtool: error box [%s]: %s\n", terminalText(options_.title).c_str(), terminalText(text).c_str());
     std::fflush(err_);
 }
 
-bool TerminalUi::askYesNo(const std::string& text) {
+std::optional<bool> TerminalView::ask(const SessionEvent& event) {
     eraseBar();
-    if (lineOpen_) {
-        std::fputc('\n', out_);
-        lineOpen_ = false;
-    }
+    endLine();
     std::fflush(out_);
-    const std::string question = terminalText(text);
+    const std::string question = terminalText(event.box);
     // A message box handles the events waiting for the window, so a Stop
     // pressed just before it opened takes effect now, before the answer.
-    deliverStop();
+    waits_.deliverStop();
     if (options_.answer) {
         std::fprintf(err_, "mubtool: question: %s\nmubtool: answered %s (%s)\n", question.c_str(),
                      *options_.answer ? "yes" : "no", *options_.answer ? "--yes" : "--no");
@@ -139,10 +160,9 @@ bool TerminalUi::askYesNo(const std::string& text) {
                      "was given; answering no\n",
                      question.c_str());
         std::fflush(err_);
-        unanswered_ = true;
-        return false;
+        return std::nullopt;
     }
-    if (stopDelivered()) {
+    if (waits_.stopDelivered()) {
         // Nobody waits for the answer any more: the run was stopped.
         std::fprintf(err_, "mubtool: question: %s\nmubtool: stopped; answering no\n", question.c_str());
         std::fflush(err_);
@@ -157,7 +177,7 @@ bool TerminalUi::askYesNo(const std::string& text) {
             // also the Stop press.
             std::clearerr(stdin);
             std::fputc('\n', err_);
-            deliverStop();
+            waits_.deliverStop();
             return false;
         }
         const std::string answer = trimmedLine(line);
@@ -166,14 +186,9 @@ bool TerminalUi::askYesNo(const std::string& text) {
     }
 }
 
-bool TerminalUi::stopAsked() const { return stopSignalled(); }
-
-void TerminalUi::finish() {
+void TerminalView::finish() {
     eraseBar();
-    if (lineOpen_) {
-        std::fputc('\n', out_);
-        lineOpen_ = false;
-    }
+    endLine();
     std::fflush(out_);
 }
 

@@ -8,7 +8,7 @@
 #include <sys/types.h>
 #include <vector>
 
-namespace mub::tool {
+namespace mub {
 
 struct ProcessRef {
     pid_t pid = 0;
@@ -46,4 +46,4 @@ struct PortGrabber {
 };
 std::vector<PortGrabber> runningPortGrabbers();
 
-} // namespace mub::tool
+} // namespace mub

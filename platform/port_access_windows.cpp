@@ -1,7 +1,7 @@
 // Windows has no device groups: a port another program holds, or one this
 // user may not open, fails its open with the system's own code, which the
 // serial channel reports.
-#include "link/port_access.h"
+#include "platform/port_access.h"
 
 #include "platform/gbk_text.h"
 

@@ -1,9 +1,9 @@
 // The USB serial ports for `mubtool station --ports usb`: the devices that
 // `mubtool ports` lists with USB ids and as open to this user.
-#include "tools/mubtool/serial_devices.h"
-#include "tools/mubtool/station_options.h"
+#include "platform/serial_devices.h"
+#include "platform/usb_serial_ports.h"
 
-namespace mub::tool {
+namespace mub {
 
 std::vector<std::string> usableUsbSerialPorts() {
     std::vector<std::string> paths;
@@ -12,4 +12,4 @@ std::vector<std::string> usableUsbSerialPorts() {
     return paths;
 }
 
-} // namespace mub::tool
+} // namespace mub

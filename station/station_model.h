@@ -1,0 +1,93 @@
+// The station as its views read it: each port's state, percent, machine
+// and last result, the totals, and what happened since a view last looked
+// (event lines, finished machines). The ports' threads write it; a view
+// (mubtool's terminal board, a window) waits for news and reads it.
+#pragma once
+
+#include "upgrade/upgrade_log.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstddef>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace mub {
+
+enum class PortState {
+    Waiting,   // for a machine
+    Upgrading, // identified, its upgrade runs
+    Verifying, // waiting for it to come back after the end mark
+    Removing,  // finished; waiting until it has gone
+    Ended,     // the port's loop is over
+};
+
+// "waiting", "upgrading", ...
+const char* portStateText(PortState state);
+
+class StationModel {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    struct Port {
+        std::string name;
+        PortState state = PortState::Waiting;
+        int percent = 0;
+        std::string machine; // UTF-8, one line
+        std::string result;  // of the last machine, shown while it is removed
+        Clock::time_point since;
+    };
+    struct Finished {
+        UpgradeLogEntry entry;
+        double transferSeconds = 0; // the transfer alone; 0: there was none
+    };
+    struct Totals {
+        long long done = 0;   // exit code 0 (upgraded; verified or not)
+        long long failed = 0; // any other exit code
+    };
+    // What happened since the last look: event lines (UTF-8, led by the
+    // local time) and the machines finished, oldest first.
+    struct News {
+        std::vector<std::string> lines;
+        std::vector<Finished> finished;
+    };
+
+    explicit StationModel(const std::vector<std::string>& portNames);
+
+    // From the ports' threads.
+    void setState(std::size_t port, PortState state);
+    // The machine identified on the port (GBK texts).
+    void setMachine(std::size_t port, const std::string& model, const std::string& hardware, const std::string& software);
+    void setPercent(std::size_t port, int percent);
+    // A plain event of the port (UTF-8).
+    void event(std::size_t port, const std::string& text);
+    // A machine finished with this log entry; `failureText` (GBK) is what
+    // the window would have shown in its error box, if anything.
+    void finished(std::size_t port, const UpgradeLogEntry& entry, const std::string& failureText,
+                  double transferSeconds);
+    // A message for the whole station (UTF-8).
+    void notice(const std::string& text);
+
+    // For views: waits up to `wait` for news; true when something changed
+    // since the last takeNews (a percent too).
+    bool waitForNews(std::chrono::milliseconds wait);
+    News takeNews();
+    std::vector<Port> ports() const;
+    Totals totals() const;
+    Clock::time_point started() const { return start_; }
+
+private:
+    void push(const std::string& line); // under lock_
+
+    const Clock::time_point start_;
+    mutable std::mutex lock_;
+    std::condition_variable changed_;
+    bool dirty_ = true;
+    std::vector<Port> ports_;
+    News news_;
+    Totals totals_;
+};
+
+} // namespace mub

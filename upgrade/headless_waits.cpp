@@ -1,0 +1,69 @@
+#include "upgrade/headless_waits.h"
+
+#include <algorithm>
+#include <utility>
+
+namespace mub {
+
+namespace {
+// The longest sleep between two looks at the stop flag.
+constexpr std::chrono::milliseconds stopSlice{5};
+} // namespace
+
+HeadlessWaits::HeadlessWaits(std::function<bool()> stopAsked) : stopAsked_(std::move(stopAsked)), start_(Clock::now()) {
+    if (!stopAsked_) stopAsked_ = [] { return false; };
+}
+
+void HeadlessWaits::armTimeout(int milliseconds) {
+    timeoutInterval_ = std::chrono::milliseconds(milliseconds);
+    timeoutDeadline_ = Clock::now() + timeoutInterval_;
+    timeoutArmed_ = true;
+}
+
+bool HeadlessWaits::timeoutElapsed() const { return timeoutArmed_ && Clock::now() >= timeoutDeadline_; }
+
+void HeadlessWaits::clearTimeoutElapsed() {
+    // A ticking timer: once cleared, the flag rises again one interval after
+    // the tick that set it.
+    if (!timeoutArmed_) return;
+    const auto now = Clock::now();
+    if (now < timeoutDeadline_) return;
+    if (timeoutInterval_ <= Clock::duration::zero()) {
+        timeoutDeadline_ = now;
+        return;
+    }
+    while (timeoutDeadline_ <= now) timeoutDeadline_ += timeoutInterval_;
+}
+
+std::uint32_t HeadlessWaits::tickCount() const {
+    const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start_).count();
+    return static_cast<std::uint32_t>(ms);
+}
+
+void HeadlessWaits::pause(Clock::duration length) {
+    pause(std::chrono::ceil<std::chrono::microseconds>(length), false);
+}
+
+void HeadlessWaits::pause(std::chrono::microseconds length, bool wakeable) {
+    Pauses pauses(*this, !wakeable);
+    pauseHandlingEvents(pauses, length, wakeable);
+}
+
+void HeadlessWaits::Pauses::waitForEvents(Clock::time_point deadline, bool wakeable) {
+    waits_.wakes_.sleepUntil(std::min(deadline, Clock::now() + stopSlice), wakeable);
+}
+
+void HeadlessWaits::deliverStop() {
+    if (!stopDelivered_ && stopAsked_()) {
+        stopDelivered_ = true;
+        if (onStop) onStop();
+    }
+}
+
+void HeadlessWaits::pumpDelay(std::int32_t microseconds) { pause(std::chrono::microseconds(microseconds), false); }
+
+void HeadlessWaits::pumpWait(std::int32_t microseconds) { pause(std::chrono::microseconds(microseconds), true); }
+
+void HeadlessWaits::wake() { wakes_.wake(); }
+
+} // namespace mub

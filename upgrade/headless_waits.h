@@ -1,0 +1,74 @@
+// The waits of a front end without a window (`mubtool upgrade` and
+// `detect`, each port of a station): the time-out tick on the steady clock,
+// pauses by the front ends' common rule, and a stop that runs onStop nested
+// inside the pause under way, the way a Stop click does.
+#pragma once
+
+#include "platform/event_pause.h"
+#include "platform/waits.h"
+#include "platform/wake_wait.h"
+
+#include <chrono>
+#include <cstdint>
+#include <functional>
+
+namespace mub {
+
+class HeadlessWaits : public Waits {
+public:
+    using Clock = std::chrono::steady_clock;
+    // `stopAsked` tells whether a stop is asked for (Ctrl+C, a station's
+    // end, the end of a bounded wait); it is looked at within milliseconds.
+    explicit HeadlessWaits(std::function<bool()> stopAsked);
+
+    void armTimeout(int milliseconds) override;
+    bool timeoutElapsed() const override;
+    void clearTimeoutElapsed() override;
+    std::uint32_t tickCount() const override;
+    void pumpDelay(std::int32_t microseconds) override;
+    void pumpWait(std::int32_t microseconds) override;
+    void wake() override;
+
+    // Run once, nested in the pause under way, when a stop is asked for;
+    // the pause then ends: nobody waits for it any more.
+    std::function<void()> onStop;
+    // A stop was asked for or handled during this operation.
+    bool stopRequested() const { return stopDelivered_ || stopAsked_(); }
+    bool stopDelivered() const { return stopDelivered_; }
+    // Runs onStop once when a stop is asked for and was not handled yet.
+    void deliverStop();
+    // A new operation: a stop may be asked for again.
+    void rearmStop() { stopDelivered_ = false; }
+    // Pauses `length`, handling a stop as soon as it comes (within a few
+    // milliseconds); ends early once a stop was handled.
+    void pause(Clock::duration length);
+
+private:
+    // A pause's events are the stop; its wait sleeps in short slices so
+    // that a stop asked from a signal handler is seen soon. A plain pause
+    // ends once a stop was handled; a wakeable one (a read) waits on for its
+    // bytes, as the reader decides about the stop itself.
+    class Pauses : public PauseHost {
+    public:
+        Pauses(HeadlessWaits& waits, bool endsAtStop) : waits_(waits), endsAtStop_(endsAtStop) {}
+        void handleEvents() override { waits_.deliverStop(); }
+        void waitForEvents(Clock::time_point deadline, bool wakeable) override;
+        bool takeWake() override { return waits_.wakes_.takeWake(); }
+        bool abandoned() override { return endsAtStop_ && waits_.stopDelivered_; }
+
+    private:
+        HeadlessWaits& waits_;
+        bool endsAtStop_;
+    };
+    void pause(std::chrono::microseconds length, bool wakeable);
+
+    std::function<bool()> stopAsked_;
+    bool stopDelivered_ = false;
+    Clock::time_point start_;
+    Clock::time_point timeoutDeadline_;
+    Clock::duration timeoutInterval_{};
+    bool timeoutArmed_ = false;
+    WakeWait wakes_;
+};
+
+} // namespace mub
