@@ -79,8 +79,7 @@ bool WindowLogic::start(const std::string& programDir) {
         loadPortOverrides(settingsPath_, choice.ports);
     }
     // The upgrade log lives beside cfg.ini, wherever the settings went.
-    const std::size_t slash = settingsPath_.find_last_of("/\\");
-    log_ = std::make_unique<UpgradeLog>(upgradeLogPathIn(slash == std::string::npos ? "." : settingsPath_.substr(0, slash)));
+    log_ = std::make_unique<UpgradeLog>(upgradeLogPathBeside(settingsPath_));
     SessionLog sessionLog;
     sessionLog.log = log_.get();
     sessionLog.describe = [](UpgradeLogEntry& entry) { entry.program = "upgrader"; };

@@ -64,7 +64,7 @@ enum class SessionEventKind {
     MachineReady,    // the machine said "C": the progress display shows 0, the clock stops
     TransferBegun,   // the blocks follow (pane, appended)
     Progress,        // before a block is sent: `position` (0..99), `blocksDone` of `blocksTotal`
-    BlockAccepted,   // a block was acknowledged: `blocksDone`, `bytesDone` of `bytesTotal`
+    BlockAcknowledged, // a block was acknowledged: `blocksDone`, `bytesDone` of `bytesTotal`
     BlockTimeout,    // no acknowledgement in time; the block goes again (pane, appended)
     RunFailed,       // the run gave up: `outcome` (pane, box)
     Completed,       // the whole image acknowledged: `elapsedMs` (pane, appended); the bar at 100

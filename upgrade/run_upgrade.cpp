@@ -195,7 +195,7 @@ private:
         const double blocksInImage = static_cast<double>(image.size()) / static_cast<double>(BlockDataSize);
         SessionEvent progress(SessionEventKind::Progress);
         progress.blocksTotal = static_cast<std::uint32_t>(blocksFor(image.size()));
-        SessionEvent accepted(SessionEventKind::BlockAccepted);
+        SessionEvent accepted(SessionEventKind::BlockAcknowledged);
         accepted.bytesTotal = image.size();
         std::uint8_t blockNumber = 0;
         std::uint32_t consecutiveFailures = 0;

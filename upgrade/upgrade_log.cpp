@@ -35,6 +35,11 @@ std::string timeText(const LocalTime& time) {
 
 std::string upgradeLogPathIn(const std::string& folder) { return folder + "/" + upgradeLogFileName; }
 
+std::string upgradeLogPathBeside(const std::string& settingsPath) {
+    const std::size_t slash = settingsPath.find_last_of("/\\");
+    return upgradeLogPathIn(slash == std::string::npos ? "." : settingsPath.substr(0, slash));
+}
+
 void describeFile(UpgradeLogEntry& entry, const std::string& utf8Path, const UpgradeFile& file) {
     entry.file = utf8Path;
     entry.fileMd5 = file.fileMd5;

@@ -28,6 +28,8 @@ inline constexpr const char* upgradeLogFileName = "upgrades.csv";
 
 // `folder` + "/upgrades.csv".
 std::string upgradeLogPathIn(const std::string& folder);
+// upgrades.csv beside the settings file `settingsPath` (cfg.ini).
+std::string upgradeLogPathBeside(const std::string& settingsPath);
 
 struct UpgradeLogEntry {
     std::string program;  // "upgrader", "mubtool upgrade", "mubtool detect", "mubtool station"

@@ -1,7 +1,5 @@
 // mubtool station: many machines at once, one loop per port, each with the
 // routines the window calls; one line per machine in the upgrade log.
-#include "app/settings/settings_file.h"
-#include "app/settings/settings_location.h"
 #include "link/baud_rates.h"
 #include "platform/gbk_text.h"
 #include "platform/usb_serial_ports.h"
@@ -112,7 +110,7 @@ int runStationCommand(const std::vector<std::string>& args) {
     case PortsResult::NoUsbPort: std::fprintf(stderr, "mubtool station: %s\n", error.c_str()); return ExitNoPort;
     }
 
-    UpgradeLog log(options.logPath.empty() ? upgradeLogPathIn(writableFolder(programFolder())) : options.logPath);
+    UpgradeLog log(upgradeLogPathFor(options.logPath));
     StationBoard::Options display;
     display.display = options.json ? stderr : stdout;
     display.live = liveTerminal(display.display);

@@ -46,7 +46,7 @@ void TerminalView::on(const SessionEvent& event) {
         position_ = event.position;
         if (!transferStart_) transferStart_ = Clock::now();
         break;
-    case K::BlockAccepted: transferProgress(event.bytesDone, event.bytesTotal); break;
+    case K::BlockAcknowledged: transferProgress(event.bytesDone, event.bytesTotal); break;
     case K::DisplayRestored: eraseBar(); break;
     // No sound without a window; the pause keeps the run's timing.
     case K::Tone: waits_.pause(std::chrono::milliseconds(event.milliseconds)); break;
