@@ -6,10 +6,10 @@
 
 namespace mub {
 
-std::int32_t leadingInteger(const std::string& text, bool allowFraction) {
+std::int32_t leadingInteger(const std::string& text) {
     const char* begin = text.c_str();
     char* end = nullptr;
-    double value = allowFraction ? std::strtod(begin, &end) : static_cast<double>(std::strtoll(begin, &end, 10));
+    double value = static_cast<double>(std::strtoll(begin, &end, 10));
     if (end == begin || !std::isfinite(value)) return 0;
     value = std::trunc(value);
     if (value > INT32_MAX || value < INT32_MIN) return 0;
@@ -17,7 +17,7 @@ std::int32_t leadingInteger(const std::string& text, bool allowFraction) {
 }
 
 std::int32_t portNumberOf(const std::string& portName) {
-    return portName.size() <= 3 ? 0 : leadingInteger(portName.substr(3), false);
+    return portName.size() <= 3 ? 0 : leadingInteger(portName.substr(3));
 }
 
 } // namespace mub

@@ -8,7 +8,7 @@ set(logic_test_sources
     upgrade_file/tag_lines_test.cpp link/frame_test.cpp platform/gbk_text_test.cpp
     platform/gbk_text_removal_test.cpp upgrade/detect_model_test.cpp upgrade/number_text_test.cpp
     upgrade/run_upgrade_checks_test.cpp upgrade/run_upgrade_transfer_test.cpp upgrade/scripted_machine.cpp
-    upgrade/upgrade_log_test.cpp
+    upgrade/upgrade_log_test.cpp upgrade/upgrade_session_test.cpp
     settings/profile_file_test.cpp settings/settings_location_test.cpp platform/tone_player_test.cpp
     platform/event_pause_test.cpp platform/wake_wait_test.cpp
     windows/exclusive_read_windows_test.cpp windows/bridge_binding_windows_test.cpp windows/profile_file_windows_test.cpp

@@ -6,6 +6,7 @@
 #include "tools/mubtool/machine_session.h"
 #include "tools/mubtool/stop_signals.h"
 #include "tools/mubtool/upgrade_end_report.h"
+#include "upgrade/run_upgrade.h"
 #include "upgrade/upgrade_ending.h"
 #include "upgrade_file/open_upgrade_file.h"
 
@@ -68,7 +69,8 @@ std::string upgradeUsage() {
     "  6  link failure: machine not reached or identified, a send failed, or the\n"
     "     bridge library cannot be loaded\n"
     "  7  the machine gave up (image too large 0x18, or checksum error 0x04)\n"
-    "  8  too many time-outs or rejected blocks\n"
+    "  8  too many time-outs or rejected blocks: the " + std::to_string(failuresInARowAllowed + 1) +
+    "th failure in a row or the " + std::to_string(failuresInAllAllowed + 1) + "th in all\n"
     "  9  stopped (Ctrl+C)\n";
 }
 
