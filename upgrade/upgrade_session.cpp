@@ -8,6 +8,18 @@
 
 namespace mub {
 
+namespace {
+
+RunOptions runOptionsOf(const SessionOptions& options) {
+    RunOptions run;
+    run.rule = options.rule;
+    run.counter = options.counter;
+    run.ask = options.ask;
+    return run;
+}
+
+} // namespace
+
 std::unique_ptr<Transport> makeTransport(const LinkChoice& choice, Waits& waits) {
     if (choice.usb) return std::make_unique<BridgeTransport>(choice.bridge);
     return std::make_unique<SerialTransport>(waits, choice.ports);
@@ -36,10 +48,7 @@ std::optional<SessionResult> UpgradeSession::upgrade(const UpgradeFile& file, co
     result.machine = connect(options);
     bool logged = false;
     if (result.machine) {
-        RunOptions run;
-        run.rule = options.rule;
-        run.counter = options.counter;
-        run.ask = options.ask;
+        RunOptions run = runOptionsOf(options);
         // A completed run is logged before it shows its completion.
         run.beforeCompletion = [&](const UpgradeReport& done) {
             SessionResult completed = result;
@@ -102,11 +111,7 @@ std::optional<MachineInfo> UpgradeSession::connect(const SessionOptions& options
 
 bool UpgradeSession::run(const UpgradeFile& file, const MachineInfo& machine, const SessionOptions& options,
                          UpgradeReport& report) {
-    RunOptions run;
-    run.rule = options.rule;
-    run.counter = options.counter;
-    run.ask = options.ask;
-    return runUpgrade(*link_, file, machine, run, observer_, &report);
+    return runUpgrade(*link_, file, machine, runOptionsOf(options), observer_, &report);
 }
 
 UpgradeLogEntry UpgradeSession::entryFor(const SessionResult& result, const UpgradeFile* file,
