@@ -19,10 +19,13 @@ public:
 
     // From any thread: ends a wakeable sleep under way, or the next one.
     void wake();
+    // From any thread: ends the sleep under way, or the next one, wakeable
+    // or not (a stop that its sleeper is to look at now).
+    void interrupt();
     // True when a wake came since the last call; takes it.
     bool takeWake();
-    // Sleeps until `deadline`, or (`wakeable`) until a wake that was not
-    // taken yet; may return earlier.
+    // Sleeps until `deadline`, an interrupt, or (`wakeable`) a wake that
+    // was not taken yet; may return earlier.
     void sleepUntil(Clock::time_point deadline, bool wakeable);
 
 private:

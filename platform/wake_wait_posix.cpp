@@ -9,6 +9,7 @@ struct WakeWait::State {
     std::mutex lock;
     std::condition_variable changed;
     bool woken = false;
+    bool interrupted = false;
 };
 
 WakeWait::WakeWait() : state_(std::make_unique<State>()) {}
@@ -23,6 +24,14 @@ void WakeWait::wake() {
     state_->changed.notify_all();
 }
 
+void WakeWait::interrupt() {
+    {
+        std::lock_guard<std::mutex> guard(state_->lock);
+        state_->interrupted = true;
+    }
+    state_->changed.notify_all();
+}
+
 bool WakeWait::takeWake() {
     std::lock_guard<std::mutex> guard(state_->lock);
     const bool woken = state_->woken;
@@ -32,7 +41,8 @@ bool WakeWait::takeWake() {
 
 void WakeWait::sleepUntil(Clock::time_point deadline, bool wakeable) {
     std::unique_lock<std::mutex> guard(state_->lock);
-    state_->changed.wait_until(guard, deadline, [&] { return wakeable && state_->woken; });
+    state_->changed.wait_until(guard, deadline, [&] { return state_->interrupted || (wakeable && state_->woken); });
+    state_->interrupted = false;
 }
 
 } // namespace mub

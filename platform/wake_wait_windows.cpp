@@ -13,11 +13,14 @@ struct WakeWait::State {
     // signalled by a wake taken meanwhile ends one later sleep early, which
     // sleepUntil allows.
     HANDLE wakeEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    // Auto-reset as well: set until a sleep ends on it.
+    HANDLE interruptEvent = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::atomic<bool> woken{false};
     PreciseTimer timer;
 
     ~State() {
         if (wakeEvent) ::CloseHandle(wakeEvent);
+        if (interruptEvent) ::CloseHandle(interruptEvent);
     }
 };
 
@@ -30,11 +33,16 @@ void WakeWait::wake() {
     if (state_->wakeEvent) ::SetEvent(state_->wakeEvent);
 }
 
+void WakeWait::interrupt() {
+    if (state_->interruptEvent) ::SetEvent(state_->interruptEvent);
+}
+
 bool WakeWait::takeWake() { return state_->woken.exchange(false); }
 
 void WakeWait::sleepUntil(Clock::time_point deadline, bool wakeable) {
-    HANDLE handles[2];
+    HANDLE handles[3];
     DWORD count = 0;
+    if (state_->interruptEvent) handles[count++] = state_->interruptEvent;
     if (wakeable && state_->wakeEvent) handles[count++] = state_->wakeEvent;
     DWORD timeout = INFINITE;
     if (state_->timer.arm(deadline))

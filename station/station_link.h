@@ -55,6 +55,9 @@ public:
     void release() override;
     bool stopping() const override { return stop_.load(); }
     void pause(Clock::duration length) override;
+    // From any thread, after the station's stop flag was raised: the port's
+    // wait under way looks at it now.
+    void interruptWaits() { waits_.interrupt(); }
 
 private:
     // A new operation, stopped by the station's stop or at `deadline`;

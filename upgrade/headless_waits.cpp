@@ -5,11 +5,6 @@
 
 namespace mub {
 
-namespace {
-// The longest sleep between two looks at the stop flag.
-constexpr std::chrono::milliseconds stopSlice{5};
-} // namespace
-
 HeadlessWaits::HeadlessWaits(std::function<bool()> stopAsked) : stopAsked_(std::move(stopAsked)), start_(Clock::now()) {
     if (!stopAsked_) stopAsked_ = [] { return false; };
 }
@@ -50,7 +45,10 @@ void HeadlessWaits::pause(std::chrono::microseconds length, bool wakeable) {
 }
 
 void HeadlessWaits::Pauses::waitForEvents(Clock::time_point deadline, bool wakeable) {
-    waits_.wakes_.sleepUntil(std::min(deadline, Clock::now() + stopSlice), wakeable);
+    // Once the stop is handled its deadline is over: a read waits on.
+    if (waits_.stopDeadline_ && !waits_.stopDelivered_ && *waits_.stopDeadline_ > Clock::now())
+        deadline = std::min(deadline, *waits_.stopDeadline_);
+    waits_.wakes_.sleepUntil(deadline, wakeable);
 }
 
 void HeadlessWaits::deliverStop() {

@@ -2,6 +2,11 @@
 // `detect`, each port of a station): the time-out tick on the steady clock,
 // pauses by the front ends' common rule, and a stop that runs onStop nested
 // inside the pause under way, the way a Stop click does.
+//
+// A pause sleeps through to its end: whoever asks for a stop also calls
+// interrupt (a station's end, the thread that sees a Ctrl+C), and a stop
+// that comes at a known moment is given as stopDeadline. Nothing wakes up
+// just to look at the stop.
 #pragma once
 
 #include "platform/event_pause.h"
@@ -11,6 +16,7 @@
 #include <chrono>
 #include <cstdint>
 #include <functional>
+#include <optional>
 
 namespace mub {
 
@@ -18,7 +24,8 @@ class HeadlessWaits : public Waits {
 public:
     using Clock = std::chrono::steady_clock;
     // `stopAsked` tells whether a stop is asked for (Ctrl+C, a station's
-    // end, the end of a bounded wait); it is looked at within milliseconds.
+    // end, the end of a bounded wait); it is looked at when a pause begins,
+    // at an interrupt and at stopDeadline.
     explicit HeadlessWaits(std::function<bool()> stopAsked);
 
     void armTimeout(int milliseconds) override;
@@ -39,15 +46,21 @@ public:
     void deliverStop();
     // A new operation: a stop may be asked for again.
     void rearmStop() { stopDelivered_ = false; }
+    // From any thread, once a stop is asked for: the pause under way (or
+    // the next one) looks at it now.
+    void interrupt() { wakes_.interrupt(); }
+    // When stopAsked turns true by itself (the end of a bounded wait): no
+    // pause sleeps past it. None: only an interrupt.
+    void setStopDeadline(std::optional<Clock::time_point> deadline) { stopDeadline_ = deadline; }
     // Pauses `length`, handling a stop as soon as it comes (within a few
     // milliseconds); ends early once a stop was handled.
     void pause(Clock::duration length);
 
 private:
-    // A pause's events are the stop; its wait sleeps in short slices so
-    // that a stop asked from a signal handler is seen soon. A plain pause
-    // ends once a stop was handled; a wakeable one (a read) waits on for its
-    // bytes, as the reader decides about the stop itself.
+    // A pause's events are the stop; its wait ends at an interrupt or the
+    // stop's deadline. A plain pause ends once a stop was handled; a
+    // wakeable one (a read) waits on for its bytes, as the reader decides
+    // about the stop itself.
     class Pauses : public PauseHost {
     public:
         Pauses(HeadlessWaits& waits, bool endsAtStop) : waits_(waits), endsAtStop_(endsAtStop) {}
@@ -64,6 +77,7 @@ private:
 
     std::function<bool()> stopAsked_;
     bool stopDelivered_ = false;
+    std::optional<Clock::time_point> stopDeadline_;
     Clock::time_point start_;
     Clock::time_point timeoutDeadline_;
     Clock::duration timeoutInterval_{};

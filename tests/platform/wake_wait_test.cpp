@@ -30,5 +30,19 @@ TEST(WakeWait, APlainSleepLeavesTheWakeForLater) {
     EXPECT_TRUE(wait.takeWake());
 }
 
+TEST(WakeWait, AnInterruptEndsAPlainSleepOnceAndLeavesTheWake) {
+    WakeWait wait;
+    std::thread interrupter([&] { wait.interrupt(); });
+    const auto deadline = WakeWait::Clock::now() + 20s;
+    wait.sleepUntil(deadline, false);
+    interrupter.join();
+    EXPECT_LT(WakeWait::Clock::now(), deadline);
+    EXPECT_FALSE(wait.takeWake());
+    // Taken by the sleep it ended: the next one lasts.
+    const auto next = WakeWait::Clock::now() + 5ms;
+    wait.sleepUntil(next, false);
+    EXPECT_GE(WakeWait::Clock::now(), next);
+}
+
 } // namespace
 } // namespace mub

@@ -149,7 +149,11 @@ MachineSession::MachineSession(const SessionArgs& args, std::string program)
         entry.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count();
     };
     session_ = std::make_unique<UpgradeSession>(waits_, choice, *view_, sessionLog);
+    // A Ctrl+C ends the wait under way at once.
+    onStopSignal([this] { waits_.interrupt(); });
 }
+
+MachineSession::~MachineSession() { onStopSignal({}); }
 
 bool MachineSession::open(std::string& error) {
     if (!usbMode_) return true;

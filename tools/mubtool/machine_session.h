@@ -68,6 +68,7 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
 class MachineSession {
 public:
     MachineSession(const SessionArgs& args, std::string program);
+    ~MachineSession();
 
     // Loads the bridge library in USB mode. False with `error` (UTF-8) when
     // it cannot be loaded.

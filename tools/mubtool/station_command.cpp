@@ -155,7 +155,10 @@ int runStationCommand(const std::vector<std::string>& args) {
     while (ended.load() < loops.size()) {
         board.draw(std::chrono::milliseconds(250));
         if (stopSignalled()) interrupted = true;
-        if (interrupted || slots.allFinished()) stop = true;
+        if (!stop && (interrupted || slots.allFinished())) {
+            stop = true;
+            for (auto& machine : machines) machine->interruptWaits();
+        }
     }
     for (auto& loop : loops) loop.join();
     machines.clear(); // every link closed

@@ -2,6 +2,8 @@
 // system's side (signals here) stays in this one place.
 #pragma once
 
+#include <functional>
+
 namespace mub::tool {
 
 // From now on the first Ctrl+C (or a termination request) raises the stop
@@ -11,6 +13,12 @@ void catchStopSignals();
 
 // The stop flag: true once a Ctrl+C came after catchStopSignals.
 bool stopSignalled();
+
+// From now on the stop also runs `action` (an empty one: nothing), on a
+// thread that is not the signal's: the waits of the run are told at once,
+// instead of looking at the flag now and then. Whoever sets an action
+// clears it before what it uses goes away.
+void onStopSignal(std::function<void()> action);
 
 // Called by the Windows entry when everything is written, the end report
 // included. Closing the console window is a stop like Ctrl+C, but Windows

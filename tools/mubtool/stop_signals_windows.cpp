@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <mutex>
 
 namespace mub::tool {
 namespace {
@@ -14,6 +15,15 @@ HANDLE finished = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);
 // Below the five seconds Windows gives a closing console's programs.
 constexpr DWORD closeGraceMs = 4500;
 
+std::mutex actionLock;
+std::function<void()> stopAction;
+
+// The console's handler runs on a thread of its own: the action runs there.
+void runStopAction() {
+    std::lock_guard<std::mutex> guard(actionLock);
+    if (stopAction) stopAction();
+}
+
 BOOL WINAPI consoleControl(DWORD type) { return handleConsoleControl(type); }
 
 } // namespace
@@ -23,13 +33,16 @@ int handleConsoleControl(unsigned long type) {
         // Windows ends the program when this returns: the run gets the time
         // to stop and report its end.
         stopRequest.store(true);
+        runStopAction();
         ::WaitForSingleObject(finished, closeGraceMs);
         return TRUE;
     }
     if (type != CTRL_C_EVENT && type != CTRL_BREAK_EVENT) return FALSE;
     // The first request is the run's to handle; a second one goes to the
     // system's handler, which ends the program.
-    return stopRequest.exchange(true) ? FALSE : TRUE;
+    if (stopRequest.exchange(true)) return FALSE;
+    runStopAction();
+    return TRUE;
 }
 
 void catchStopSignals() {
@@ -39,6 +52,11 @@ void catchStopSignals() {
 }
 
 bool stopSignalled() { return stopRequest.load(); }
+
+void onStopSignal(std::function<void()> action) {
+    std::lock_guard<std::mutex> guard(actionLock);
+    stopAction = std::move(action);
+}
 
 void outputFinished() {
     if (finished) ::SetEvent(finished);
