@@ -63,7 +63,7 @@ enum class SessionEventKind {
     UpdateBegun,     // the begin command goes out; both buttons are locked (pane, appended)
     MachineReady,    // the machine said "C": the progress display shows 0, the clock stops
     TransferBegun,   // the blocks follow (pane, appended)
-    Progress,        // before a block is sent: `position` (0..99), `blocksDone` of `blocksTotal`
+    Progress,        // before a block is sent, when `position` (0..99) changed: `blocksDone` of `blocksTotal`
     BlockAcknowledged, // a block was acknowledged: `blocksDone`, `bytesDone` of `bytesTotal`
     BlockTimeout,    // no acknowledgement in time; the block goes again (pane, appended)
     RunFailed,       // the run gave up: `outcome` (pane, box)

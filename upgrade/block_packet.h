@@ -16,5 +16,7 @@ using Bytes = std::vector<std::uint8_t>;
 // the end of the image the block is filled with 0xFF, the value of erased
 // flash, never with bytes from beyond the image.
 Bytes buildBlockPacket(const Bytes& image, std::uint32_t blockIndex, std::uint8_t blockNumber);
+// The same into `packet`, whose memory is kept from one block to the next.
+void fillBlockPacket(const Bytes& image, std::uint32_t blockIndex, std::uint8_t blockNumber, Bytes& packet);
 
 } // namespace mub

@@ -194,20 +194,27 @@ private:
         const auto& image = file_.image;
         const double blocksInImage = static_cast<double>(image.size()) / static_cast<double>(BlockDataSize);
         SessionEvent progress(SessionEventKind::Progress);
+        progress.position = -1; // none told yet
         progress.blocksTotal = static_cast<std::uint32_t>(blocksFor(image.size()));
         SessionEvent accepted(SessionEventKind::BlockAcknowledged);
         accepted.bytesTotal = image.size();
         std::uint8_t blockNumber = 0;
         std::uint32_t consecutiveFailures = 0;
+        Bytes packet;
         for (;;) {
             if (!running()) return stopped();
             waits_.pumpDelay(PollPauseUs);
             ++blockNumber; // wraps from 255 to 0
-            const Bytes packet = buildBlockPacket(image, blocksDone_, blockNumber);
+            fillBlockPacket(image, blocksDone_, blockNumber, packet);
 
-            progress.position = static_cast<int>(blocksDone_ * 100.0 / (blocksInImage + 1.0));
-            progress.blocksDone = blocksDone_;
-            tell(progress);
+            // The views hear of the position when it changes: at most 101
+            // times in a run, not before every block.
+            const int position = static_cast<int>(blocksDone_ * 100.0 / (blocksInImage + 1.0));
+            if (position != progress.position) {
+                progress.position = position;
+                progress.blocksDone = blocksDone_;
+                tell(progress);
+            }
 
             if (!send(packet) && running()) return reportLinkLoss();
             waits_.armTimeout(ReplyTimeoutMs);

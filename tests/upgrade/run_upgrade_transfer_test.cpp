@@ -58,6 +58,17 @@ TEST_F(Transfer, WholeImageInNumberedBlocksWithProgressAndCompletion) {
     EXPECT_TRUE(ui.errorBoxes.empty());
 }
 
+TEST_F(Transfer, TheViewsHearOfTheProgressOnlyWhenItsPositionChanges) {
+    file.image = patternImage(300 * 128); // 300 blocks, 100 positions
+    EXPECT_TRUE(run());
+    EXPECT_EQ(machine.stored, file.image);
+    // "C" (0), each position 0..99 once, then 100 at the completion.
+    ASSERT_EQ(ui.progressHistory.size(), 1u + 100u + 1u);
+    for (std::size_t i = 1; i + 1 < ui.progressHistory.size(); ++i)
+        EXPECT_EQ(ui.progressHistory[i], static_cast<int>(i - 1));
+    EXPECT_EQ(ui.progressHistory.back(), 100);
+}
+
 TEST_F(Transfer, ElapsedTimeAndCounterUseTheNumberFormats) {
     ui.pumpDelay(50'000'000); // the tick count is far from zero when the run starts
     ui.setFieldText(Field::Count, "9999999999");
