@@ -105,12 +105,18 @@ std::uint32_t SerialTransport::open(std::int32_t port, const std::atomic<bool>& 
     // An open given up earlier ends before the channel is used again.
     if (opening_ && !waitForOpen(*opening_, running)) return StatusNoDevice;
     if (openUnderWay()) return StatusNoDevice;
+    // A number without a device fails as the channel's open would, without
+    // a thread for it: a search tries every number, most of them empty.
+    if (channel_->ports().devicePath(port).empty()) {
+        inbox_->error();
+        return StatusNoDevice;
+    }
 
     auto attempt = std::make_shared<OpenAttempt>();
     auto run = [attempt, channel = channel_, inbox = inbox_, port, record = settings] {
         const bool opened = channel->open(
             port, record, [inbox](const std::uint8_t* bytes, std::int32_t count) { inbox->data(bytes, count); },
-            [](std::int32_t) {},
+            {}, // the line's events tell the link nothing: the port waits for input alone
             [inbox](std::int32_t, std::int32_t, std::int32_t errorBits, std::int32_t) { inbox->lineStatus(errorBits); },
             [inbox](const std::string&) { inbox->error(); });
         bool givenUp = false;

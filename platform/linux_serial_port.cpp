@@ -434,7 +434,7 @@ std::uint32_t LinuxSerialPort::eventsSinceLastWait(Port& port, bool bytesArrived
         if (changed & ModemRlsd) events |= EventRlsd;
         if ((changed & ModemRing) && (lines & ModemRing)) events |= EventRing;
     }
-    if (port.outputPending) {
+    if (port.outputPending && (port.mask & EventTxEmpty)) {
         int out = 0;
         if (ioctl(port.fd, TIOCOUTQ, &out) == 0 && out == 0) events |= EventTxEmpty;
     }
@@ -464,7 +464,12 @@ int LinuxSerialPort::finishWait(Port& port, Io& io, int timeoutMs, SerialHandle 
                 io.pending = false;
                 return 0;
             }
-            watching = port.linesReadable || port.countsReadable || port.outputPending;
+            // Only what the mask asks for is watched: a port whose owner
+            // listens for bytes alone sleeps until they come.
+            constexpr std::uint32_t lineEvents = EventCts | EventDsr | EventRlsd | EventRing;
+            watching = (port.linesReadable && (port.mask & lineEvents)) ||
+                       (port.countsReadable && (port.mask & (lineEvents | EventError | EventBreak))) ||
+                       (port.outputPending && (port.mask & EventTxEmpty));
             watchInput = (port.mask & EventRxChar) != 0;
         }
         if (const std::uint32_t events = eventsSinceLastWait(port, bytesArrived)) {

@@ -255,7 +255,9 @@ bool SerialChannel::Impl::openLocked(std::int32_t number, const SerialSettings& 
     session = s;
     setName("COM" + std::to_string(number));
 
-    if (int maskCode = sys.setEventMask(handle, listenedEvents)) {
+    const std::uint32_t mask = s->onNotify ? listenedEvents : inputEvents;
+    s->listenFor(mask);
+    if (int maskCode = sys.setEventMask(handle, mask)) {
         closeAfterFailure();
         raiseCode("SetCommMask", maskCode);
         return false;

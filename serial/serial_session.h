@@ -21,9 +21,14 @@ namespace mub {
 inline constexpr std::int32_t defaultQueueSize = 4096;
 inline constexpr std::uint32_t defaultTimeouts[5] = {0xFFFFFFFFu, 0, 0, 100, 1000};
 
-// Every line event the listener waits for.
+// Every line event the listener waits for, when its owner is told of them.
 inline constexpr std::uint32_t listenedEvents = EventRxChar | EventFlagChar | EventTxEmpty | EventCts | EventDsr |
                                                 EventRlsd | EventBreak | EventError | EventRing | EventRx80Full;
+// An owner told of nothing but the bytes and the port's state: the listener
+// waits for input alone (line errors are read at each pass, with the bytes
+// they spoiled or at the idle wait's end), so a driver that has no event of
+// its own for the modem lines or the line counters (Linux) is not watched.
+inline constexpr std::uint32_t inputEvents = EventRxChar;
 
 // Leaves an operation the driver never completed to the driver, with its
 // memory, for the rest of the process.
@@ -58,6 +63,8 @@ public:
     std::unique_ptr<SerialIo> writeIo;
     std::thread thread;
 
+    // The events the port was told to wait for (before the listener starts).
+    void listenFor(std::uint32_t mask) { mask_ = mask; }
     // Starts the listener, which holds the session until it ends; false with
     // the system's code when no thread can be had.
     bool startListener(int& code);

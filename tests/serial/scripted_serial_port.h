@@ -23,6 +23,8 @@ public:
     // Both are looked at when a port opens.
     std::atomic<int> lines{-1};
     std::atomic<bool> countsReadable{false};
+    // How often the scripted lines were read (a watch looks at them).
+    std::atomic<int> lineReads{0};
 
     void setCounts(const SerialLineCounts& counts) {
         std::lock_guard<std::mutex> guard(lock_);
@@ -82,6 +84,7 @@ public:
 protected:
     int driverModemLines(int fd, int& value) override {
         if (lines.load() < 0) return LinuxSerialPort::driverModemLines(fd, value);
+        ++lineReads;
         value = lines.load();
         return 0;
     }

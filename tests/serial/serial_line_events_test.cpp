@@ -9,6 +9,8 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <thread>
 
 namespace mub {
 namespace {
@@ -82,6 +84,24 @@ TEST_F(SerialLineEventsTest, ErrorsThatComeWithDataAreReported) {
     pty.write("spoiled");
     ASSERT_TRUE(rec.waitForBytes(7));
     EXPECT_EQ(rec.waitForErrorBits(), ErrorParity | ErrorOverrun);
+}
+
+TEST_F(SerialLineEventsTest, AnOwnerToldOfNoEventsIsNotWatchedAndStillHearsOfErrors) {
+    services.lines = ModemCts;
+    services.countsReadable = true;
+    ASSERT_TRUE(channel.open(eventsPort, SerialSettings{}, rec.dataHandler(), {}, rec.statusHandler(),
+                             rec.errorHandler()));
+    // Nothing to watch for: the listener sleeps until bytes come (a watch
+    // of the lines would look at them every few tens of milliseconds).
+    const int readsAtStart = services.lineReads.load();
+    std::this_thread::sleep_for(std::chrono::milliseconds(300));
+    EXPECT_LE(services.lineReads.load() - readsAtStart, 2);
+    SerialLineCounts counts;
+    counts.frame = 1;
+    services.setCounts(counts);
+    pty.write("spoiled");
+    ASSERT_TRUE(rec.waitForBytes(7));
+    EXPECT_EQ(rec.waitForErrorBits(), ErrorFraming);
 }
 
 } // namespace
