@@ -18,8 +18,8 @@ constexpr int repliesPerRequest = 4;
 // One call: the state of the search and the handshake across main-loop passes.
 class Connection : public SearchHost {
 public:
-    Connection(MachineLink& link, int baudIndex, SessionObserver& observer)
-        : link_(link), waits_(link.waits()), observer_(observer), baudIndex_(baudIndex) {}
+    Connection(MachineLink& link, int baudIndex, SessionObserver& observer, std::chrono::microseconds probeGap)
+        : link_(link), waits_(link.waits()), observer_(observer), baudIndex_(baudIndex), probeGap_(probeGap) {}
     std::optional<MachineInfo> run();
 
     MachineLink& link() override { return link_; }
@@ -47,6 +47,7 @@ private:
     Waits& waits_;
     SessionObserver& observer_;
     const int baudIndex_;
+    const std::chrono::microseconds probeGap_;
     std::unique_ptr<MachineSearch> search_;
     bool messagesAllowed_ = true;
 };
@@ -90,6 +91,7 @@ bool Connection::probe(int limit) {
             return false;
         }
         if (replyIsMark(link_.readPacket(4, true))) return true;
+        if (probeGap_.count() > 0 && running()) waits_.pumpDelay(static_cast<std::int32_t>(probeGap_.count()));
     }
     return false;
 }
@@ -164,8 +166,9 @@ Connection::Step Connection::readMachineInfo(MachineInfo& machine) {
 
 } // namespace
 
-std::optional<MachineInfo> connectMachine(MachineLink& link, int baudIndex, SessionObserver& observer) {
-    return Connection(link, baudIndex, observer).run();
+std::optional<MachineInfo> connectMachine(MachineLink& link, int baudIndex, SessionObserver& observer,
+                                          std::chrono::microseconds probeGap) {
+    return Connection(link, baudIndex, observer, probeGap).run();
 }
 
 } // namespace mub

@@ -2,6 +2,7 @@
 
 #include "link/session_events.h"
 
+#include <chrono>
 #include <optional>
 
 namespace mub {
@@ -12,6 +13,9 @@ class MachineLink;
 // software version, telling `observer` each step and each text as it comes.
 // Sets link.running; the machine's identity only when all three replies were
 // valid, nothing once Stop has cleared link.running or the connection failed.
-std::optional<MachineInfo> connectMachine(MachineLink& link, int baudIndex, SessionObserver& observer);
+// `probeGap`: a pause after each probe the machine did not answer (none: the
+// probes follow each other at once), for a port that waits for machines.
+std::optional<MachineInfo> connectMachine(MachineLink& link, int baudIndex, SessionObserver& observer,
+                                          std::chrono::microseconds probeGap = {});
 
 } // namespace mub

@@ -9,6 +9,11 @@ namespace {
 // that cannot even be opened gives up at once, and is looked at again no
 // faster than this.
 constexpr std::chrono::seconds searchPause{1};
+// A port waits for its machine all shift: it probes twice a second (a
+// machine plugged in is found half a second later at most, well within its
+// start-up), not back to back as the window's search does, about 45 times a
+// second.
+constexpr std::chrono::milliseconds probeGap{500};
 
 LinkChoice portChoice(const StationPort& port) {
     LinkChoice choice;
@@ -54,6 +59,7 @@ LinkPortMachine::LinkPortMachine(const StationPort& port, IdentityRule rule, int
       view_(model, index, waits_), session_(waits_, portChoice(port), view_) {
     options_.baudIndex = baudIndex;
     options_.rule = rule;
+    options_.probeGap = probeGap;
     options_.ask = [this](const SessionEvent& question) { return view_.ask(question); };
 }
 
@@ -61,6 +67,7 @@ LinkPortMachine::~LinkPortMachine() { session_.release(); }
 
 void LinkPortMachine::beginOperation(std::optional<Clock::time_point> deadline, std::function<void()> stop) {
     deadline_ = deadline;
+    waits_.setStopDeadline(deadline);
     view_.clear();
     waits_.onStop = std::move(stop);
     waits_.rearmStop();

@@ -21,9 +21,10 @@ void endCheck(MachineLink& link, bool fileLoaded, SessionObserver& observer) {
 
 } // namespace
 
-std::optional<MachineInfo> detectModel(MachineLink& link, int baudIndex, bool fileLoaded, SessionObserver& observer) {
+std::optional<MachineInfo> detectModel(MachineLink& link, int baudIndex, bool fileLoaded, SessionObserver& observer,
+                                       std::chrono::microseconds probeGap) {
     observer.on(SessionEvent(SessionEventKind::CheckStarted));
-    const std::optional<MachineInfo> identified = connectMachine(link, baudIndex, observer);
+    const std::optional<MachineInfo> identified = connectMachine(link, baudIndex, observer, probeGap);
     endCheck(link, fileLoaded, observer);
     return identified;
 }

@@ -2,6 +2,7 @@
 
 #include "link/session_events.h"
 
+#include <chrono>
 #include <optional>
 
 namespace mub {
@@ -11,8 +12,9 @@ class MachineLink;
 // without upgrading it, then tells the machine that no upgrade follows and
 // releases the link. `fileLoaded` decides whether the upgrade button comes
 // back with the idle state. The machine's identity when connectMachine
-// identified it.
-std::optional<MachineInfo> detectModel(MachineLink& link, int baudIndex, bool fileLoaded, SessionObserver& observer);
+// identified it; `probeGap` as for connectMachine.
+std::optional<MachineInfo> detectModel(MachineLink& link, int baudIndex, bool fileLoaded, SessionObserver& observer,
+                                       std::chrono::microseconds probeGap = {});
 
 // Stop pressed while a check waits (nested inside it): told, then back to
 // idle at once; the check further out ends at its next test of the running

@@ -91,7 +91,7 @@ std::optional<SessionResult> UpgradeSession::check(const SessionOptions& options
     ++checksUnderWay_;
     const std::uint32_t began = waits_.tickCount();
     SessionResult result;
-    result.machine = detectModel(*link_, options.baudIndex, fileLoaded, observer_);
+    result.machine = detectModel(*link_, options.baudIndex, fileLoaded, observer_, options.probeGap);
     --checksUnderWay_;
     result.stopped = stopPressed_;
     // A Stop wins, also one that came during the identification tone.
@@ -106,7 +106,7 @@ void UpgradeSession::stopCheck(bool fileLoaded) {
 }
 
 std::optional<MachineInfo> UpgradeSession::connect(const SessionOptions& options) {
-    return connectMachine(*link_, options.baudIndex, observer_);
+    return connectMachine(*link_, options.baudIndex, observer_, options.probeGap);
 }
 
 bool UpgradeSession::run(const UpgradeFile& file, const MachineInfo& machine, const SessionOptions& options,

@@ -16,6 +16,7 @@
 #include "upgrade/upgrade_log.h"
 #include "upgrade_file/upgrade_file.h"
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -43,6 +44,9 @@ struct SessionOptions {
     IdentityRule rule = IdentityRule::ProductionLine;
     std::function<std::string()> counter; // the counter's text when an upgrade completes; unset: "0"
     std::function<std::optional<bool>(const SessionEvent& question)> ask;
+    // A pause after each probe nobody answered (see connectMachine); none
+    // for the window's search, which probes back to back.
+    std::chrono::microseconds probeGap{};
 };
 
 // How the session's lines go into the upgrade log.

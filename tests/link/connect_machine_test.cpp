@@ -221,6 +221,32 @@ TEST_F(ComConnect, MarkIsReadAsATextEndingAtItsFirstZeroByte) {
     EXPECT_EQ(ui.pane(), deviceFound + readingInfo + infoRead);
 }
 
+TEST_F(ComConnect, AProbeGapPausesAfterEachUnansweredProbe) {
+    // A port that waits for machines: the probes it sends in 1.2 s, read
+    // from the other end, with a gap of 300 ms (back to back: about 50).
+    test::RawPty pty;
+    ports.setOverride(7, pty.path);
+    makeLink();
+    link->portName = "COM7";
+    std::atomic<int> probes{0};
+    std::thread counter([&] {
+        const auto end = std::chrono::steady_clock::now() + std::chrono::milliseconds(1200);
+        while (std::chrono::steady_clock::now() < end) {
+            pollfd p{pty.master, POLLIN, 0};
+            if (::poll(&p, 1, 50) <= 0) continue;
+            std::uint8_t buffer[64];
+            const ssize_t n = ::read(pty.master, buffer, sizeof buffer);
+            for (ssize_t i = 0; i < n; ++i) probes += buffer[i] == 0x7F;
+        }
+    });
+    stopAfter(ui, *link, std::chrono::seconds(2));
+    NoObserver quiet;
+    EXPECT_FALSE(connectMachine(*link, baudIndexOf("115200"), quiet, std::chrono::milliseconds(300)).has_value());
+    counter.join();
+    EXPECT_GE(probes.load(), 2);
+    EXPECT_LE(probes.load(), 6);
+}
+
 // USB mode: the real binding and the stand-in bridge library, pointed at the
 // simulated machine's terminal.
 struct UsbConnect : ::testing::Test {
