@@ -1,7 +1,9 @@
 #include "tools/mubtool/stop_signals.h"
 
+#include <atomic>
 #include <csignal>
 #include <mutex>
+#include <pthread.h>
 #include <semaphore.h>
 #include <thread>
 
@@ -36,10 +38,31 @@ void handleStopSignal(int) {
     sem_post(&stopPosted());
 }
 
+// The thread that runs the action; it ends when the action is cleared, so
+// that no thread of it outlives the run.
+std::thread& watcher() {
+    static auto* thread = new std::thread;
+    return *thread;
+}
+
+std::atomic<bool>& watcherToEnd() {
+    static std::atomic<bool> end{false};
+    return end;
+}
+
 void runActionsOnStop() {
+    // The signals go to the other threads: a handler that ran here would
+    // wait for the semaphore to be posted (a sanitizer runs handlers only
+    // once the thread has left its wait).
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stops, nullptr);
     for (;;) {
         while (sem_wait(&stopPosted()) != 0) {
         }
+        if (watcherToEnd().load()) return;
         std::lock_guard<std::mutex> guard(actionLock());
         if (stopAction()) stopAction()();
     }
@@ -66,13 +89,19 @@ bool stopSignalled() { return stopSignal != 0; }
 
 void onStopSignal(std::function<void()> action) {
     stopPosted();
-    static const bool watching = [] {
-        std::thread(runActionsOnStop).detach();
-        return true;
-    }();
-    (void)watching;
-    std::lock_guard<std::mutex> guard(actionLock());
-    stopAction() = std::move(action);
+    const bool wanted = static_cast<bool>(action);
+    {
+        std::lock_guard<std::mutex> guard(actionLock());
+        stopAction() = std::move(action);
+    }
+    if (wanted && !watcher().joinable()) {
+        watcherToEnd() = false;
+        watcher() = std::thread(runActionsOnStop);
+    } else if (!wanted && watcher().joinable()) {
+        watcherToEnd() = true;
+        sem_post(&stopPosted());
+        watcher().join();
+    }
 }
 
 void outputFinished() {}
