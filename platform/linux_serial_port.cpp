@@ -466,9 +466,8 @@ int LinuxSerialPort::finishWait(Port& port, Io& io, int timeoutMs, SerialHandle 
             }
             // Only what the mask asks for is watched: a port whose owner
             // listens for bytes alone sleeps until they come.
-            constexpr std::uint32_t lineEvents = EventCts | EventDsr | EventRlsd | EventRing;
-            watching = (port.linesReadable && (port.mask & lineEvents)) ||
-                       (port.countsReadable && (port.mask & (lineEvents | EventError | EventBreak))) ||
+            watching = (port.linesReadable && (port.mask & modemLineEvents)) ||
+                       (port.countsReadable && (port.mask & (modemLineEvents | EventError | EventBreak))) ||
                        (port.outputPending && (port.mask & EventTxEmpty));
             watchInput = (port.mask & EventRxChar) != 0;
         }

@@ -55,7 +55,7 @@ void StationPortView::clear() {
 LinkPortMachine::LinkPortMachine(const StationPort& port, IdentityRule rule, int baudIndex, const UpgradeFile& file,
                                  StationModel& model, std::size_t index, const std::atomic<bool>& stop)
     : stop_(stop), file_(file),
-      waits_([this] { return stop_.load() || (deadline_ && Clock::now() >= *deadline_); }),
+      waits_([this] { return stop_.load(); }),
       view_(model, index, waits_), session_(waits_, portChoice(port), view_) {
     options_.baudIndex = baudIndex;
     options_.rule = rule;
@@ -66,7 +66,6 @@ LinkPortMachine::LinkPortMachine(const StationPort& port, IdentityRule rule, int
 LinkPortMachine::~LinkPortMachine() { session_.release(); }
 
 void LinkPortMachine::beginOperation(std::optional<Clock::time_point> deadline, std::function<void()> stop) {
-    deadline_ = deadline;
     waits_.setStopDeadline(deadline);
     view_.clear();
     waits_.onStop = std::move(stop);

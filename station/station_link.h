@@ -67,7 +67,6 @@ private:
 
     const std::atomic<bool>& stop_;
     const UpgradeFile& file_;
-    std::optional<Clock::time_point> deadline_;
     HeadlessWaits waits_;
     StationPortView view_;
     UpgradeSession session_;

@@ -52,7 +52,7 @@ void HeadlessWaits::Pauses::waitForEvents(Clock::time_point deadline, bool wakea
 }
 
 void HeadlessWaits::deliverStop() {
-    if (!stopDelivered_ && stopAsked_()) {
+    if (!stopDelivered_ && stopDue()) {
         stopDelivered_ = true;
         if (onStop) onStop();
     }

@@ -24,8 +24,7 @@ class HeadlessWaits : public Waits {
 public:
     using Clock = std::chrono::steady_clock;
     // `stopAsked` tells whether a stop is asked for (Ctrl+C, a station's
-    // end, the end of a bounded wait); it is looked at when a pause begins,
-    // at an interrupt and at stopDeadline.
+    // end); it is looked at when a pause begins and at an interrupt.
     explicit HeadlessWaits(std::function<bool()> stopAsked);
 
     void armTimeout(int milliseconds) override;
@@ -40,7 +39,7 @@ public:
     // the pause then ends: nobody waits for it any more.
     std::function<void()> onStop;
     // A stop was asked for or handled during this operation.
-    bool stopRequested() const { return stopDelivered_ || stopAsked_(); }
+    bool stopRequested() const { return stopDelivered_ || stopDue(); }
     bool stopDelivered() const { return stopDelivered_; }
     // Runs onStop once when a stop is asked for and was not handled yet.
     void deliverStop();
@@ -49,8 +48,8 @@ public:
     // From any thread, once a stop is asked for: the pause under way (or
     // the next one) looks at it now.
     void interrupt() { wakes_.interrupt(); }
-    // When stopAsked turns true by itself (the end of a bounded wait): no
-    // pause sleeps past it. None: only an interrupt.
+    // The end of a bounded wait: from then on a stop is asked for, and no
+    // pause sleeps past it. None: only stopAsked and an interrupt.
     void setStopDeadline(std::optional<Clock::time_point> deadline) { stopDeadline_ = deadline; }
     // Pauses `length`, handling a stop as soon as it comes (within a few
     // milliseconds); ends early once a stop was handled.
@@ -74,6 +73,7 @@ private:
         bool endsAtStop_;
     };
     void pause(std::chrono::microseconds length, bool wakeable);
+    bool stopDue() const { return stopAsked_() || (stopDeadline_ && Clock::now() >= *stopDeadline_); }
 
     std::function<bool()> stopAsked_;
     bool stopDelivered_ = false;
