@@ -1,5 +1,7 @@
 #include "app/main_layout.h"
 
+#include "upgrade/program_version.h"
+
 #include <array>
 
 namespace mub {
@@ -57,7 +59,7 @@ constexpr std::array<MenuSpec, 11> menuBar{{
 constexpr std::array<ControlTemplate, 8> aboutControls{{
     {IdAboutBanner, "banner", K::Picture, "", 12, 12, 81, 63, false},
     {IdAboutTitle, "aboutTitle", K::TextBlock, "", 108, 15, 141, 12, false},
-    {1103, "", K::TextBlock, "版本：1.0.0", 108, 42, 141, 12, false},
+    {IdAboutVersion, "", K::TextBlock, "", 108, 42, 141, 12, false}, // aboutVersionText()
     {1104, "", K::TextBlock, "本工具在生产线上为现金处理设备写入固件。升级过程中请勿断开连接线或关闭机器电源。", 108, 69, 141,
      39, false},
     {1105, "", K::Separator, "", 12, 120, 242, 1, false},
@@ -70,6 +72,8 @@ constexpr std::array<ControlTemplate, 8> aboutControls{{
 } // namespace
 
 std::span<const ControlTemplate> aboutWindowControls() { return aboutControls; }
+
+std::string aboutVersionText() { return "版本：" + programVersion(); }
 
 int controlIdOf(Field field) {
     switch (field) {

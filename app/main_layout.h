@@ -5,6 +5,7 @@
 #include "platform/ui.h"
 
 #include <span>
+#include <string>
 
 namespace mub {
 
@@ -42,10 +43,13 @@ std::span<const ControlTemplate> mainWindowControls();
 const ControlTemplate* findControlSpec(int id);
 
 // The About window (dialog 1100): client size and controls. The control
-// with id IdAboutTitle shows the main window's caption instead of its text.
+// with id IdAboutTitle shows the main window's caption instead of its text,
+// IdAboutVersion the program's version (aboutVersionText).
 inline constexpr int aboutWindowWidthDu = 253;
 inline constexpr int aboutWindowHeightDu = 178;
 std::span<const ControlTemplate> aboutWindowControls();
+// "版本：1.0.0+5d5676c" (UTF-8): the build's version, commit included.
+std::string aboutVersionText();
 
 // Menu bar: a top-level menu has id 0 and starts a new menu; an item with an
 // empty text is a separator. Texts after a tab are printed hints only.
@@ -80,6 +84,7 @@ enum : int {
 enum : int {
     IdAboutBanner = 1101,
     IdAboutTitle = 1102,
+    IdAboutVersion = 1103,
     IdAboutOkButton = 1107,
     IdAboutSystemInfoButton = 1108,
 };

@@ -61,7 +61,13 @@ endif()
 
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME ${MUB_PACKAGE})
-set(CPACK_PACKAGE_VERSION 1.0.0)
+# The package carries the program's version, commit included (a Debian
+# version allows "+"), so that a package names the build it holds.
+execute_process(COMMAND ${CMAKE_COMMAND} -DPROJECT_VERSION=${PROJECT_VERSION} -DSOURCE_DIR=${CMAKE_SOURCE_DIR}
+                        -DOUTPUT=${CMAKE_BINARY_DIR}/package_version.h -P ${CMAKE_SOURCE_DIR}/cmake/program_version.cmake)
+file(STRINGS ${CMAKE_BINARY_DIR}/package_version.h package_version REGEX "MUB_PROGRAM_VERSION")
+string(REGEX REPLACE ".*\"(.*)\".*" "\\1" package_version "${package_version}")
+set(CPACK_PACKAGE_VERSION ${package_version})
 set(CPACK_PACKAGING_INSTALL_PREFIX /usr)
 set(CPACK_STRIP_FILES ON)
 # The person or team who builds the package answers for it

@@ -13,6 +13,7 @@
 
 #include "link/connect_machine.h"
 #include "platform/host_facts.h"
+#include "upgrade/program_version.h"
 #include "upgrade_file/upgrade_file.h"
 
 #include <cstddef>
@@ -44,6 +45,8 @@ struct UpgradeLogEntry {
     int exitCode = 0;
     std::uint32_t blocksDone = 0, blocksTotal = 0, timeouts = 0, rejectedBlocks = 0;
     double seconds = 0;
+    // The build that made the line (program_version.h).
+    std::string programVersion = mub::programVersion();
 };
 
 // Fills the file's columns of `entry` (path, the two digests, the blocks

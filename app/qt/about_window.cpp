@@ -68,7 +68,10 @@ AboutWindow::AboutWindow(QWidget* owner, const QString& title, const DialogUnits
             break;
         }
         default:
-            widget = addLabel(this, control.id, control.id == IdAboutTitle ? title : QString::fromUtf8(control.text), rect);
+            QString text = QString::fromUtf8(control.text);
+            if (control.id == IdAboutTitle) text = title;
+            if (control.id == IdAboutVersion) text = QString::fromStdString(aboutVersionText());
+            widget = addLabel(this, control.id, text, rect);
             break;
         }
         widget->setObjectName(QStringLiteral("control%1").arg(control.id));

@@ -57,6 +57,7 @@ INT_PTR CALLBACK aboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lPar
         auto* context = reinterpret_cast<AboutContext*>(lParam);
         ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         ::SetDlgItemTextW(dialog, IdAboutTitle, context->title.c_str());
+        ::SetDlgItemTextW(dialog, IdAboutVersion, wideFromUtf8(aboutVersionText()).c_str());
         context->banner = scaledBanner();
         if (context->banner) {
             const auto previous = ::SendDlgItemMessageW(dialog, IdAboutBanner, STM_SETIMAGE, IMAGE_BITMAP,

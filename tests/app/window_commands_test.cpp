@@ -6,6 +6,7 @@
 #include "app/qt/about_window.h"
 #include "app/main_layout.h"
 #include "platform/gbk_text.h"
+#include "upgrade/program_version.h"
 
 #include <QAction>
 #include <QApplication>
@@ -164,7 +165,8 @@ private slots:
             modal = about.isModal();
             label = static_cast<QLabel*>(about.control(1102))->text();
             for (int id : {1101, 1103, 1104, 1105, 1106, 1107, 1108}) QVERIFY(about.control(id));
-            QCOMPARE(static_cast<QLabel*>(about.control(1103))->text(), QStringLiteral("版本：1.0.0"));
+            QCOMPARE(static_cast<QLabel*>(about.control(1103))->text(),
+                     QStringLiteral("版本：") + QString::fromStdString(mub::programVersion()));
             QCOMPARE(static_cast<QLabel*>(about.control(1101))->pixmap().size(), QSize(128, 24));
             QCOMPARE(about.control(1107)->geometry(), w.units().rect(192, 129, 54, 18));
             // 系统信息 inside the About window reaches the system-information command.

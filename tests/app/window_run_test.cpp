@@ -8,6 +8,7 @@
 #include "link/machine_link.h"
 #include "link/serial_transport.h"
 #include "platform/gbk_text.h"
+#include "upgrade/program_version.h"
 
 #include <QComboBox>
 #include <QFile>
@@ -139,6 +140,8 @@ private slots:
         QVERIFY2(lines[1].contains(",\"stopped\",9,"), lines[1].constData());
         QVERIFY2(lines[2].contains("\"upgrader\",\"COM1\""), lines[2].constData());
         QVERIFY2(lines[2].contains(",\"completed\",0,128,128,0,0,"), lines[2].constData());
+        QVERIFY2(lines[2].endsWith(",\"" + QByteArray::fromStdString(mub::programVersion()) + "\"\r"),
+                 lines[2].constData());
     }
 
     void closeDuringARunSavesTheSettings() {

@@ -6,6 +6,7 @@
 #include "tests/support/simulator_process.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/text_count.h"
+#include "upgrade/program_version.h"
 #include "upgrade_file/encode_upgrade_file.h"
 
 #include <gtest/gtest.h>
@@ -196,7 +197,10 @@ TEST_F(MubtoolStation, AProgramKilledAtAnyMomentLeavesOnlyWholeLines) {
         EXPECT_EQ(r.exitCode, -1);
         const auto lines = logLines();
         EXPECT_GT(lines.size(), before);
-        for (std::size_t i = 1; i < lines.size(); ++i) EXPECT_EQ(fieldCount(lines[i]), 18u) << lines[i];
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            EXPECT_EQ(fieldCount(lines[i]), 19u) << lines[i];
+            EXPECT_NE(lines[i].find(",\"" + programVersion() + "\""), std::string::npos) << lines[i];
+        }
         before = lines.size();
     }
 }

@@ -5,6 +5,7 @@
 #include "tests/support/simulator_process.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/text_count.h"
+#include "upgrade/program_version.h"
 #include "upgrade_file/encode_upgrade_file.h"
 
 #include <gtest/gtest.h>
@@ -506,7 +507,8 @@ TEST_F(MubtoolUpgrade, RepliesOfNoMeaningCountAsTimeOuts) {
         const RunResult r = upgrade(*sim, file, {"--json"});
         EXPECT_EQ(r.exitCode, c.exitCode) << r.out << r.err;
         EXPECT_EQ(r.out.find(c.json), 0u) << r.out;
-        EXPECT_NE(r.out.find(R"("machine": {"model": "QM-3000", "hardware": "HW-1.0", "software": "1.00"}})" "\n"),
+        EXPECT_NE(r.out.find(R"("machine": {"model": "QM-3000", "hardware": "HW-1.0", "software": "1.00"}, )"
+                             R"("programVersion": ")" + programVersion() + "\"}\n"),
                   std::string::npos)
             << r.out;
         EXPECT_EQ(occurrences(r.out, "\n"), 1u) << r.out; // nothing else on stdout

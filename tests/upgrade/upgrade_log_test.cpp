@@ -88,7 +88,8 @@ TEST(UpgradeLogLine, FieldsInTheirColumnsQuotedAndTimedWithTheOffset) {
                                                  "/dev/ttyUSB0", "/固件/a,\"b\".mub",
                                                  "0123456789abcdef0123456789abcdef",
                                                  "fedcba9876543210fedcba9876543210", "型号Ｘ", "HW-1.0", "1.00",
-                                                 "1.01", "completed", "0", "40", "40", "1", "2", "12.346"}));
+                                                 "1.01", "completed", "0", "40", "40", "1", "2", "12.346",
+                                                 programVersion()}));
 
     time.utcOffsetSeconds = -(3 * 3600 + 30 * 60);
     EXPECT_EQ(csvFields(upgradeLogLine(sampleEntry(), time, ""))[0], "2024-05-01 14:03:09-03:30");
@@ -126,7 +127,7 @@ TEST(UpgradeLogFile, MadeWithMarkAndHeaderOnceThenOneLinePerAppend) {
                                  std::filesystem::file_size(folder.path(upgradeLogFileName)) - 5);
     EXPECT_TRUE(log.append(sampleEntry()).written);
     const std::string text = folder.read(upgradeLogFileName);
-    EXPECT_EQ(csvFields(text.substr(text.rfind("\n", text.size() - 3) + 1, std::string::npos)).size(), 18u);
+    EXPECT_EQ(csvFields(text.substr(text.rfind("\n", text.size() - 3) + 1, std::string::npos)).size(), 19u);
 }
 
 TEST(UpgradeLogFile, ALogThatCannotBeWrittenIsToldOnceAndItsLinesComeLater) {
@@ -174,7 +175,7 @@ TEST(UpgradeLogFile, LinesOfManyWritersAtOnceNeverInterleave) {
     std::set<std::string> seen;
     for (std::size_t i = 1; i < got.size(); ++i) {
         const auto fields = csvFields(got[i]);
-        ASSERT_EQ(fields.size(), 18u) << got[i];
+        ASSERT_EQ(fields.size(), 19u) << got[i];
         seen.insert(fields[3] + "/" + fields[13]);
     }
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(threads * perThread));

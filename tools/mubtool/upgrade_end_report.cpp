@@ -2,6 +2,7 @@
 
 #include "platform/gbk_text.h"
 #include "platform/json_text.h"
+#include "upgrade/program_version.h"
 
 #include <cstdio>
 
@@ -33,7 +34,8 @@ std::string endReportJson(const UpgradeEndReport& r) {
     }
     if (r.softwareAfter)
         json += ", \"softwareAfter\": " + (r.softwareAfter->empty() ? std::string("null") : jsonString(utf8(*r.softwareAfter)));
-    return json + "}";
+    // Which build did the run: the same text as the upgrade log's.
+    return json + ", \"programVersion\": " + jsonString(programVersion()) + "}";
 }
 
 } // namespace mub::tool

@@ -30,7 +30,7 @@ struct UpgradeEndReport {
 // "blocks: 8 of 8, time-outs: 0, rejected blocks: 0"
 std::string endReportLine(const UpgradeEndReport& report);
 
-// One line of JSON, texts in UTF-8.
+// One line of JSON, texts in UTF-8, ending with the program's version.
 std::string endReportJson(const UpgradeEndReport& report);
 
 } // namespace mub::tool
