@@ -1,6 +1,7 @@
 #include "upgrade_file/encode_upgrade_file.h"
 
 #include "platform/gbk_text.h"
+#include "upgrade_file/file_read_failure.h"
 #include "upgrade_file/hex_image.h"
 #include "upgrade_file/key_setup.h"
 #include "upgrade_file/md5.h"
@@ -79,7 +80,10 @@ std::optional<Bytes> encodeUpgradeFile(const UpgradeTexts& texts, std::span<cons
     if (image.empty() || image.size() > kMaxPayloadBytes / 2) return std::nullopt;
     std::string body = upgradeBody(texts, image);
     if (body.size() + 32 > kMaxPayloadBytes) return std::nullopt;
-    return sealUpgradeBody(body);
+    Bytes file = sealUpgradeBody(body);
+    // Never a file that the reader would refuse as too large.
+    if (file.size() > maxUpgradeFileBytes) return std::nullopt;
+    return file;
 }
 
 } // namespace mub

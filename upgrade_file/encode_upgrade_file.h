@@ -53,7 +53,8 @@ std::string upgradeBody(const UpgradeTexts& texts, std::span<const std::uint8_t>
 
 // A regular upgrade file that decodes back to exactly these values. Empty
 // when a text has a problem, the image is empty, or the payload would be
-// larger than kMaxPayloadBytes.
+// larger than kMaxPayloadBytes, or the file larger than readers take
+// (maxUpgradeFileBytes).
 std::optional<Bytes> encodeUpgradeFile(const UpgradeTexts& texts, std::span<const std::uint8_t> image);
 
 } // namespace mub

@@ -7,6 +7,12 @@
 
 namespace mub {
 
+ExclusiveRead readFailed(FileReadFailure failure) {
+    ExclusiveRead read;
+    read.failure = failure;
+    return read;
+}
+
 void pauseBeforeRetry(Ui* ui) {
     if (ui) {
         ui->pumpDelay(heldFilePauseMs * 1000);

@@ -2,8 +2,10 @@
 // implementation per operating system. Internal to the upgrade-file library.
 #pragma once
 
+#include "upgrade_file/file_read_failure.h"
 #include "upgrade_file/upgrade_file.h"
 
+#include <optional>
 #include <string>
 
 namespace mub {
@@ -12,14 +14,16 @@ class Ui;
 
 struct ExclusiveRead {
     Bytes bytes;
-    bool inUse = false; // another program held the file all the while
+    std::optional<FileReadFailure> failure; // set when no bytes came
 };
+
+ExclusiveRead readFailed(FileReadFailure failure);
 
 // Opens the file at `systemPath` (UTF-8) so that no other program can use it
 // until it has been read, pauses one millisecond with `ui` (when given) to
-// let the window run, then reads it whole. No bytes when the file is
-// missing, held by another program, unreadable, empty, not a regular file or
-// too large for memory. A file another program holds (open on Windows, where
+// let the window run, then reads it whole. No bytes, and the reason, when it
+// cannot be used; a file larger than maxUpgradeFileBytes is refused before
+// anything is read. A file another program holds (open on Windows, where
 // a virus scanner or Explorer's preview opens a new file for a moment;
 // locked on Linux) is tried again for about two seconds, pausing with `ui`
 // (else sleeping), before it counts as in use.

@@ -6,7 +6,7 @@
 #include <cerrno>
 #include <fcntl.h>
 #include <new>
-#include <stdexcept>
+#include <cstdint>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -53,32 +53,47 @@ bool readExactly(int fd, std::uint8_t* buffer, std::size_t size) {
     return true;
 }
 
+// The reason an open() failed.
+FileReadFailure openFailure(int error) {
+    switch (error) {
+    case ENOENT:
+    case ENOTDIR:
+    case ENAMETOOLONG:
+    case ELOOP: return FileReadFailure::NotFound;
+    case EACCES:
+    case EPERM: return FileReadFailure::NoPermission;
+    case ENXIO:
+    case ENODEV: return FileReadFailure::NotAFile;
+    default: return FileReadFailure::ReadError;
+    }
+}
+
 } // namespace
 
 ExclusiveRead readExclusively(const std::string& systemPath, Ui* ui) {
+    // The window's pending events are handled once after the open, whatever
+    // comes of it.
+    const auto failed = [ui](FileReadFailure failure) {
+        if (ui) ui->pumpDelay(1000);
+        return readFailed(failure);
+    };
     // Non-blocking: opening a FIFO must not wait for a writer.
     FileDescriptor file(::open(systemPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0) {
-        if (ui) ui->pumpDelay(1000);
-        return {};
-    }
+    if (file.get() < 0) return failed(openFailure(errno));
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0 || !S_ISREG(info.st_mode) || info.st_size <= 0) {
-        if (ui) ui->pumpDelay(1000);
-        return {};
-    }
+    if (::fstat(file.get(), &info) != 0) return failed(FileReadFailure::ReadError);
+    if (S_ISDIR(info.st_mode)) return failed(FileReadFailure::Folder);
+    if (!S_ISREG(info.st_mode)) return failed(FileReadFailure::NotAFile);
+    if (info.st_size <= 0) return failed(FileReadFailure::Empty);
+    if (static_cast<std::uint64_t>(info.st_size) > maxUpgradeFileBytes) return failed(FileReadFailure::TooLarge);
     for (int attempt = 1;; ++attempt) {
         if (::flock(file.get(), LOCK_EX | LOCK_NB) == 0) {
             if (!lockedByOther(file.get())) break;
             ::flock(file.get(), LOCK_UN);
         } else if (errno != EWOULDBLOCK) {
-            if (ui) ui->pumpDelay(1000);
-            return {};
+            return failed(FileReadFailure::ReadError);
         }
-        if (attempt == heldFileAttempts) {
-            if (ui) ui->pumpDelay(1000);
-            return {{}, true};
-        }
+        if (attempt == heldFileAttempts) return failed(FileReadFailure::InUse);
         pauseBeforeRetry(ui);
     }
     if (ui) ui->pumpDelay(1000);
@@ -87,12 +102,12 @@ ExclusiveRead readExclusively(const std::string& systemPath, Ui* ui) {
     try {
         bytes.resize(static_cast<std::size_t>(info.st_size));
     } catch (const std::bad_alloc&) {
-        return {};
-    } catch (const std::length_error&) {
-        return {};
+        return readFailed(FileReadFailure::TooLarge);
     }
-    if (!readExactly(file.get(), bytes.data(), bytes.size())) return {};
-    return {std::move(bytes), false};
+    if (!readExactly(file.get(), bytes.data(), bytes.size())) return readFailed(FileReadFailure::ReadError);
+    ExclusiveRead read;
+    read.bytes = std::move(bytes);
+    return read;
 }
 
 } // namespace mub

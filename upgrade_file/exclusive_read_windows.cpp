@@ -6,10 +6,8 @@
 
 #include <windows.h>
 
-#include <algorithm>
-#include <cstdint>
 #include <new>
-#include <stdexcept>
+#include <string>
 
 namespace mub {
 
@@ -20,26 +18,47 @@ struct Closer {
     ~Closer() { ::CloseHandle(h); }
 };
 
-// The whole file of `size` bytes; no bytes when it cannot be read.
-Bytes readOpenFile(HANDLE file, LONGLONG size) {
-    // A size a 32-bit program cannot hold is refused, not cut down.
-    if (static_cast<unsigned long long>(size) > SIZE_MAX) return {};
+// The reason CreateFileW failed with `error` for `path`.
+FileReadFailure openFailure(DWORD error, const std::wstring& path) {
+    switch (error) {
+    case ERROR_FILE_NOT_FOUND:
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_NAME:
+    case ERROR_INVALID_DRIVE:
+    case ERROR_BAD_NETPATH:
+    case ERROR_BAD_NET_NAME:
+    case ERROR_FILENAME_EXCED_RANGE: return FileReadFailure::NotFound;
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_LOCK_VIOLATION: return FileReadFailure::InUse;
+    case ERROR_ACCESS_DENIED: {
+        // A folder cannot be opened as a file and says "access denied" too.
+        const DWORD attributes = ::GetFileAttributesW(path.c_str());
+        if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
+            return FileReadFailure::Folder;
+        return FileReadFailure::NoPermission;
+    }
+    default: return FileReadFailure::ReadError;
+    }
+}
+
+// The whole file of `size` bytes (at most maxUpgradeFileBytes).
+ExclusiveRead readOpenFile(HANDLE file, LONGLONG size) {
     Bytes bytes;
     try {
         bytes.resize(static_cast<std::size_t>(size));
     } catch (const std::bad_alloc&) {
-        return {};
-    } catch (const std::length_error&) {
-        return {};
+        return readFailed(FileReadFailure::TooLarge);
     }
     std::size_t done = 0;
     while (done < bytes.size()) {
-        const DWORD chunk = static_cast<DWORD>(std::min<std::size_t>(bytes.size() - done, 1u << 30));
         DWORD got = 0;
-        if (!::ReadFile(file, bytes.data() + done, chunk, &got, nullptr) || got == 0) return {};
+        if (!::ReadFile(file, bytes.data() + done, static_cast<DWORD>(bytes.size() - done), &got, nullptr) || got == 0)
+            return readFailed(FileReadFailure::ReadError);
         done += got;
     }
-    return bytes;
+    ExclusiveRead read;
+    read.bytes = std::move(bytes);
+    return read;
 }
 
 } // namespace
@@ -48,24 +67,26 @@ ExclusiveRead readExclusively(const std::string& systemPath, Ui* ui) {
     // Share mode 0: while the handle is open no other program may open the
     // file, and a file another program has open cannot be opened here.
     const std::wstring path = wideFromUtf8(systemPath);
+    const auto failed = [ui](FileReadFailure failure) {
+        if (ui) ui->pumpDelay(1000);
+        return readFailed(failure);
+    };
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 1;; ++attempt) {
         file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) break;
-        const DWORD error = ::GetLastError();
-        const bool held = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION;
-        if (!held || attempt == heldFileAttempts) {
-            if (ui) ui->pumpDelay(1000);
-            return {{}, held};
-        }
+        const FileReadFailure failure = openFailure(::GetLastError(), path);
+        if (failure != FileReadFailure::InUse || attempt == heldFileAttempts) return failed(failure);
         pauseBeforeRetry(ui);
     }
     Closer closer{file};
+    if (::GetFileType(file) != FILE_TYPE_DISK) return failed(FileReadFailure::NotAFile);
     LARGE_INTEGER size{};
-    const bool usable = ::GetFileType(file) == FILE_TYPE_DISK && ::GetFileSizeEx(file, &size) && size.QuadPart > 0;
+    if (!::GetFileSizeEx(file, &size)) return failed(FileReadFailure::ReadError);
+    if (size.QuadPart <= 0) return failed(FileReadFailure::Empty);
+    if (static_cast<unsigned long long>(size.QuadPart) > maxUpgradeFileBytes) return failed(FileReadFailure::TooLarge);
     if (ui) ui->pumpDelay(1000);
-    if (!usable) return {};
-    return {readOpenFile(file, size.QuadPart), false};
+    return readOpenFile(file, size.QuadPart);
 }
 
 } // namespace mub

@@ -15,24 +15,25 @@ bool rememberFilePath(const std::string& settingsPath, const std::string& shownP
     return writeProfileString(settingsPath, "History", "FilePath", shownPath);
 }
 
-Bytes readUpgradeFileBytes(const std::string& path, bool* inUse) { return readUpgradeFileBytesAt(utf8(path), inUse); }
-
-Bytes readUpgradeFileBytesAt(const std::string& systemPath, bool* inUse) {
-    ExclusiveRead read = readExclusively(systemPath, nullptr);
-    if (inUse) *inUse = read.inUse;
-    return std::move(read.bytes);
+Bytes readUpgradeFileBytes(const std::string& path, std::optional<FileReadFailure>* failure) {
+    return readUpgradeFileBytesAt(utf8(path), failure);
 }
 
-const std::string& fileInUseText() {
-    static const std::string text =
-        gbk("文件正被其他程序使用！！！\r\n请关闭使用它的程序（如杀毒软件、资源管理器的预览）后重新打开文件。");
-    return text;
+Bytes readUpgradeFileBytesAt(const std::string& systemPath, std::optional<FileReadFailure>* failure) {
+    ExclusiveRead read = readExclusively(systemPath, nullptr);
+    if (failure) *failure = read.failure;
+    return std::move(read.bytes);
 }
 
 const std::string& UpgradeFileRead::failureText() const {
     static const std::string none;
-    if (inUse) return fileInUseText();
+    if (readFailure) return fileReadFailureText(*readFailure);
     return failure ? decodeFailureText(*failure) : none;
+}
+
+const char* UpgradeFileRead::failureOutcome() const {
+    if (readFailure) return fileReadFailureOutcome(*readFailure);
+    return failure ? "file-failure" : "";
 }
 
 UpgradeFileRead upgradeFileFrom(const Bytes& fileBytes, std::string path) {
@@ -52,10 +53,10 @@ UpgradeFileRead upgradeFileFrom(const Bytes& fileBytes, std::string path) {
 }
 
 UpgradeFileRead readUpgradeFileAt(const std::string& systemPath) {
-    bool inUse = false;
-    const Bytes bytes = readUpgradeFileBytesAt(systemPath, &inUse);
+    std::optional<FileReadFailure> readFailure;
+    const Bytes bytes = readUpgradeFileBytesAt(systemPath, &readFailure);
     UpgradeFileRead read = upgradeFileFrom(bytes, systemPath);
-    read.inUse = inUse;
+    read.readFailure = readFailure;
     return read;
 }
 
@@ -90,12 +91,8 @@ UpgradeFileOpener::Outcome UpgradeFileOpener::checkAndLoad(const std::string& pa
         ui_.setFieldText(field, "");
 
     ExclusiveRead read = readExclusively(utf8(path), &ui_);
-    if (read.inUse) {
-        ui_.setMessage(gbk("读取文件失败。."));
-        ui_.errorBox(fileInUseText());
-        return Outcome::Failed;
-    }
     UpgradeFileRead decoded = upgradeFileFrom(read.bytes, path);
+    decoded.readFailure = read.failure;
     read.bytes = Bytes();
     if (!decoded.ok()) {
         ui_.setMessage(gbk("读取文件失败。."));

@@ -10,6 +10,7 @@
 
 #include "platform/ui.h"
 #include "upgrade_file/decode_upgrade_file.h"
+#include "upgrade_file/file_read_failure.h"
 #include "upgrade_file/upgrade_file.h"
 
 #include <atomic>
@@ -25,30 +26,31 @@ bool rememberFilePath(const std::string& settingsPath, const std::string& shownP
 
 // Reads a whole file for decoding while holding it exclusively: a file that
 // another program holds (open on Windows; locked with flock or a POSIX lock
-// on Linux) after about two seconds of tries, that is missing, unreadable,
-// empty, not a regular file (directory, FIFO, device) or too large for
-// memory gives no bytes; `inUse` (when given) tells the first case apart.
-// `path` is GBK, as the window gives it.
-Bytes readUpgradeFileBytes(const std::string& path, bool* inUse = nullptr);
+// on Linux) is tried for about two seconds. No bytes when it cannot be used,
+// and the reason in `failure` (when given). `path` is GBK, as the window
+// gives it.
+Bytes readUpgradeFileBytes(const std::string& path, std::optional<FileReadFailure>* failure = nullptr);
 
 // The same for a path in the file system's own bytes, as a shell gives it.
 // The command-line companion reads upgrade files through this, so that it
 // accepts and refuses exactly the files the window does.
-Bytes readUpgradeFileBytesAt(const std::string& systemPath, bool* inUse = nullptr);
-
-// The error box for a file another program holds: it is not damaged.
-const std::string& fileInUseText();
+Bytes readUpgradeFileBytesAt(const std::string& systemPath, std::optional<FileReadFailure>* failure = nullptr);
 
 // An upgrade file as read: the record (loaded when every check passed; the
-// MD5 of its bytes when any came) and why not.
+// MD5 of its bytes when any came) and why not: either its bytes could not
+// be had (`readFailure`) or they did not decode (`failure`).
 struct UpgradeFileRead {
     UpgradeFile file;
+    std::optional<FileReadFailure> readFailure;
     std::optional<DecodeFailure> failure;
-    bool inUse = false; // another program holds it
 
     bool ok() const { return file.loaded; }
     // The error box's text (GBK) when it is not loaded.
     const std::string& failureText() const;
+    // The word for scripts and the upgrade log when it is not loaded: a
+    // reason of file_read_failure.h, or "file-failure" for bytes that do
+    // not decode.
+    const char* failureOutcome() const;
 };
 
 // The record of a file's bytes, decoded, with the path it was read from.

@@ -1,5 +1,6 @@
 // mubtool info and pack, run as the real program.
 #include "platform/gbk_text.h"
+#include "upgrade/program_version.h"
 #include "upgrade_file/decode_upgrade_file.h"
 #include "upgrade_file/encode_upgrade_file.h"
 #include "upgrade_file/md5.h"
@@ -7,11 +8,13 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <spawn.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -59,8 +62,11 @@ protected:
         if (!dir_.empty()) fs::remove_all(dir_);
     }
 
-    RunResult run(std::vector<std::string> args) {
+    // `asNobody`: as a user who is not root (setpriv), when the test is root.
+    RunResult run(std::vector<std::string> args, bool asNobody = false) {
         args.insert(args.begin(), mubtool_.string());
+        if (asNobody && ::geteuid() == 0)
+            args.insert(args.begin(), {"/usr/bin/setpriv", "--reuid=65534", "--regid=65534", "--clear-groups"});
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -71,7 +77,7 @@ protected:
         posix_spawn_file_actions_addopen(&actions, 2, errPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
         pid_t pid = -1;
         RunResult result;
-        int rc = posix_spawn(&pid, mubtool_.c_str(), &actions, nullptr, argv.data(), environ);
+        int rc = posix_spawn(&pid, args[0].c_str(), &actions, nullptr, argv.data(), environ);
         posix_spawn_file_actions_destroy(&actions);
         EXPECT_EQ(rc, 0);
         if (rc != 0) return result;
@@ -111,9 +117,9 @@ TEST_F(MubtoolFile, InfoPrintsWhatPackStored) {
     RunResult json = run({"info", "--json", path("out.mub")});
     EXPECT_EQ(json.exitCode, 0) << json.err;
     EXPECT_EQ(json.out, "{\"file\": \"" + path("out.mub") +
-                            "\", \"valid\": true, \"exitCode\": 0, \"model\": \"演示机型\", \"hardware\": \"HW-1.0\", "
-                            "\"software\": \"软件 2.1\", \"imageBytes\": 5000, \"imageMd5\": \"" +
-                            md5Hex(image_) + "\"}\n");
+                            "\", \"valid\": true, \"outcome\": \"valid\", \"exitCode\": 0, \"model\": \"演示机型\", "
+                            "\"hardware\": \"HW-1.0\", \"software\": \"软件 2.1\", \"imageBytes\": 5000, \"imageMd5\": \"" +
+                            md5Hex(image_) + "\", \"programVersion\": \"" + programVersion() + "\"}\n");
 
     // The file holds the texts in GBK, exactly as the window reads them.
     std::string raw = readText(path("out.mub"));
@@ -124,56 +130,116 @@ TEST_F(MubtoolFile, InfoPrintsWhatPackStored) {
     EXPECT_EQ(decoded.image, image_);
 }
 
-TEST_F(MubtoolFile, InfoExitCodesFollowTheFailureKinds) {
-    RunResult missing = run({"info", path("missing.mub")});
-    EXPECT_EQ(missing.exitCode, 2);
-    EXPECT_EQ(missing.err, kIllegalText + "\n");
-    EXPECT_EQ(missing.out, "");
-    // For scripts the failure is an object too; the box text's line break escaped.
-    RunResult missingJson = run({"info", path("missing.mub"), "--json"});
-    EXPECT_EQ(missingJson.exitCode, 2);
-    EXPECT_EQ(missingJson.out, "{\"file\": \"" + path("missing.mub") +
-                                   "\", \"valid\": false, \"exitCode\": 2, \"error\": \"非法文件或文件损坏！！！\\r\\n"
-                                   "请选择正确的文件。\"}\n");
-
-    writeBytes(path("empty.mub"), {});
-    EXPECT_EQ(run({"info", path("empty.mub")}).exitCode, 2);
-    EXPECT_EQ(run({"info", dir_.string()}).exitCode, 2); // a folder is no file
-    ASSERT_EQ(::mkfifo(path("fifo.mub").c_str(), 0600), 0);
-    EXPECT_EQ(run({"info", path("fifo.mub")}).exitCode, 2); // nor a pipe without writer
-
+// Each reason a file cannot be used has its own words on stderr (the
+// window's box) and its own outcome; all end with the file failure's code.
+TEST_F(MubtoolFile, InfoTellsEachReasonAFileCannotBeUsedInItsOwnWords) {
     ASSERT_EQ(pack("M", "H", "S").exitCode, 0);
     std::string raw = readText(path("out.mub"));
     raw[raw.size() / 2] = static_cast<char>(raw[raw.size() / 2] ^ 0x10);
     writeBytes(path("damaged.mub"), Bytes(raw.begin(), raw.end()));
-    EXPECT_EQ(run({"info", path("damaged.mub")}).exitCode, 2);
-
-    // A file another program holds locked is refused as the window refuses
-    // it, as in use (after about two seconds of tries).
+    writeBytes(path("noid.mub"), sealUpgradeBody("ISPVer=H\r\nFirmware=S\r\ndata=00\r\n"));
+    writeBytes(path("empty.mub"), {});
+    fs::create_directory(path("folder.mub"));
+    ASSERT_EQ(::mkfifo(path("fifo.mub").c_str(), 0600), 0); // must not wait for a writer
+    { std::ofstream(path("huge.mub")); }
+    fs::resize_file(path("huge.mub"), maxUpgradeFileBytes + 1); // sparse: refused before reading
+    writeBytes(path("secret.mub"), Bytes(raw.begin(), raw.end()));
+    ::chmod(path("secret.mub").c_str(), 0);
+    ::chmod(dir_.c_str(), 0755);
     int holder = ::open(path("out.mub").c_str(), O_RDONLY);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(::flock(holder, LOCK_SH), 0);
-    RunResult locked = run({"info", path("out.mub")});
-    RunResult lockedUpgrade = run({"upgrade", "--port", "COM1", path("out.mub")});
+
+    struct Case {
+        std::string name, outcome, text;
+        bool asNobody = false;
+    };
+    const std::vector<Case> cases = {
+        {"missing.mub", "file-not-found", utf8(fileReadFailureText(FileReadFailure::NotFound))},
+        {"folder.mub", "file-is-folder", utf8(fileReadFailureText(FileReadFailure::Folder))},
+        {"secret.mub", "file-no-permission", utf8(fileReadFailureText(FileReadFailure::NoPermission)), true},
+        {"out.mub", "file-in-use", utf8(fileReadFailureText(FileReadFailure::InUse))},
+        {"empty.mub", "file-empty", utf8(fileReadFailureText(FileReadFailure::Empty))},
+        {"huge.mub", "file-too-large", utf8(fileReadFailureText(FileReadFailure::TooLarge))},
+        {"fifo.mub", "file-not-regular", utf8(fileReadFailureText(FileReadFailure::NotAFile))},
+        {"damaged.mub", "file-failure", kIllegalText},
+        {"noid.mub", "file-failure", kBadFormatText},
+    };
+    std::set<std::string> texts;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        RunResult r = run({"info", "--json", path(c.name)}, c.asNobody);
+        EXPECT_EQ(r.exitCode, 4) << r.err;
+        EXPECT_EQ(r.err, c.text + "\n");
+        EXPECT_NE(r.out.find("\"outcome\": \"" + c.outcome + "\""), std::string::npos) << r.out;
+        texts.insert(c.text);
+    }
     ::close(holder);
-    EXPECT_EQ(locked.exitCode, 2);
-    EXPECT_EQ(locked.err, utf8(fileInUseText()) + "\n");
-    EXPECT_EQ(lockedUpgrade.exitCode, 4); // the file failure, before any port is opened
+    EXPECT_EQ(texts.size(), cases.size()); // no two reasons share their words
+    EXPECT_NE(texts.count("找不到文件！！！\r\n文件已被移动、改名或删除，请选择正确的文件。"), 0u);
+
+    // The plain form prints the same text; a file let go of reads again.
+    RunResult missing = run({"info", path("missing.mub")});
+    EXPECT_EQ(missing.out, "");
+    EXPECT_EQ(missing.err, cases[0].text + "\n");
     EXPECT_EQ(run({"info", path("out.mub")}).exitCode, 0);
+}
 
-    writeBytes(path("noid.mub"), sealUpgradeBody("ISPVer=H\r\nFirmware=S\r\ndata=00\r\n"));
-    RunResult badFormat = run({"info", path("noid.mub")});
-    EXPECT_EQ(badFormat.exitCode, 3);
-    EXPECT_EQ(badFormat.err, kBadFormatText + "\n");
-    writeBytes(path("nothex.mub"), sealUpgradeBody("id=M\r\nISPVer=H\r\nFirmware=S\r\ndata=0x00\r\n"));
-    EXPECT_EQ(run({"info", path("nothex.mub")}).exitCode, 3);
+// The same kind of ending has the same code in every command: a file
+// failure is 4, before any port is opened; the log and the JSON report of
+// an upgrade name the reason and the program's version.
+TEST_F(MubtoolFile, EveryCommandEndsAFileFailureWithTheSameCode) {
+    const std::string missing = path("missing.mub");
+    EXPECT_EQ(run({"info", missing}).exitCode, 4);
+    EXPECT_EQ(run({"station", "--ports", "COM1", missing}).exitCode, 4);
+    EXPECT_EQ(run({"pack", "--model", "M", "--hardware", "H", "--software", "S", path("none.bin"), "-o",
+                   path("a.mub")})
+                  .exitCode,
+              4);
+    RunResult upgrade = run({"upgrade", "--port", "COM1", "--json", "--log", path("log.csv"), missing});
+    EXPECT_EQ(upgrade.exitCode, 4);
+    EXPECT_NE(upgrade.out.find("\"outcome\": \"file-not-found\", \"exitCode\": 4"), std::string::npos) << upgrade.out;
+    EXPECT_NE(upgrade.out.find("\"programVersion\": \"" + programVersion() + "\"}"), std::string::npos);
+    const std::string log = readText(path("log.csv"));
+    EXPECT_NE(log.find(",\"file-not-found\",4,"), std::string::npos) << log;
+    EXPECT_NE(log.find(",\"" + programVersion() + "\"\r\n"), std::string::npos) << log;
+}
 
-    EXPECT_EQ(run({"info"}).exitCode, 1);
-    EXPECT_EQ(run({"info", path("out.mub"), path("out.mub")}).exitCode, 1);
-    EXPECT_EQ(run({"info", "--bogus"}).exitCode, 1);
+// A usage error is one line naming what is wrong and the value given, then
+// where the help is; the help only when asked.
+TEST_F(MubtoolFile, UsageErrorsAreOneLineThatPointsToTheHelp) {
+    const std::string file = path("a.mub");
+    const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+        {{"upgrade", "--port", "COM1", "--baud", "12345", file}, "mubtool upgrade: "},
+        {{"upgrade", "--port", "COM999", file}, "mubtool upgrade: --port COM999"},
+        {{"detect", "--port", "COM1", "extra"}, "mubtool detect: "},
+        {{"station", "--ports", "COM1", "--count", "zero", file}, "mubtool station: --count zero"},
+        {{"info", "--bogus", file}, "mubtool info: unknown option --bogus"},
+        {{"info", file, file}, "mubtool info: one FILE.mub only"},
+        {{"pack", "--colour", "red"}, "mubtool pack: "},
+    };
+    for (const auto& [args, start] : cases) {
+        SCOPED_TRACE(args[0] + " " + args[1]);
+        RunResult r = run(args);
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.err.rfind(start, 0), 0u) << r.err;
+        EXPECT_EQ(std::count(r.err.begin(), r.err.end(), '\n'), 2) << r.err;
+        EXPECT_NE(r.err.find("\nsee 'mubtool " + args[0] + " --help'\n"), std::string::npos) << r.err;
+    }
+    EXPECT_NE(run({"upgrade", "--port", "COM1", "--baud", "12345", file}).err.find("12345"), std::string::npos);
+    RunResult unknown = run({"frobnicate"});
+    EXPECT_EQ(unknown.exitCode, 1);
+    EXPECT_EQ(unknown.err, "mubtool: unknown command 'frobnicate'\nsee 'mubtool --help'\n");
     RunResult help = run({"info", "--help"});
     EXPECT_EQ(help.exitCode, 0);
     EXPECT_NE(help.out.find("usage: mubtool info"), std::string::npos);
+}
+
+TEST_F(MubtoolFile, VersionNamesTheBuild) {
+    RunResult version = run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, "mubtool " + programVersion() + "\n");
+    EXPECT_EQ(programVersion().rfind("1.0.0", 0), 0u);
 }
 
 TEST_F(MubtoolFile, PackRefusesTextsThatWouldNotReadBack) {
@@ -211,7 +277,7 @@ TEST_F(MubtoolFile, PackUsageAndFileErrors) {
     EXPECT_EQ(run({"pack", "--model", "M", "--hardware", "H", "--software", "S", path("empty.bin"), "-o",
                    path("a.mub")})
                   .exitCode,
-              1);
+              4);
     EXPECT_EQ(run({"pack", "--model", "M", "--hardware", "H", "--software", "S", path("none.bin"), "-o",
                    path("a.mub")})
                   .exitCode,

@@ -154,15 +154,48 @@ TEST_F(OpenUpgradeFile, HistoryIsWrittenOnlyWhenThePathChanges) {
     EXPECT_FALSE(rememberFilePath(folder.path("missing/cfg.ini"), goodPath)); // reported to the caller only
 }
 
-TEST_F(OpenUpgradeFile, FilesThatCannotBeReadCountAsDamaged) {
+// Each reason the bytes cannot be had has its own box; the pane says the
+// read failed, and nothing stays loaded.
+TEST_F(OpenUpgradeFile, EachReasonAFileCannotBeReadHasItsOwnBox) {
+    ASSERT_EQ(open(goodPath), UpgradeFileOpener::Outcome::Loaded);
     folder.makeFolder("folder.mub");
     ASSERT_EQ(::mkfifo(folder.path("fifo.mub").c_str(), 0600), 0); // must not wait for a writer
     folder.write("empty.mub", "");
-    for (const char* name : {"absent.mub", "folder.mub", "fifo.mub", "empty.mub"}) {
+    folder.write("huge.mub", "");
+    ASSERT_EQ(::truncate(folder.path("huge.mub").c_str(), static_cast<off_t>(maxUpgradeFileBytes + 1)), 0);
+    const std::vector<std::pair<const char*, FileReadFailure>> cases = {
+        {"absent.mub", FileReadFailure::NotFound}, {"no/such/folder/a.mub", FileReadFailure::NotFound},
+        {"folder.mub", FileReadFailure::Folder},   {"fifo.mub", FileReadFailure::NotAFile},
+        {"empty.mub", FileReadFailure::Empty},     {"huge.mub", FileReadFailure::TooLarge},
+    };
+    for (const auto& [name, reason] : cases) {
+        SCOPED_TRACE(name);
         ui.errorBoxes.clear();
-        EXPECT_EQ(open(folder.path(name)), UpgradeFileOpener::Outcome::Failed) << name;
-        EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{damagedText}) << name;
+        EXPECT_EQ(open(folder.path(name)), UpgradeFileOpener::Outcome::Failed);
+        EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{fileReadFailureText(reason)});
+        EXPECT_EQ(ui.pane(), gbk("读取文件失败。."));
+        EXPECT_FALSE(file.loaded);
+        EXPECT_EQ(ui.fieldText(Field::FilePath), "");
     }
+    EXPECT_EQ(storedHistory(), goodPath);
+
+    // A file this user may not read, opened as a user who is not root.
+    ::chmod(folder.root().c_str(), 0755);
+    folder.write("secret.mub", folder.read("good.mub"));
+    ::chmod(folder.path("secret.mub").c_str(), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::geteuid() == 0 && (::setgid(65534) != 0 || ::setuid(65534) != 0)) ::_exit(77);
+        ui.errorBoxes.clear();
+        const bool refused = open(folder.path("secret.mub")) == UpgradeFileOpener::Outcome::Failed &&
+                             ui.errorBoxes == std::vector<std::string>{fileReadFailureText(FileReadFailure::NoPermission)};
+        ::_exit(refused ? 0 : 1);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77) GTEST_SKIP() << "cannot run as a user who is not root";
+    EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 
 // A file another program holds is tried for about two seconds (the window
@@ -173,7 +206,7 @@ TEST_F(OpenUpgradeFile, FileLockedByAnotherOpenIsRefusedAsInUse) {
     ASSERT_EQ(::flock(holder, LOCK_SH), 0);
     const std::int64_t before = ui.virtualMicros();
     EXPECT_EQ(open(goodPath), UpgradeFileOpener::Outcome::Failed);
-    EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{fileInUseText()});
+    EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{fileReadFailureText(FileReadFailure::InUse)});
     EXPECT_GE(ui.virtualMicros() - before, 1'900'000);
     EXPECT_LT(ui.virtualMicros() - before, 3'000'000);
 
@@ -210,7 +243,7 @@ TEST_F(OpenUpgradeFile, FileWithARecordLockOfAnotherProcessIsRefused) {
     EXPECT_EQ(::read(ready[0], &byte, 1), 1);
     EXPECT_EQ(byte, 'y');
     EXPECT_EQ(open(goodPath), UpgradeFileOpener::Outcome::Failed);
-    EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{fileInUseText()});
+    EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{fileReadFailureText(FileReadFailure::InUse)});
     ::close(release[1]);
     int status = 0;
     ::waitpid(child, &status, 0);

@@ -12,6 +12,8 @@
 
 #include <chrono>
 #include <thread>
+#include <utility>
+#include <vector>
 
 namespace mub {
 namespace {
@@ -26,23 +28,47 @@ TEST(ExclusiveReadWindows, AFileAnotherProgramHoldsIsRefused) {
     HANDLE other = ::CreateFileW(wideFromUtf8(path).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(other, INVALID_HANDLE_VALUE);
-    bool inUse = false;
-    EXPECT_TRUE(readUpgradeFileBytesAt(path, &inUse).empty());
-    EXPECT_TRUE(inUse);
+    std::optional<FileReadFailure> failure;
+    EXPECT_TRUE(readUpgradeFileBytesAt(path, &failure).empty());
+    EXPECT_EQ(failure, FileReadFailure::InUse);
 
     // Let go of during the tries.
     std::thread release([other] {
         std::this_thread::sleep_for(std::chrono::milliseconds(300));
         ::CloseHandle(other);
     });
-    EXPECT_EQ(readUpgradeFileBytesAt(path, &inUse).size(), 3u);
-    EXPECT_FALSE(inUse);
+    EXPECT_EQ(readUpgradeFileBytesAt(path, &failure).size(), 3u);
+    EXPECT_FALSE(failure);
     release.join();
+}
 
+// The system's own answers, each taken for its reason: a folder says
+// "access denied" to CreateFileW and is told apart by its attributes.
+TEST(ExclusiveReadWindows, EachReasonIsToldApart) {
+    test::TempFolder folder;
     folder.write("empty.mub", "");
-    for (const std::string& unusable : {folder.path("empty.mub"), folder.path("missing.mub"), folder.root()}) {
-        EXPECT_TRUE(readUpgradeFileBytesAt(unusable, &inUse).empty()) << unusable;
-        EXPECT_FALSE(inUse) << unusable;
+    folder.write("huge.mub", "");
+    {
+        HANDLE huge = ::CreateFileW(wideFromUtf8(folder.path("huge.mub")).c_str(), GENERIC_WRITE, 0, nullptr,
+                                    OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+        ASSERT_NE(huge, INVALID_HANDLE_VALUE);
+        LARGE_INTEGER size{};
+        size.QuadPart = static_cast<LONGLONG>(maxUpgradeFileBytes + 1);
+        EXPECT_TRUE(::SetFilePointerEx(huge, size, nullptr, FILE_BEGIN) && ::SetEndOfFile(huge));
+        ::CloseHandle(huge);
+    }
+    const std::vector<std::pair<std::string, FileReadFailure>> cases = {
+        {folder.path("missing.mub"), FileReadFailure::NotFound},
+        {folder.path("no\\such\\folder\\a.mub"), FileReadFailure::NotFound},
+        {folder.root(), FileReadFailure::Folder},
+        {folder.path("empty.mub"), FileReadFailure::Empty},
+        {folder.path("huge.mub"), FileReadFailure::TooLarge},
+        {"\\\\.\\NUL", FileReadFailure::NotAFile},
+    };
+    for (const auto& [path, reason] : cases) {
+        std::optional<FileReadFailure> failure;
+        EXPECT_TRUE(readUpgradeFileBytesAt(path, &failure).empty()) << path;
+        EXPECT_EQ(failure, reason) << path;
     }
 }
 

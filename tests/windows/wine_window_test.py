@@ -199,6 +199,10 @@ class WindowUnderWine(unittest.TestCase):
         self.assertEqual(len(lines), 2, lines)
         self.assertIn(f'"upgrader","COM{MACHINE_PORT}",', lines[1])
         self.assertIn('image.mub', lines[1])
+        # Which build wrote it: the version both programs of the build carry.
+        code, out, _ = SETUP.run("mubtool.exe", ["--version"])
+        self.assertEqual(code, 0)
+        self.assertTrue(lines[1].endswith(f',"{out.split()[1]}"'), (out, lines[1]))
 
     def dismiss_box(self, title):
         boxes = lambda: xdotool("search", "--name", f"^{title}$").split()  # noqa: E731

@@ -2,13 +2,29 @@
 // own and defines one static MubtoolCommand.
 #pragma once
 
+#include "upgrade/upgrade_ending.h"
+
 #include <string>
 #include <vector>
 
 namespace mub::tool {
 
-// Exit codes shared by every subcommand; a subcommand adds its own above 3.
-enum : int { ExitOk = 0, ExitUsage = 1 };
+// Exit codes, the same for the same kind of ending in every subcommand
+// (those of upgrade_ending.h, which old upgrade logs hold, and the
+// station's own).
+enum : int {
+    ExitOk = 0,
+    ExitUsage = 1,
+    ExitFileFailure = EndFileFailure, // an input file cannot be read, decoded or written
+    ExitLinkFailure = EndLinkFailure,
+    ExitStopped = EndStopped,
+    ExitSomeFailed = 10, // station: at least one machine failed
+    ExitNoPort = 12,     // station: no port to work on
+};
+
+// A usage error of `mubtool COMMAND`: the one line that says what is wrong
+// on stderr, then where the help is. Returns ExitUsage.
+int usageError(const char* command, const std::string& what);
 
 struct MubtoolCommand {
     // name: the word after "mubtool"; summary: one line for "mubtool --help";

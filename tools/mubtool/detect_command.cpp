@@ -9,8 +9,6 @@
 namespace mub::tool {
 namespace {
 
-enum : int { ExitLinkFailure = 6 };
-
 std::string detectUsage() {
     return
     "usage: mubtool detect --port PORT [--baud N] [--log FILE]\n"
@@ -42,11 +40,9 @@ std::string detectUsage() {
 int runDetectCommand(const std::vector<std::string>& args) {
     SessionArgs options;
     std::string error;
-    if (!parseSessionArgs(args, false, options, error) || (!options.help && !options.positional.empty())) {
-        std::fprintf(stderr, "mubtool detect: %s\n\n%s", error.empty() ? "no file or other argument is taken" : error.c_str(),
-                     detectUsage().c_str());
-        return ExitUsage;
-    }
+    if (!parseSessionArgs(args, false, options, error)) return usageError("detect", error);
+    if (!options.help && !options.positional.empty())
+        return usageError("detect", "takes no file or other argument, given: " + options.positional[0]);
     if (options.help) {
         std::fputs(detectUsage().c_str(), stdout);
         return ExitOk;

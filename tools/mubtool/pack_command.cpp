@@ -11,8 +11,6 @@
 namespace mub::tool {
 namespace {
 
-enum : int { ExitIoError = 4 };
-
 constexpr const char* packUsage =
     "usage: mubtool pack --model M --hardware H --software S IMAGE.bin -o OUT.mub\n"
     "\n"
@@ -30,8 +28,9 @@ constexpr const char* packUsage =
     "\n"
     "exit codes:\n"
     "  0  written\n"
-    "  1  usage error, or a text or image that cannot be packed\n"
-    "  4  IMAGE.bin cannot be read or OUT.mub cannot be written\n";
+    "  1  usage error, or a text that cannot be packed\n"
+    "  4  IMAGE.bin cannot be read or is empty or too large, or OUT.mub cannot\n"
+    "     be written (as every command ends a file failure)\n";
 
 struct PackArgs {
     std::map<std::string, std::string> texts; // "model", "hardware", "software" -> UTF-8
@@ -39,10 +38,6 @@ struct PackArgs {
     std::string output;
 };
 
-int usageError(const std::string& message) {
-    std::fprintf(stderr, "mubtool pack: %s\n\n%s", message.c_str(), packUsage);
-    return ExitUsage;
-}
 
 // Parses the arguments; an error message when they are not usable.
 std::optional<std::string> parseArgs(const std::vector<std::string>& args, PackArgs& out) {
@@ -102,36 +97,36 @@ int runPack(const std::vector<std::string>& args) {
         return ExitOk;
     }
     PackArgs parsed;
-    if (auto error = parseArgs(args, parsed)) return usageError(*error);
+    if (auto error = parseArgs(args, parsed)) return usageError("pack", *error);
 
     UpgradeTexts texts;
     std::string* targets[] = {&texts.modelId, &texts.hardwareVersion, &texts.softwareVersion};
     const char* names[] = {"model", "hardware", "software"};
     for (int k = 0; k < 3; ++k) {
         if (auto problem = storableText(names[k], parsed.texts[names[k]], *targets[k])) {
-            std::fprintf(stderr, "mubtool pack: %s\n", problem->c_str());
-            return ExitUsage;
+            return usageError("pack", *problem);
         }
     }
 
     std::optional<Bytes> image = readWholeFile(parsed.image);
     if (!image) {
         std::fprintf(stderr, "mubtool pack: cannot read image file %s\n", parsed.image.c_str());
-        return ExitIoError;
+        return ExitFileFailure;
     }
     if (image->empty()) {
         std::fprintf(stderr, "mubtool pack: image file %s is empty\n", parsed.image.c_str());
-        return ExitUsage;
+        return ExitFileFailure;
     }
     std::optional<Bytes> file = encodeUpgradeFile(texts, *image);
     if (!file) {
-        std::fprintf(stderr, "mubtool pack: image file %s is too large for an upgrade file (%zu bytes)\n",
+        std::fprintf(stderr, "mubtool pack: image file %s (%zu bytes) is too large: the upgrade file would be over 64 MiB, "
+                     "which no reader takes\n",
                      parsed.image.c_str(), image->size());
-        return ExitUsage;
+        return ExitFileFailure;
     }
     if (auto error = writeWholeFile(parsed.output, *file)) {
         std::fprintf(stderr, "mubtool pack: cannot write %s: %s\n", parsed.output.c_str(), error->c_str());
-        return ExitIoError;
+        return ExitFileFailure;
     }
     return ExitOk;
 }

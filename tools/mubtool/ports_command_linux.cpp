@@ -147,8 +147,7 @@ int runPorts(const std::vector<std::string>& args) {
         } else if (arg.rfind("--settings=", 0) == 0) {
             settings = arg.substr(11);
         } else {
-            std::fprintf(stderr, "mubtool ports: unexpected '%s'\n\n%s", arg.c_str(), portsUsage);
-            return ExitUsage;
+            return usageError("ports", "unexpected '" + arg + "'");
         }
     }
     if (settings.empty()) settings = existingSettingsPath(programFolder());

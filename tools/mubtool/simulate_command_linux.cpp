@@ -28,8 +28,7 @@ int runSimulate(const std::vector<std::string>& args) {
     mub::sim::SimulatorOptions options;
     std::string error;
     if (!mub::sim::parseSimulatorOptions(args, options, error)) {
-        std::fprintf(stderr, "mubtool simulate: %s\n\n%s", error.c_str(), mub::sim::simulatorUsage());
-        return mub::tool::ExitUsage;
+        return mub::tool::usageError("simulate", error);
     }
 
     struct sigaction action {};

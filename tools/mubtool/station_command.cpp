@@ -21,8 +21,6 @@
 namespace mub::tool {
 namespace {
 
-enum : int { ExitNoPort = 6, ExitStationStopped = 9, ExitSomeFailed = 10 };
-
 std::string stationUsage() {
     return
     "usage: mubtool station --ports LIST [--baud N] [--log FILE] [--verify] [--verify-wait S]\n"
@@ -73,21 +71,18 @@ std::string stationUsage() {
     "      another version)\n"
     "  1   usage error\n"
     "  4   the upgrade file cannot be read or decoded\n"
-    "  6   --ports usb found no USB serial port this user may open\n"
     "  9   stopped (Ctrl+C) before --count machines were done, none failed\n"
     "  10  at least one machine failed: refused, not identified, a link\n"
     "      failure, given up by the machine, too many time-outs, stopped in\n"
     "      the middle, or another software version after the upgrade (each\n"
-    "      machine's own code is in the log and the JSON objects)\n";
+    "      machine's own code is in the log and the JSON objects)\n"
+    "  12  --ports usb found no USB serial port this user may open\n";
 }
 
 int runStationCommand(const std::vector<std::string>& args) {
     StationOptions options;
     std::string error;
-    if (!parseStationArgs(args, options, error)) {
-        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), stationUsage().c_str());
-        return ExitUsage;
-    }
+    if (!parseStationArgs(args, options, error)) return usageError("station", error);
     if (options.help) {
         std::fputs(stationUsage().c_str(), stdout);
         return ExitOk;
@@ -97,16 +92,14 @@ int runStationCommand(const std::vector<std::string>& args) {
     const UpgradeFileRead read = readUpgradeFileAt(options.file);
     if (!read.ok()) {
         std::fprintf(stderr, "mubtool station: %s: %s\n", options.file.c_str(), utf8(read.failureText()).c_str());
-        return EndFileFailure;
+        return ExitFileFailure;
     }
     const UpgradeFile& file = read.file;
 
     std::vector<StationPort> ports;
     switch (resolveStationPorts(options.ports, windowPortTable(), usableUsbSerialPorts, ports, error)) {
     case PortsResult::Ok: break;
-    case PortsResult::BadName:
-        std::fprintf(stderr, "mubtool station: %s\n\n%s", error.c_str(), stationUsage().c_str());
-        return ExitUsage;
+    case PortsResult::BadName: return usageError("station", error);
     case PortsResult::NoUsbPort: std::fprintf(stderr, "mubtool station: %s\n", error.c_str()); return ExitNoPort;
     }
 
@@ -166,7 +159,7 @@ int runStationCommand(const std::vector<std::string>& args) {
 
     const StationModel::Totals totals = model.totals();
     if (totals.failed > 0) return ExitSomeFailed;
-    if (interrupted && options.count > 0 && totals.done < options.count) return ExitStationStopped;
+    if (interrupted && options.count > 0 && totals.done < options.count) return ExitStopped;
     return ExitOk;
 }
 

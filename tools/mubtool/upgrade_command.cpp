@@ -54,9 +54,13 @@ std::string upgradeUsage() {
     "stops the run and closes the link.\n"
     "\n"
     "JSON report (--json; not for usage errors): outcome, exitCode, blocks,\n"
-    "blocksTotal, timeouts, rejectedBlocks, elapsedSeconds (the whole command)\n"
-    "and machine ({model, hardware, software}, or null when not identified).\n"
-    "outcome: completed, file-failure, bridge-unavailable, not-connected,\n"
+    "blocksTotal, timeouts, rejectedBlocks, elapsedSeconds (the whole command),\n"
+    "machine ({model, hardware, software}, or null when not identified) and\n"
+    "programVersion (as `mubtool --version`).\n"
+    "outcome: completed, why the file cannot be used (file-not-found,\n"
+    "file-is-folder, file-no-permission, file-in-use, file-empty,\n"
+    "file-too-large, file-not-regular, file-read-error, file-failure: see\n"
+    "`mubtool info --help`), bridge-unavailable, not-connected,\n"
     "empty-image, hardware-mismatch, model-mismatch, same-version-declined,\n"
     "older-version-declined, unanswered, link-lost, image-too-large,\n"
     "checksum-failed, too-many-failures or stopped.\n"
@@ -95,11 +99,10 @@ int finishWith(const SessionArgs& options, TerminalView* view, UpgradeEndReport 
 int runUpgradeCommand(const std::vector<std::string>& args) {
     SessionArgs options;
     std::string error;
-    if (!parseSessionArgs(args, true, options, error) || (!options.help && options.positional.size() != 1)) {
-        std::fprintf(stderr, "mubtool upgrade: %s\n\n%s", error.empty() ? "one FILE.mub is required" : error.c_str(),
-                     upgradeUsage().c_str());
-        return ExitUsage;
-    }
+    if (!parseSessionArgs(args, true, options, error)) return usageError("upgrade", error);
+    if (!options.help && options.positional.size() != 1)
+        return usageError("upgrade", options.positional.empty() ? "one FILE.mub is required"
+                                                                : "one FILE.mub only, also given: " + options.positional[1]);
     if (options.help) {
         std::fputs(upgradeUsage().c_str(), stdout);
         return ExitOk;
@@ -116,7 +119,7 @@ int runUpgradeCommand(const std::vector<std::string>& args) {
     UpgradeEndReport end;
     if (!read.ok()) {
         view.errorBox(read.failureText());
-        const Ending failed{"file-failure", EndFileFailure};
+        const Ending failed{read.failureOutcome(), EndFileFailure};
         session.logWithoutMachine(failed, &file);
         return finishWith(options, nullptr, end, failed, start);
     }
