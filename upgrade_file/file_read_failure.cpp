@@ -30,6 +30,31 @@ const std::string& fileReadFailureText(FileReadFailure failure) {
     return readError;
 }
 
+const std::string& fileReadFailurePaneText(FileReadFailure failure) {
+    // As the decoding failures' "读取文件失败。.", with the reason before the
+    // closing "。.".
+    static const auto pane = [](const char* reason) { return gbk(std::string("读取文件失败：") + reason + "。."); };
+    static const std::string notFound = pane("找不到文件");
+    static const std::string folder = pane("所选的是文件夹");
+    static const std::string noPermission = pane("没有读取权限");
+    static const std::string inUse = pane("文件正被其他程序使用");
+    static const std::string empty = pane("文件是空的");
+    static const std::string tooLarge = pane("文件超过 64 MiB");
+    static const std::string notAFile = pane("不是普通文件");
+    static const std::string readError = pane("读取时出错");
+    switch (failure) {
+    case FileReadFailure::NotFound: return notFound;
+    case FileReadFailure::Folder: return folder;
+    case FileReadFailure::NoPermission: return noPermission;
+    case FileReadFailure::InUse: return inUse;
+    case FileReadFailure::Empty: return empty;
+    case FileReadFailure::TooLarge: return tooLarge;
+    case FileReadFailure::NotAFile: return notAFile;
+    case FileReadFailure::ReadError: break;
+    }
+    return readError;
+}
+
 const char* fileReadFailureOutcome(FileReadFailure failure) {
     switch (failure) {
     case FileReadFailure::NotFound: return "file-not-found";

@@ -26,6 +26,9 @@ enum class FileReadFailure {
 // The error box's text for the reason (GBK).
 const std::string& fileReadFailureText(FileReadFailure failure);
 
+// The message pane's line for the reason (GBK): "读取文件失败：找不到文件。.".
+const std::string& fileReadFailurePaneText(FileReadFailure failure);
+
 // The word for scripts and the upgrade log's outcome column: "file-not-found", ...
 const char* fileReadFailureOutcome(FileReadFailure failure);
 

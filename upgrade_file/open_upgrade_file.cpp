@@ -95,7 +95,7 @@ UpgradeFileOpener::Outcome UpgradeFileOpener::checkAndLoad(const std::string& pa
     decoded.readFailure = read.failure;
     read.bytes = Bytes();
     if (!decoded.ok()) {
-        ui_.setMessage(gbk("读取文件失败。."));
+        ui_.setMessage(read.failure ? fileReadFailurePaneText(*read.failure) : gbk("读取文件失败。."));
         ui_.errorBox(decoded.failureText());
         return Outcome::Failed;
     }

@@ -173,11 +173,12 @@ TEST_F(OpenUpgradeFile, EachReasonAFileCannotBeReadHasItsOwnBox) {
         ui.errorBoxes.clear();
         EXPECT_EQ(open(folder.path(name)), UpgradeFileOpener::Outcome::Failed);
         EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{fileReadFailureText(reason)});
-        EXPECT_EQ(ui.pane(), gbk("读取文件失败。."));
+        EXPECT_EQ(ui.pane(), fileReadFailurePaneText(reason));
         EXPECT_FALSE(file.loaded);
         EXPECT_EQ(ui.fieldText(Field::FilePath), "");
     }
     EXPECT_EQ(storedHistory(), goodPath);
+    EXPECT_EQ(utf8(fileReadFailurePaneText(FileReadFailure::NotFound)), "读取文件失败：找不到文件。.");
 
     // A file this user may not read, opened as a user who is not root.
     ::chmod(folder.root().c_str(), 0755);
