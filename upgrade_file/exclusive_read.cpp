@@ -7,7 +7,8 @@
 
 namespace mub {
 
-ExclusiveRead readFailed(FileReadFailure failure) {
+ExclusiveRead readFailed(FileReadFailure failure, Ui* ui) {
+    if (ui) ui->pumpDelay(1000);
     ExclusiveRead read;
     read.failure = failure;
     return read;

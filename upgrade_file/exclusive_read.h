@@ -17,7 +17,9 @@ struct ExclusiveRead {
     std::optional<FileReadFailure> failure; // set when no bytes came
 };
 
-ExclusiveRead readFailed(FileReadFailure failure);
+// No bytes, for `failure`; with `ui`, after the one-millisecond pause that
+// every open is followed by.
+ExclusiveRead readFailed(FileReadFailure failure, Ui* ui = nullptr);
 
 // Opens the file at `systemPath` (UTF-8) so that no other program can use it
 // until it has been read, pauses one millisecond with `ui` (when given) to

@@ -71,29 +71,24 @@ FileReadFailure openFailure(int error) {
 } // namespace
 
 ExclusiveRead readExclusively(const std::string& systemPath, Ui* ui) {
-    // The window's pending events are handled once after the open, whatever
-    // comes of it.
-    const auto failed = [ui](FileReadFailure failure) {
-        if (ui) ui->pumpDelay(1000);
-        return readFailed(failure);
-    };
     // Non-blocking: opening a FIFO must not wait for a writer.
     FileDescriptor file(::open(systemPath.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC));
-    if (file.get() < 0) return failed(openFailure(errno));
+    if (file.get() < 0) return readFailed(openFailure(errno), ui);
     struct stat info {};
-    if (::fstat(file.get(), &info) != 0) return failed(FileReadFailure::ReadError);
-    if (S_ISDIR(info.st_mode)) return failed(FileReadFailure::Folder);
-    if (!S_ISREG(info.st_mode)) return failed(FileReadFailure::NotAFile);
-    if (info.st_size <= 0) return failed(FileReadFailure::Empty);
-    if (static_cast<std::uint64_t>(info.st_size) > maxUpgradeFileBytes) return failed(FileReadFailure::TooLarge);
+    if (::fstat(file.get(), &info) != 0) return readFailed(FileReadFailure::ReadError, ui);
+    if (S_ISDIR(info.st_mode)) return readFailed(FileReadFailure::Folder, ui);
+    if (!S_ISREG(info.st_mode)) return readFailed(FileReadFailure::NotAFile, ui);
+    if (info.st_size <= 0) return readFailed(FileReadFailure::Empty, ui);
+    if (static_cast<std::uint64_t>(info.st_size) > maxUpgradeFileBytes)
+        return readFailed(FileReadFailure::TooLarge, ui);
     for (int attempt = 1;; ++attempt) {
         if (::flock(file.get(), LOCK_EX | LOCK_NB) == 0) {
             if (!lockedByOther(file.get())) break;
             ::flock(file.get(), LOCK_UN);
         } else if (errno != EWOULDBLOCK) {
-            return failed(FileReadFailure::ReadError);
+            return readFailed(FileReadFailure::ReadError, ui);
         }
-        if (attempt == heldFileAttempts) return failed(FileReadFailure::InUse);
+        if (attempt == heldFileAttempts) return readFailed(FileReadFailure::InUse, ui);
         pauseBeforeRetry(ui);
     }
     if (ui) ui->pumpDelay(1000);

@@ -67,24 +67,21 @@ ExclusiveRead readExclusively(const std::string& systemPath, Ui* ui) {
     // Share mode 0: while the handle is open no other program may open the
     // file, and a file another program has open cannot be opened here.
     const std::wstring path = wideFromUtf8(systemPath);
-    const auto failed = [ui](FileReadFailure failure) {
-        if (ui) ui->pumpDelay(1000);
-        return readFailed(failure);
-    };
     HANDLE file = INVALID_HANDLE_VALUE;
     for (int attempt = 1;; ++attempt) {
         file = ::CreateFileW(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (file != INVALID_HANDLE_VALUE) break;
         const FileReadFailure failure = openFailure(::GetLastError(), path);
-        if (failure != FileReadFailure::InUse || attempt == heldFileAttempts) return failed(failure);
+        if (failure != FileReadFailure::InUse || attempt == heldFileAttempts) return readFailed(failure, ui);
         pauseBeforeRetry(ui);
     }
     Closer closer{file};
-    if (::GetFileType(file) != FILE_TYPE_DISK) return failed(FileReadFailure::NotAFile);
+    if (::GetFileType(file) != FILE_TYPE_DISK) return readFailed(FileReadFailure::NotAFile, ui);
     LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file, &size)) return failed(FileReadFailure::ReadError);
-    if (size.QuadPart <= 0) return failed(FileReadFailure::Empty);
-    if (static_cast<unsigned long long>(size.QuadPart) > maxUpgradeFileBytes) return failed(FileReadFailure::TooLarge);
+    if (!::GetFileSizeEx(file, &size)) return readFailed(FileReadFailure::ReadError, ui);
+    if (size.QuadPart <= 0) return readFailed(FileReadFailure::Empty, ui);
+    if (static_cast<unsigned long long>(size.QuadPart) > maxUpgradeFileBytes)
+        return readFailed(FileReadFailure::TooLarge, ui);
     if (ui) ui->pumpDelay(1000);
     return readOpenFile(file, size.QuadPart);
 }
