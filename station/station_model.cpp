@@ -26,6 +26,7 @@ const char* portStateText(PortState state) {
     switch (state) {
     case PortState::Waiting: return "waiting";
     case PortState::Upgrading: return "upgrading";
+    case PortState::Restarting: return "restarting";
     case PortState::Verifying: return "verifying";
     case PortState::Removing: return "remove it";
     case PortState::Ended: return "ended";
@@ -88,11 +89,35 @@ void StationModel::notice(const std::string& text) {
 }
 
 void StationModel::finished(std::size_t port, const UpgradeLogEntry& e, const std::string& failureText,
-                            double transferSeconds) {
+                            double transferSeconds, bool counts) {
     std::lock_guard<std::mutex> guard(lock_);
     Port& p = ports_.at(port);
     const bool ok = e.exitCode == 0;
-    (ok ? totals_.done : totals_.failed) += 1;
+    p.counted = Port::Counted::Not;
+    if (counts) {
+        (ok ? totals_.done : totals_.failed) += 1;
+        p.counted = ok ? Port::Counted::Done : Port::Counted::Failed;
+    }
+    record(p, e, failureText, transferSeconds, false);
+}
+
+void StationModel::verdict(std::size_t port, const UpgradeLogEntry& e, double transferSeconds) {
+    std::lock_guard<std::mutex> guard(lock_);
+    Port& p = ports_.at(port);
+    const bool ok = e.exitCode == 0;
+    if (p.counted == Port::Counted::Not) {
+        (ok ? totals_.done : totals_.failed) += 1;
+    } else if (p.counted == Port::Counted::Done && !ok) {
+        --totals_.done;
+        ++totals_.failed;
+    }
+    p.counted = ok ? Port::Counted::Done : Port::Counted::Failed;
+    record(p, e, {}, transferSeconds, true);
+}
+
+void StationModel::record(Port& p, const UpgradeLogEntry& e, const std::string& failureText, double transferSeconds,
+                          bool second) {
+    const bool ok = e.exitCode == 0;
     p.result = ok ? e.outcome : "FAILED " + e.outcome;
     char counts[160];
     std::snprintf(counts, sizeof counts, "%.1f s, blocks %u of %u, time-outs %u, rejected blocks %u", e.seconds,
@@ -102,7 +127,7 @@ void StationModel::finished(std::size_t port, const UpgradeLogEntry& e, const st
     line += ": " + std::string(counts);
     if (!e.softwareAfter.empty()) line += ", software now " + printableUtf8(e.softwareAfter);
     if (!failureText.empty()) line += "; " + printableUtf8(failureText);
-    news_.finished.push_back({e, transferSeconds});
+    news_.finished.push_back({e, transferSeconds, second});
     push(line);
 }
 

@@ -19,7 +19,8 @@ namespace mub {
 enum class PortState {
     Waiting,   // for a machine
     Upgrading, // identified, its upgrade runs
-    Verifying, // waiting for it to come back after the end mark
+    Restarting, // upgraded; waiting for it to come back after the end mark
+    Verifying,  // the same with --verify: its version is to be checked
     Removing,  // finished; waiting until it has gone
     Ended,     // the port's loop is over
 };
@@ -38,10 +39,16 @@ public:
         std::string machine; // UTF-8, one line
         std::string result;  // of the last machine, shown while it is removed
         Clock::time_point since;
+        // How its last machine counts in the totals so far: not yet (its
+        // check after the restart is awaited), done or failed.
+        enum class Counted { Not, Done, Failed } counted = Counted::Not;
     };
+    // A line of the upgrade log: a machine's upgrade, or the second line of
+    // a completed one (what it reported after its restart).
     struct Finished {
         UpgradeLogEntry entry;
         double transferSeconds = 0; // the transfer alone; 0: there was none
+        bool second = false;
     };
     struct Totals {
         long long done = 0;   // exit code 0 (upgraded; verified or not)
@@ -64,9 +71,13 @@ public:
     // A plain event of the port (UTF-8).
     void event(std::size_t port, const std::string& text);
     // A machine finished with this log entry; `failureText` (GBK) is what
-    // the window would have shown in its error box, if anything.
+    // the window would have shown in its error box, if anything. `counts`:
+    // it counts in the totals now; else once its verdict comes.
     void finished(std::size_t port, const UpgradeLogEntry& entry, const std::string& failureText,
-                  double transferSeconds);
+                  double transferSeconds, bool counts);
+    // The second line of the port's last machine: the machine counts by it
+    // (one counted done and now failed moves to failed).
+    void verdict(std::size_t port, const UpgradeLogEntry& entry, double transferSeconds);
     // A message for the whole station (UTF-8).
     void notice(const std::string& text);
 
@@ -80,6 +91,8 @@ public:
 
 private:
     void push(const std::string& line); // under lock_
+    void record(Port& p, const UpgradeLogEntry& e, const std::string& failureText, double transferSeconds,
+                bool second); // under lock_
 
     const Clock::time_point start_;
     mutable std::mutex lock_;

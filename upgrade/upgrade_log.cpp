@@ -75,7 +75,7 @@ std::string csvField(const std::string& utf8Text) {
 
 std::string upgradeLogHeader() {
     return "time,computer,program,port,file,file_md5,image_md5,model,hardware,software_before,software_after,"
-           "outcome,exit_code,blocks_done,blocks_total,timeouts,rejected_blocks,seconds,program_version\r\n";
+           "outcome,exit_code,blocks_done,blocks_total,timeouts,rejected_blocks,seconds,program_version,record_id\r\n";
 }
 
 std::string upgradeLogLine(const UpgradeLogEntry& e, const LocalTime& time, const std::string& computer) {
@@ -90,7 +90,7 @@ std::string upgradeLogLine(const UpgradeLogEntry& e, const LocalTime& time, cons
                                    static_cast<long long>(e.blocksTotal), static_cast<long long>(e.timeouts),
                                    static_cast<long long>(e.rejectedBlocks)})
         line += std::to_string(number) + ",";
-    return line + seconds + "," + csvField(e.programVersion) + "\r\n";
+    return line + seconds + "," + csvField(e.programVersion) + "," + csvField(e.recordId) + "\r\n";
 }
 
 UpgradeLog::UpgradeLog(std::string path) : path_(std::move(path)) {}

@@ -14,6 +14,7 @@
 #include "link/connect_machine.h"
 #include "platform/host_facts.h"
 #include "upgrade/program_version.h"
+#include "upgrade/record_id.h"
 #include "upgrade_file/upgrade_file.h"
 
 #include <cstddef>
@@ -47,6 +48,8 @@ struct UpgradeLogEntry {
     double seconds = 0;
     // The build that made the line (program_version.h).
     std::string programVersion = mub::programVersion();
+    // A new id for each entry; a copy of an entry (its second line) keeps it.
+    std::string recordId = newRecordId();
 };
 
 // Fills the file's columns of `entry` (path, the two digests, the blocks

@@ -140,7 +140,7 @@ private slots:
         QVERIFY2(lines[1].contains(",\"stopped\",9,"), lines[1].constData());
         QVERIFY2(lines[2].contains("\"upgrader\",\"COM1\""), lines[2].constData());
         QVERIFY2(lines[2].contains(",\"completed\",0,128,128,0,0,"), lines[2].constData());
-        QVERIFY2(lines[2].endsWith(",\"" + QByteArray::fromStdString(mub::programVersion()) + "\"\r"),
+        QVERIFY2(lines[2].contains(",\"" + QByteArray::fromStdString(mub::programVersion()) + "\",\""),
                  lines[2].constData());
     }
 

@@ -11,6 +11,9 @@
 
 #include <cstdio>
 #include <deque>
+#include <filesystem>
+#include <functional>
+#include <thread>
 
 namespace mub {
 namespace {
@@ -25,6 +28,7 @@ public:
     std::deque<Upgraded> upgrades;                  // none left: completed
     std::deque<std::optional<MachineInfo>> answers; // to checks; then no answer
     int released = 0, upgraded = 0, checks = 0;
+    std::function<void()> onCheck;
 
     void arrive(Kind kind = Kind::Machine, const std::string& failure = {}) {
         Found f;
@@ -58,6 +62,7 @@ public:
     }
     std::optional<MachineInfo> check(Clock::duration) override {
         ++checks;
+        if (onCheck) onCheck();
         if (answers.empty()) return std::nullopt;
         auto answer = answers.front();
         answers.pop_front();
@@ -65,7 +70,8 @@ public:
     }
     void release() override { ++released; }
     bool stopping() const override { return stop_; }
-    void pause(Clock::duration) override {}
+    // A check's second is a few milliseconds here.
+    void pause(Clock::duration) override { std::this_thread::sleep_for(std::chrono::milliseconds(3)); }
 
 private:
     bool stop_ = false;
@@ -82,9 +88,10 @@ protected:
         file.loaded = true;
     }
 
-    // Runs the ports, one after another, with a fresh model; returns the
-    // log's lines without the header, each split into its fields.
+    // Runs the ports, one after another, with a fresh model and log; returns
+    // the log's lines without the header, each split into its fields.
     std::vector<std::vector<std::string>> run(std::vector<ScriptedPort*> ports, bool verify = false) {
+        std::filesystem::remove(folder.path(upgradeLogFileName));
         std::vector<std::string> names;
         for (std::size_t i = 0; i < ports.size(); ++i) names.push_back("port" + std::to_string(i));
         StationModel model(names);
@@ -127,7 +134,7 @@ protected:
 };
 
 // Columns of a log line.
-enum { Port = 3, File = 4, SoftwareBefore = 9, SoftwareAfter = 10, Outcome = 11, ExitCode = 12, Blocks = 13 };
+enum { Port = 3, File = 4, SoftwareBefore = 9, SoftwareAfter = 10, Outcome = 11, ExitCode = 12, Blocks = 13, RecordId = 19 };
 
 TEST_F(StationPortLoop, MachinesOneAfterAnotherEachWaitedOutUntilItHasGone) {
     ScriptedPort port;
@@ -150,35 +157,73 @@ TEST_F(StationPortLoop, MachinesOneAfterAnotherEachWaitedOutUntilItHasGone) {
     EXPECT_EQ(totals.failed, 0);
 }
 
-TEST_F(StationPortLoop, TheCheckAfterTheRestart) {
+std::deque<std::optional<MachineInfo>> times(int n, const std::optional<MachineInfo>& answer) {
+    return std::deque<std::optional<MachineInfo>>(static_cast<std::size_t>(n), answer);
+}
+
+TEST_F(StationPortLoop, WhatAMachineSaysAfterItsUpgradeDecidesItsSecondLineAndTheNextMachine) {
+    const MachineInfo older{"QM-3000", "HW-1.0", "0.90"}; // another machine not yet upgraded
     struct Row {
-        std::optional<MachineInfo> answer;
-        const char* outcome;
-        int exitCode;
-        const char* after;
+        const char* name;
+        bool verify;
+        int arrivals;
+        std::deque<std::optional<MachineInfo>> answers;
+        std::vector<std::string> outcomes; // of the log's lines, in order
+        int upgrades;
+        long long done, failed;
     } rows[] = {
-        {machineWith("1.01"), "verified", 0, "1.01"},
-        // Asked again while the time lasts: it may not have restarted yet.
-        {machineWith("1.00"), "verify-mismatch", EndVerifyMismatch, "1.00"},
-        {std::nullopt, "unverified", 0, ""},
+        {"back", true, 1, {machineWith("1.01")}, {"completed", "verified"}, 1, 1, 0},
+        {"never back", true, 1, {}, {"completed", "unverified"}, 1, 1, 0},
+        // Another identity answers: a new machine, upgraded at once.
+        {"swapped", true, 2, {older}, {"completed", "unverified", "completed", "unverified"}, 2, 2, 0},
+        {"swapped, no verify", false, 2, {older}, {"completed", "completed"}, 2, 2, 0},
+        // Its identity as before: upgraded once more; a fresh machine of the
+        // same kind then comes back, one whose upgrade does not take is
+        // failed when the time is up, and waited for until it has gone.
+        {"same kind", true, 2, {machineWith("1.00"), machineWith("1.01")},
+         {"completed", "unverified", "completed", "verified"}, 2, 2, 0},
+        {"does not take", false, 2, times(40, machineWith("1.00")), {"completed", "completed", "verify-mismatch"}, 2,
+         1, 1},
+        {"does not take, verify", true, 2, times(40, machineWith("1.00")),
+         {"completed", "unverified", "completed", "verify-mismatch"}, 2, 1, 1},
     };
     for (const Row& row : rows) {
-        SCOPED_TRACE(row.outcome);
+        SCOPED_TRACE(row.name);
         ScriptedPort port;
-        port.arrive();
-        port.answers = {row.answer, row.answer, row.answer};
-        const auto lines = run({&port}, true);
-        ASSERT_FALSE(lines.empty());
-        EXPECT_EQ(lines.back()[Outcome], row.outcome);
-        EXPECT_EQ(lines.back()[ExitCode], std::to_string(row.exitCode));
-        EXPECT_EQ(lines.back()[SoftwareBefore], "1.00");
-        EXPECT_EQ(lines.back()[SoftwareAfter], row.after);
+        for (int i = 0; i < row.arrivals; ++i) port.arrive();
+        port.answers = row.answers;
+        const auto lines = run({&port}, row.verify);
+        std::vector<std::string> outcomes;
+        for (const auto& line : lines) outcomes.push_back(line[Outcome]);
+        EXPECT_EQ(outcomes, row.outcomes);
+        EXPECT_EQ(port.upgraded, row.upgrades);
+        EXPECT_EQ(totals.done, row.done);
+        EXPECT_EQ(totals.failed, row.failed);
+        EXPECT_TRUE(port.answers.empty()) << "a failed machine is waited for until it has gone";
+        // A second line carries its upgrade's record id and what the machine
+        // reported; every upgrade has an id of its own.
+        for (std::size_t i = 1; i < lines.size(); ++i) {
+            const bool second = lines[i][Outcome] != "completed";
+            EXPECT_EQ(lines[i][RecordId] == lines[i - 1][RecordId], second) << i;
+        }
     }
-    ASSERT_EQ(finished.size(), 3u);
-    EXPECT_EQ(finished[0].entry.outcome, "verified");
-    EXPECT_EQ(finished[0].entry.softwareAfter, "1.01");
-    EXPECT_EQ(finished[2].entry.softwareAfter, "");
-    EXPECT_DOUBLE_EQ(finished[0].transferSeconds, 1.5);
+    EXPECT_EQ(finished[1].entry.outcome, "verified");
+    EXPECT_EQ(finished[1].entry.softwareAfter, "1.01");
+    EXPECT_TRUE(finished[1].second);
+    EXPECT_DOUBLE_EQ(finished[1].transferSeconds, 1.5);
+}
+
+TEST_F(StationPortLoop, ACompletedUpgradeIsLoggedBeforeTheMachineIsAskedAgain) {
+    ScriptedPort port;
+    port.arrive();
+    std::vector<std::size_t> linesAtCheck;
+    port.onCheck = [&] { linesAtCheck.push_back(folder.read(upgradeLogFileName).size()); };
+    const auto lines = run({&port}, true);
+    ASSERT_EQ(lines.size(), 2u);
+    ASSERT_FALSE(linesAtCheck.empty());
+    // The header and the completed line were on the disk at the first check.
+    const std::string text = folder.read(upgradeLogFileName);
+    EXPECT_EQ(linesAtCheck.front(), text.find("\r\n", text.find("\r\n") + 2) + 2);
 }
 
 TEST_F(StationPortLoop, TheCountIsSharedAndAMachineBeyondItIsLeftAlone) {

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <map>
 #include <csignal>
 #include <fcntl.h>
 #include <spawn.h>
@@ -155,17 +156,25 @@ TEST_F(MubtoolStation, EveryMachineIsUpgradedCheckedAfterItsRestartAndLogged) {
     const StationRun r = station({"--ports", portList(*sim), "--baud", "115200", "--count", std::to_string(machines),
                            "--verify", "--json", "--log", folder.path("upgrades.csv"), file});
     EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
-    // One JSON object per machine on stdout, nothing else.
-    EXPECT_EQ(occurrences(r.out, "\n"), static_cast<std::size_t>(machines)) << r.out;
+    // One JSON object per log line on stdout, nothing else: each machine's
+    // upgrade, then its check after the restart with the same record id.
+    EXPECT_EQ(occurrences(r.out, "\n"), static_cast<std::size_t>(2 * machines)) << r.out;
+    EXPECT_EQ(occurrences(r.out, "\"outcome\": \"completed\""), static_cast<std::size_t>(machines)) << r.out;
     EXPECT_EQ(occurrences(r.out, "\"outcome\": \"verified\""), static_cast<std::size_t>(machines)) << r.out;
     EXPECT_EQ(occurrences(r.out, "\"softwareAfter\": \"1.01\""), static_cast<std::size_t>(machines)) << r.out;
     for (int m = 1; m <= machines; ++m) EXPECT_EQ(saved(m), image) << "machine " << m;
     const auto lines = logLines();
-    ASSERT_EQ(lines.size(), 1u + machines);
+    ASSERT_EQ(lines.size(), 1u + 2 * machines);
+    std::map<std::string, std::string> outcomesById;
     for (std::size_t i = 1; i < lines.size(); ++i) {
         EXPECT_NE(lines[i].find("\"mubtool station\",\"/dev/"), std::string::npos) << lines[i];
-        EXPECT_NE(lines[i].find(",\"1.00\",\"1.01\",\"verified\",0,40,40,0,0,"), std::string::npos) << lines[i];
+        const bool verified = lines[i].find(",\"1.00\",\"1.01\",\"verified\",0,40,40,0,0,") != std::string::npos;
+        EXPECT_TRUE(verified || lines[i].find(",\"1.00\",\"\",\"completed\",0,40,40,0,0,") != std::string::npos)
+            << lines[i];
+        outcomesById[lines[i].substr(lines[i].rfind(',') + 1)] += verified ? "v" : "c";
     }
+    EXPECT_EQ(outcomesById.size(), static_cast<std::size_t>(machines));
+    for (const auto& [id, outcomes] : outcomesById) EXPECT_EQ(outcomes, "cv") << id;
     // The display went to stderr, one plain line per event, and the totals.
     EXPECT_EQ(occurrences(r.err, " machine QM-3000 HW-1.0 1.00"), static_cast<std::size_t>(machines)) << r.err;
     EXPECT_NE(r.err.find("done 4, failed 0, "), std::string::npos) << r.err;
@@ -184,6 +193,31 @@ TEST_F(MubtoolStation, MachinesComeOneAfterAnotherOnAPortEachOnceItsPredecessorH
     EXPECT_EQ(logLines().size(), 3u);
 }
 
+TEST_F(MubtoolStation, AMachinePulledAtTheBeepIsLoggedAtOnceAndTheNextOneIsUpgraded) {
+    // Killed while the port waits for the machine to come back: its
+    // completed line is already there.
+    const Bytes image = patternImage(1000, 7);
+    const std::string file = pack(image);
+    {
+        auto sim = simulate(1, {"--reboot", "20000"});
+        const StationRun r = station({"--ports", sim->path(), "--verify", "--log", folder.path("upgrades.csv"), file},
+                                     " completed: ", SIGKILL, 200ms);
+        EXPECT_EQ(r.exitCode, -1);
+        const auto lines = logLines();
+        ASSERT_EQ(lines.size(), 2u);
+        EXPECT_NE(lines[1].find(",\"completed\",0,"), std::string::npos) << lines[1];
+    }
+    // Pulled at the beep and a machine not yet upgraded put in its place
+    // before the first could answer: the port upgrades the new one.
+    auto sim = simulate(1, {"--replaced-after-end", "300"});
+    const StationRun r = station({"--ports", sim->path(), "--count", "2", "--log", folder.path("upgrades.csv"), file});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    EXPECT_EQ(occurrences(r.out, " completed: "), 2u) << r.out;
+    EXPECT_EQ(logLines().size(), 4u);
+    sim.reset(); // it saves the image after the end mark, which it does not answer
+    EXPECT_EQ(folder.read("saved.bin"), std::string(image.begin(), image.end())); // one machine: no number
+}
+
 TEST_F(MubtoolStation, AProgramKilledAtAnyMomentLeavesOnlyWholeLines) {
     // The station is killed at different moments, each time after some
     // lines were written (each run upgrades the machines once more).
@@ -198,7 +232,7 @@ TEST_F(MubtoolStation, AProgramKilledAtAnyMomentLeavesOnlyWholeLines) {
         const auto lines = logLines();
         EXPECT_GT(lines.size(), before);
         for (std::size_t i = 1; i < lines.size(); ++i) {
-            EXPECT_EQ(fieldCount(lines[i]), 19u) << lines[i];
+            EXPECT_EQ(fieldCount(lines[i]), 20u) << lines[i];
             EXPECT_NE(lines[i].find(",\"" + programVersion() + "\""), std::string::npos) << lines[i];
         }
         before = lines.size();

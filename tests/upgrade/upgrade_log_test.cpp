@@ -79,7 +79,9 @@ TEST(UpgradeLogLine, FieldsInTheirColumnsQuotedAndTimedWithTheOffset) {
     time.fields.tm_min = 3;
     time.fields.tm_sec = 9;
     time.utcOffsetSeconds = 8 * 3600;
-    const std::string line = upgradeLogLine(sampleEntry(), time, "LINE-7");
+    UpgradeLogEntry entry = sampleEntry();
+    entry.recordId = "00112233445566778899aabbccddeeff";
+    const std::string line = upgradeLogLine(entry, time, "LINE-7");
     ASSERT_EQ(line.substr(line.size() - 2), "\r\n");
     const auto fields = csvFields(line.substr(0, line.size() - 2));
     const auto header = csvFields(upgradeLogHeader().substr(0, upgradeLogHeader().size() - 2));
@@ -89,7 +91,7 @@ TEST(UpgradeLogLine, FieldsInTheirColumnsQuotedAndTimedWithTheOffset) {
                                                  "0123456789abcdef0123456789abcdef",
                                                  "fedcba9876543210fedcba9876543210", "型号Ｘ", "HW-1.0", "1.00",
                                                  "1.01", "completed", "0", "40", "40", "1", "2", "12.346",
-                                                 programVersion()}));
+                                                 programVersion(), "00112233445566778899aabbccddeeff"}));
 
     time.utcOffsetSeconds = -(3 * 3600 + 30 * 60);
     EXPECT_EQ(csvFields(upgradeLogLine(sampleEntry(), time, ""))[0], "2024-05-01 14:03:09-03:30");
@@ -119,7 +121,16 @@ TEST(UpgradeLogFile, MadeWithMarkAndHeaderOnceThenOneLinePerAppend) {
     const auto got = lines(folder.read(upgradeLogFileName));
     ASSERT_EQ(got.size(), 4u);
     EXPECT_EQ(got[0] + "\r\n", upgradeLogHeader());
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(csvFields(got[i + 1])[13], std::to_string(i));
+    std::set<std::string> ids;
+    for (int i = 0; i < 3; ++i) {
+        const auto fields = csvFields(got[i + 1]);
+        EXPECT_EQ(fields[13], std::to_string(i));
+        // A record id of its own: 32 lowercase hex digits.
+        EXPECT_EQ(fields[19].find_first_not_of("0123456789abcdef"), std::string::npos) << fields[19];
+        EXPECT_EQ(fields[19].size(), 32u);
+        ids.insert(fields[19]);
+    }
+    EXPECT_EQ(ids.size(), 3u);
 
     // A line cut short (a power loss) is left alone; the next one starts on
     // a line of its own.
@@ -127,7 +138,7 @@ TEST(UpgradeLogFile, MadeWithMarkAndHeaderOnceThenOneLinePerAppend) {
                                  std::filesystem::file_size(folder.path(upgradeLogFileName)) - 5);
     EXPECT_TRUE(log.append(sampleEntry()).written);
     const std::string text = folder.read(upgradeLogFileName);
-    EXPECT_EQ(csvFields(text.substr(text.rfind("\n", text.size() - 3) + 1, std::string::npos)).size(), 19u);
+    EXPECT_EQ(csvFields(text.substr(text.rfind("\n", text.size() - 3) + 1, std::string::npos)).size(), 20u);
 }
 
 TEST(UpgradeLogFile, ALogThatCannotBeWrittenIsToldOnceAndItsLinesComeLater) {
@@ -175,7 +186,7 @@ TEST(UpgradeLogFile, LinesOfManyWritersAtOnceNeverInterleave) {
     std::set<std::string> seen;
     for (std::size_t i = 1; i < got.size(); ++i) {
         const auto fields = csvFields(got[i]);
-        ASSERT_EQ(fields.size(), 19u) << got[i];
+        ASSERT_EQ(fields.size(), 20u) << got[i];
         seen.insert(fields[3] + "/" + fields[13]);
     }
     EXPECT_EQ(seen.size(), static_cast<std::size_t>(threads * perThread));

@@ -8,7 +8,7 @@ namespace {
 // Columns a UTF-8 text takes on a terminal: Chinese characters take two.
 std::size_t displayWidth(unsigned char lead) { return lead >= 0xE0 ? 2 : 1; }
 
-std::string jsonObject(const StationModel::Finished& finished, bool verify) {
+std::string jsonObject(const StationModel::Finished& finished) {
     const UpgradeLogEntry& e = finished.entry;
     UpgradeEndReport report;
     report.port = e.port;
@@ -23,7 +23,8 @@ std::string jsonObject(const StationModel::Finished& finished, bool verify) {
     report.model = e.model;
     report.hardware = e.hardware;
     report.software = e.softwareBefore;
-    if (verify) report.softwareAfter = e.softwareAfter;
+    if (finished.second) report.softwareAfter = e.softwareAfter;
+    report.recordId = e.recordId;
     return endReportJson(report);
 }
 
@@ -31,7 +32,8 @@ std::string jsonObject(const StationModel::Finished& finished, bool verify) {
 
 std::string StationBoard::portLine(const StationModel::Port& p, Clock::time_point now) const {
     const double seconds = std::chrono::duration<double>(now - p.since).count();
-    std::string state = p.state == PortState::Removing && !p.result.empty() ? p.result + ", remove it" : portStateText(p.state);
+    const bool after = p.state == PortState::Removing || p.state == PortState::Restarting || p.state == PortState::Verifying;
+    std::string state = after && !p.result.empty() ? p.result + ", " + portStateText(p.state) : portStateText(p.state);
     char percent[8] = "";
     if (p.state == PortState::Upgrading) std::snprintf(percent, sizeof percent, "%3d%%", p.percent);
     char line[128];
@@ -85,7 +87,7 @@ void StationBoard::drawNow(Clock::time_point now) {
     }
     if (options_.json && !news.finished.empty()) {
         for (const StationModel::Finished& finished : news.finished)
-            std::fprintf(options_.json, "%s\n", jsonObject(finished, options_.verify).c_str());
+            std::fprintf(options_.json, "%s\n", jsonObject(finished).c_str());
         std::fflush(options_.json);
     }
 }

@@ -21,7 +21,6 @@ public:
         bool live = false;           // redraw in place (a terminal)
         int columns = 0;             // terminal width, 0 when unknown
         std::FILE* json = nullptr;   // one object per finished machine, or none
-        bool verify = false;         // the objects tell the software version after
     };
     StationBoard(StationModel& model, Options options) : model_(model), options_(options) {}
 

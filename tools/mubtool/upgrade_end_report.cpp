@@ -34,6 +34,7 @@ std::string endReportJson(const UpgradeEndReport& r) {
     }
     if (r.softwareAfter)
         json += ", \"softwareAfter\": " + (r.softwareAfter->empty() ? std::string("null") : jsonString(utf8(*r.softwareAfter)));
+    if (!r.recordId.empty()) json += ", \"recordId\": " + jsonString(r.recordId);
     // Which build did the run: the same text as the upgrade log's.
     return json + ", \"programVersion\": " + jsonString(programVersion()) + "}";
 }

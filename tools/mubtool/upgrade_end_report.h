@@ -19,12 +19,15 @@ struct UpgradeEndReport {
     double elapsedSeconds = 0; // the whole command, connecting included
     // The machine's identity (GBK), empty when it was not identified.
     std::string model, hardware, software;
-    // A station's report also names its port, and with --verify the software
-    // version the machine reported after the upgrade (empty: no answer).
+    // A station's report also names its port, and in the second report of a
+    // machine the software version it reported after the upgrade (empty: no
+    // answer).
     std::string port;
     std::optional<std::string> softwareAfter;
     // The transfer alone, from the machine's "C" to the end mark; 0: none.
     double transferSeconds = 0;
+    // The log line's record id (a station's reports), empty: not given.
+    std::string recordId;
 };
 
 // "blocks: 8 of 8, time-outs: 0, rejected blocks: 0"

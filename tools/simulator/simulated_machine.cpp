@@ -327,12 +327,18 @@ void SimulatedMachine::finishImage(Bytes& image) {
     // The new software starts: after the restart the machine reports the
     // version the upgrade gave it.
     auto back = Clock::now();
-    if (options_.rebootMs >= 0) {
-        back += std::chrono::milliseconds(options_.rebootMs);
-        awayUntil_ = back;
-        software_ = report_.software;
+    if (options_.replacedAfterEndMs >= 0) {
+        // The next machine, not yet upgraded, in its place.
+        awayUntil_ = back + std::chrono::milliseconds(options_.replacedAfterEndMs);
+        software_ = options_.software;
+    } else {
+        if (options_.rebootMs >= 0) {
+            back += std::chrono::milliseconds(options_.rebootMs);
+            awayUntil_ = back;
+            software_ = report_.software;
+        }
+        if (options_.swapAfterMs >= 0) leaveAt_ = back + std::chrono::milliseconds(options_.swapAfterMs);
     }
-    if (options_.swapAfterMs >= 0) leaveAt_ = back + std::chrono::milliseconds(options_.swapAfterMs);
     if (!options_.saveImagePath.empty()) {
         std::ofstream out(options_.saveImagePath, std::ios::binary | std::ios::trunc);
         out.write(reinterpret_cast<const char*>(image.data()), static_cast<std::streamsize>(image.size()));

@@ -63,6 +63,9 @@ const char* simulatorUsage() {
            "  --swap-after MS         MS ms after that, the machine is taken away: silent\n"
            "                          for --away MS (default 5000), then a new machine of\n"
            "                          the first identity is there\n"
+           "  --replaced-after-end MS pulled as soon as the end packet is answered (at\n"
+           "                          the beep): silent for MS ms, then a new machine of\n"
+           "                          the first identity is there\n"
            "faults while identifying:\n"
            "  --silent                answer nothing at all\n"
            "  --no-confirm            answer the probe, never echo the confirmation\n"
@@ -140,10 +143,12 @@ bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
         } else if (arg == "--machines") {
             if (!number(1, 64, n)) return false;
             options.machines = static_cast<int>(n);
-        } else if (arg == "--reboot" || arg == "--swap-after" || arg == "--away") {
+        } else if (arg == "--reboot" || arg == "--swap-after" || arg == "--away" || arg == "--replaced-after-end") {
             if (!number(0, 3600000, n)) return false;
-            (arg == "--reboot" ? options.rebootMs : arg == "--swap-after" ? options.swapAfterMs : options.awayMs) =
-                static_cast<int>(n);
+            (arg == "--reboot"       ? options.rebootMs
+             : arg == "--swap-after" ? options.swapAfterMs
+             : arg == "--away"       ? options.awayMs
+                                     : options.replacedAfterEndMs) = static_cast<int>(n);
         } else if (arg == "--silent") {
             options.silent = true;
         } else if (arg == "--no-confirm") {

@@ -28,6 +28,10 @@ struct SimulatorOptions {
     // awayMs, then a new machine of the first identity is there (-1: never).
     int swapAfterMs = -1;
     int awayMs = 5000;
+    // Pulled as soon as its end packet is answered, as an operator does at
+    // the beep: silent this long, then a new machine of the first identity
+    // is there (-1: never). Comes before --reboot and --swap-after.
+    int replacedAfterEndMs = -1;
 
     // Faults while identifying.
     bool silent = false;          // answers nothing at all
