@@ -65,6 +65,9 @@ inline std::string baudRateList(bool markDefault) {
     return list;
 }
 
+// The usage error of a --baud value that is no item.
+inline std::string badBaudText(const std::string& baud) { return "--baud " + baud + ": one of " + baudRateList(false); }
+
 // The items a COM port opens at 9600, "51200 102400".
 inline std::string ratesComPortsIgnore() {
     std::string list;

@@ -22,4 +22,16 @@ private:
     std::map<int, std::string> overrides_;
 };
 
+// "COMn" with n in 1..255 gives n, anything else 0.
+int comNumberOf(const std::string& port);
+
+// A table with `device` as COM<number> and no other port: a search over it
+// opens and probes that device only (on a line with several stations,
+// another device may be another machine).
+PortTable onePortTable(int number, const std::string& device);
+
+// True where a device path given for a port is reached through the port
+// table (Linux); false where COM numbers are the system's own (Windows).
+bool devicePathsReachPorts();
+
 } // namespace mub

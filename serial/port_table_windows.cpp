@@ -9,4 +9,6 @@ std::string PortTable::systemDevicePath(int port) {
     return port <= 9 ? name : "\\\\.\\" + name;
 }
 
+bool devicePathsReachPorts() { return false; }
+
 } // namespace mub

@@ -35,7 +35,18 @@ const char* portStateText(PortState state) {
 }
 
 StationModel::StationModel(const std::vector<std::string>& portNames) : start_(Clock::now()) {
-    for (const std::string& name : portNames) ports_.push_back({name, PortState::Waiting, 0, {}, {}, start_});
+    totals_.since = sinceReset_.since = start_;
+    for (const std::string& name : portNames) addPort(name);
+}
+
+std::size_t StationModel::addPort(const std::string& name) {
+    std::lock_guard<std::mutex> guard(lock_);
+    Port p;
+    p.name = name;
+    p.since = Clock::now();
+    ports_.push_back(p);
+    dirty_ = true;
+    return ports_.size() - 1;
 }
 
 void StationModel::push(const std::string& line) {
@@ -50,11 +61,7 @@ void StationModel::setState(std::size_t port, PortState state) {
     if (p.state == state) return;
     p.state = state;
     p.since = Clock::now();
-    if (state == PortState::Waiting) {
-        p.machine.clear();
-        p.result.clear();
-        p.percent = 0;
-    }
+    // The last machine's result stays until the next one is identified.
     if (state == PortState::Upgrading) p.percent = 0;
     // Only the beginnings of a wait are events; the rest has lines of its own.
     if (state == PortState::Waiting) push(p.name + " waiting for a machine");
@@ -67,6 +74,15 @@ void StationModel::setMachine(std::size_t port, const std::string& model, const 
     std::lock_guard<std::mutex> guard(lock_);
     Port& p = ports_.at(port);
     p.machine = identityText(model, hardware, software);
+    p.model = model;
+    p.hardware = hardware;
+    p.software = software;
+    p.result.clear();
+    p.outcome.clear();
+    p.exitCode = 0;
+    p.failureText.clear();
+    p.percent = 0;
+    dirty_ = true;
     push(p.name + " machine " + p.machine);
 }
 
@@ -94,9 +110,13 @@ void StationModel::finished(std::size_t port, const UpgradeLogEntry& e, const st
     Port& p = ports_.at(port);
     const bool ok = e.exitCode == 0;
     p.counted = Port::Counted::Not;
-    if (counts) {
-        (ok ? totals_.done : totals_.failed) += 1;
-        p.counted = ok ? Port::Counted::Done : Port::Counted::Failed;
+    if (counts) count(p, ok);
+    if (e.model.empty()) {
+        // Not identified: nothing of the last machine is its.
+        p.machine.clear();
+        p.model.clear();
+        p.hardware.clear();
+        p.software.clear();
     }
     record(p, e, failureText, transferSeconds, false);
 }
@@ -106,19 +126,33 @@ void StationModel::verdict(std::size_t port, const UpgradeLogEntry& e, double tr
     Port& p = ports_.at(port);
     const bool ok = e.exitCode == 0;
     if (p.counted == Port::Counted::Not) {
-        (ok ? totals_.done : totals_.failed) += 1;
+        count(p, ok);
     } else if (p.counted == Port::Counted::Done && !ok) {
         --totals_.done;
         ++totals_.failed;
+        if (p.countedAtReset == resets_) {
+            --sinceReset_.done;
+            ++sinceReset_.failed;
+        }
+        p.counted = Port::Counted::Failed;
     }
-    p.counted = ok ? Port::Counted::Done : Port::Counted::Failed;
     record(p, e, {}, transferSeconds, true);
+}
+
+void StationModel::count(Port& p, bool ok) {
+    (ok ? totals_.done : totals_.failed) += 1;
+    (ok ? sinceReset_.done : sinceReset_.failed) += 1;
+    p.counted = ok ? Port::Counted::Done : Port::Counted::Failed;
+    p.countedAtReset = resets_;
 }
 
 void StationModel::record(Port& p, const UpgradeLogEntry& e, const std::string& failureText, double transferSeconds,
                           bool second) {
     const bool ok = e.exitCode == 0;
     p.result = ok ? e.outcome : "FAILED " + e.outcome;
+    p.outcome = e.outcome;
+    p.exitCode = e.exitCode;
+    if (!second) p.failureText = failureText;
     char counts[160];
     std::snprintf(counts, sizeof counts, "%.1f s, blocks %u of %u, time-outs %u, rejected blocks %u", e.seconds,
                   e.blocksDone, e.blocksTotal, e.timeouts, e.rejectedBlocks);
@@ -151,6 +185,19 @@ std::vector<StationModel::Port> StationModel::ports() const {
 StationModel::Totals StationModel::totals() const {
     std::lock_guard<std::mutex> guard(lock_);
     return totals_;
+}
+
+StationModel::Totals StationModel::totalsSinceReset() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return sinceReset_;
+}
+
+void StationModel::resetTotals() {
+    std::lock_guard<std::mutex> guard(lock_);
+    sinceReset_ = {};
+    sinceReset_.since = Clock::now();
+    ++resets_;
+    push("totals reset");
 }
 
 } // namespace mub

@@ -39,9 +39,17 @@ public:
         std::string machine; // UTF-8, one line
         std::string result;  // of the last machine, shown while it is removed
         Clock::time_point since;
+        // The last machine as a window shows it until the next one is
+        // identified: its identity (GBK), its latest log line's outcome and
+        // exit code, and the error box's text (GBK) if it failed with one.
+        std::string model, hardware, software;
+        std::string outcome;
+        int exitCode = 0;
+        std::string failureText;
         // How its last machine counts in the totals so far: not yet (its
         // check after the restart is awaited), done or failed.
         enum class Counted { Not, Done, Failed } counted = Counted::Not;
+        int countedAtReset = 0;
     };
     // A line of the upgrade log: a machine's upgrade, or the second line of
     // a completed one (what it reported after its restart).
@@ -53,6 +61,7 @@ public:
     struct Totals {
         long long done = 0;   // exit code 0 (upgraded; verified or not)
         long long failed = 0; // any other exit code
+        Clock::time_point since;
     };
     // What happened since the last look: event lines (UTF-8, led by the
     // local time) and the machines finished, oldest first.
@@ -62,6 +71,8 @@ public:
     };
 
     explicit StationModel(const std::vector<std::string>& portNames);
+    // A port that joins later; its index.
+    std::size_t addPort(const std::string& name);
 
     // From the ports' threads.
     void setState(std::size_t port, PortState state);
@@ -87,10 +98,14 @@ public:
     News takeNews();
     std::vector<Port> ports() const;
     Totals totals() const;
+    // Since the operator last reset them (since the start until then).
+    Totals totalsSinceReset() const;
+    void resetTotals();
     Clock::time_point started() const { return start_; }
 
 private:
     void push(const std::string& line); // under lock_
+    void count(Port& p, bool ok); // under lock_
     void record(Port& p, const UpgradeLogEntry& e, const std::string& failureText, double transferSeconds,
                 bool second); // under lock_
 
@@ -101,6 +116,8 @@ private:
     std::vector<Port> ports_;
     News news_;
     Totals totals_;
+    Totals sinceReset_;
+    int resets_ = 0; // a port's machine counted before the last reset is not moved in sinceReset_
 };
 
 } // namespace mub

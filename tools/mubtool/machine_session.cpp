@@ -5,8 +5,7 @@
 #include "app/settings/settings_location.h"
 #include "link/baud_rates.h"
 #include "platform/gbk_text.h"
-#include "tools/mubtool/option_reader.h"
-#include "tools/mubtool/port_names.h"
+#include "platform/option_reader.h"
 #include "tools/mubtool/stop_signals.h"
 #include "tools/mubtool/terminal.h"
 #include "upgrade/program_title.h"
@@ -23,7 +22,6 @@ bool isUsb(const std::string& port) { return port == "USB" || port == "usb"; }
 // A device path given instead of a COM name is reached as this COM port,
 // the only one of the table.
 constexpr int devicePathPort = 1;
-constexpr int highestPort = 255;
 
 } // namespace
 
@@ -32,29 +30,11 @@ std::string baudOptionHelp(int indent) {
            ": the bridge library's rates; a COM port opens at 9600 with them\n";
 }
 
-std::string badBaudText(const std::string& baud) { return "--baud " + baud + ": one of " + baudRateList(false); }
-
-int comNumberOf(const std::string& port) {
-    if (port.size() < 4 || port.compare(0, 3, "COM") != 0) return 0;
-    int n = 0;
-    for (std::size_t i = 3; i < port.size(); ++i) {
-        if (port[i] < '0' || port[i] > '9' || n > 255) return 0;
-        n = n * 10 + (port[i] - '0');
-    }
-    return n >= 1 && n <= 255 ? n : 0;
-}
-
 std::string headlessTitle(bool strict) { return strict ? titleWithoutMark() : programTitle(); }
 
 PortTable windowPortTable() {
     PortTable ports;
     loadPortOverrides(existingSettingsPath(programFolder()), ports);
-    return ports;
-}
-
-PortTable onePortTable(int number, const std::string& device) {
-    PortTable ports;
-    for (int port = 1; port <= highestPort; ++port) ports.setOverride(port, port == number ? device : "");
     return ports;
 }
 

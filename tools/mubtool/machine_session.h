@@ -34,12 +34,6 @@ struct SessionArgs {
 // the first.
 std::string baudOptionHelp(int indent);
 
-// The usage error of a --baud value that is no item.
-std::string badBaudText(const std::string& baud);
-
-// "COMn" with n in 1..255 gives n, anything else 0.
-int comNumberOf(const std::string& port);
-
 // The window's title, the caption of the error boxes; with `strict`
 // without the production mark, as a window with another title would be.
 std::string headlessTitle(bool strict);
@@ -47,11 +41,6 @@ std::string headlessTitle(bool strict);
 // The window's port table: the default one with [Ports] of the window's
 // cfg.ini, so that COMn means the same device in both.
 PortTable windowPortTable();
-
-// A table with `device` as COM<number> and no other port: a search over it
-// opens and probes that device only (on a line with several stations,
-// another device may be another machine).
-PortTable onePortTable(int number, const std::string& device);
 
 // The upgrade log a command writes: `logOption` (--log), else upgrades.csv
 // in the folder of the window's cfg.ini, made when missing.

@@ -38,7 +38,8 @@ std::string StationBoard::portLine(const StationModel::Port& p, Clock::time_poin
     if (p.state == PortState::Upgrading) std::snprintf(percent, sizeof percent, "%3d%%", p.percent);
     char line[128];
     std::snprintf(line, sizeof line, "%-14s %-26s %4s %6.0f s  ", p.name.c_str(), state.c_str(), percent, seconds);
-    return line + p.machine;
+    // A waiting port's last machine is gone.
+    return line + (p.state == PortState::Waiting ? std::string() : p.machine);
 }
 
 std::string StationBoard::totalsLine(Clock::time_point now) const {

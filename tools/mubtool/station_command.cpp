@@ -4,19 +4,18 @@
 #include "platform/gbk_text.h"
 #include "platform/usb_serial_ports.h"
 #include "station/station_link.h"
+#include "station/station_options.h"
+#include "station/station_run.h"
 #include "tools/mubtool/command.h"
 #include "tools/mubtool/live_terminal.h"
 #include "tools/mubtool/machine_session.h"
 #include "tools/mubtool/station_board.h"
-#include "tools/mubtool/station_options.h"
 #include "tools/mubtool/stop_signals.h"
 #include "upgrade/upgrade_ending.h"
 #include "upgrade_file/open_upgrade_file.h"
 
-#include <atomic>
+#include <algorithm>
 #include <cstdio>
-#include <memory>
-#include <thread>
 
 namespace mub::tool {
 namespace {
@@ -134,34 +133,28 @@ int runStationCommand(const std::vector<std::string>& args) {
     job.model = &model;
     job.slots = &slots;
 
-    std::atomic<bool> stop{false};
     catchStopSignals();
-    const IdentityRule rule = options.strict ? IdentityRule::Strict : IdentityRule::ProductionLine;
-    std::vector<std::unique_ptr<LinkPortMachine>> machines;
-    for (std::size_t i = 0; i < ports.size(); ++i)
-        machines.push_back(std::make_unique<LinkPortMachine>(ports[i], rule, baudIndexOf(options.baud), file, model,
-                                                             i, stop));
-    std::atomic<std::size_t> ended{0};
-    std::vector<std::thread> loops;
-    for (std::size_t i = 0; i < ports.size(); ++i) {
-        loops.emplace_back([&, i] {
-            runStationPort(i, ports[i].name, *machines[i], job);
-            ++ended;
-        });
-    }
-    // The main thread draws, and turns Ctrl+C or the end of the count into
-    // the stop of every port.
+    StationRun::Setup setup;
+    setup.rule = options.strict ? IdentityRule::Strict : IdentityRule::ProductionLine;
+    setup.baudIndex = baudIndexOf(options.baud);
+    setup.job = job;
+    const PortTable windowTable = windowPortTable();
+    StationRun run(setup, std::move(ports));
+    run.startAll();
+    const bool watchUsb = std::any_of(options.ports.begin(), options.ports.end(), isUsbWord);
+    auto nextUsbLook = std::chrono::steady_clock::now() + usbLookEvery;
+    // The main thread draws, turns Ctrl+C or the end of the count into the
+    // stop of every port, and lets USB ports plugged in later join.
     bool interrupted = false;
-    while (ended.load() < loops.size()) {
+    while (run.anyRunning()) {
         board.draw(std::chrono::milliseconds(250));
         if (stopSignalled()) interrupted = true;
-        if (!stop && (interrupted || slots.allFinished())) {
-            stop = true;
-            for (auto& machine : machines) machine->interruptWaits();
+        if (interrupted || slots.allFinished()) run.stopAll();
+        if (watchUsb && !interrupted && std::chrono::steady_clock::now() >= nextUsbLook) {
+            nextUsbLook = std::chrono::steady_clock::now() + usbLookEvery;
+            run.join(usbStationPorts(windowTable, usableUsbSerialPorts), true);
         }
     }
-    for (auto& loop : loops) loop.join();
-    machines.clear(); // every link closed
     board.close();
 
     const StationModel::Totals totals = model.totals();

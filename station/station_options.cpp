@@ -1,9 +1,7 @@
-#include "tools/mubtool/station_options.h"
+#include "station/station_options.h"
 
 #include "link/baud_rates.h"
-#include "tools/mubtool/machine_session.h"
-#include "tools/mubtool/option_reader.h"
-#include "tools/mubtool/port_names.h"
+#include "platform/option_reader.h"
 
 #include <cerrno>
 #include <cstdlib>
@@ -11,7 +9,7 @@
 #include <map>
 #include <optional>
 
-namespace mub::tool {
+namespace mub {
 namespace {
 
 bool readCount(const std::string& text, long long min, long long max, long long& out) {
@@ -24,8 +22,6 @@ bool readCount(const std::string& text, long long min, long long max, long long&
     return true;
 }
 
-bool isUsbWord(const std::string& name) { return name == "usb" || name == "USB"; }
-
 // The device a port name comes to, for finding two names of one device.
 std::string deviceKey(const std::string& device) {
     std::error_code error;
@@ -35,7 +31,28 @@ std::string deviceKey(const std::string& device) {
 
 } // namespace
 
-bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out, std::string& error) {
+bool isUsbWord(const std::string& name) { return name == "usb" || name == "USB"; }
+
+bool splitPortList(const std::string& text, std::vector<std::string>& out, std::string& error) {
+    std::size_t start = 0;
+    for (;;) {
+        const std::size_t comma = text.find(',', start);
+        std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
+        while (!item.empty() && item.front() == ' ') item.erase(item.begin());
+        while (!item.empty() && item.back() == ' ') item.pop_back();
+        if (item.empty()) {
+            error = "--ports " + text + ": an empty name in the list";
+            return false;
+        }
+        out.push_back(item);
+        if (comma == std::string::npos) return true;
+        start = comma + 1;
+    }
+}
+
+bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out, std::string& error,
+                      StationCommandLine kind) {
+    const bool tool = kind == StationCommandLine::Tool;
     std::vector<std::string> positional;
     OptionReader reader(args);
     auto value = [&](std::string& target) { return reader.value(target, error); };
@@ -46,21 +63,7 @@ bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out,
         if (arg == "--help" || arg == "-h") {
             out.help = true;
         } else if (arg == "--ports") {
-            if (!value(text)) return false;
-            std::size_t start = 0;
-            for (;;) {
-                const std::size_t comma = text.find(',', start);
-                std::string item = text.substr(start, comma == std::string::npos ? std::string::npos : comma - start);
-                while (!item.empty() && item.front() == ' ') item.erase(item.begin());
-                while (!item.empty() && item.back() == ' ') item.pop_back();
-                if (item.empty()) {
-                    error = "--ports " + text + ": an empty name in the list";
-                    return false;
-                }
-                out.ports.push_back(item);
-                if (comma == std::string::npos) break;
-                start = comma + 1;
-            }
+            if (!value(text) || !splitPortList(text, out.ports, error)) return false;
         } else if (arg == "--baud") {
             if (!value(out.baud)) return false;
         } else if (arg == "--log") {
@@ -81,9 +84,9 @@ bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out,
                 error = "--count " + text + ": a number of machines from 1";
                 return false;
             }
-        } else if (arg == "--strict") {
+        } else if (arg == "--strict" && tool) {
             if (!flag(out.strict)) return false;
-        } else if (arg == "--json") {
+        } else if (arg == "--json" && tool) {
             if (!flag(out.json)) return false;
         } else if (reader.isOption()) {
             error = "unknown option " + reader.given();
@@ -91,8 +94,21 @@ bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out,
         } else {
             positional.push_back(arg);
         }
+        if (reader.isOption()) out.given.insert(arg);
     }
     if (out.help) return true;
+    if (!tool) {
+        if (positional.size() > 1) {
+            error = "at most one FILE.mub";
+            return false;
+        }
+        if (!positional.empty()) out.file = positional[0];
+        if (baudIndexOf(out.baud) < 0) {
+            error = badBaudText(out.baud);
+            return false;
+        }
+        return true;
+    }
     if (out.ports.empty()) {
         error = "--ports is required: a station writes only to the ports it is given (COMn, a device path, or usb)";
         return false;
@@ -158,4 +174,16 @@ PortsResult resolveStationPorts(const std::vector<std::string>& names, const Por
     return PortsResult::Ok;
 }
 
-} // namespace mub::tool
+std::vector<StationPort> usbStationPorts(const PortTable& windowTable,
+                                         const std::function<std::vector<std::string>()>& usbPorts) {
+    std::vector<StationPort> found;
+    for (const std::string& name : usbPorts()) {
+        std::vector<StationPort> one;
+        std::string error;
+        if (resolveStationPorts({name}, windowTable, usbPorts, one, error) == PortsResult::Ok)
+            found.insert(found.end(), one.begin(), one.end());
+    }
+    return found;
+}
+
+} // namespace mub
