@@ -1,0 +1,310 @@
+#include "station/station_window.h"
+
+#include "link/baud_rates.h"
+#include "platform/gbk_text.h"
+#include "platform/profile_file.h"
+#include "upgrade/upgrade_ending.h"
+
+#include <algorithm>
+#include <cstdio>
+
+namespace mub {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+constexpr const char* section = "Station";
+
+// The options a locked station keeps from its settings.
+constexpr const char* lockedOptions[] = {"--ports", "--baud", "--log", "--verify", "--verify-wait"};
+
+// Why a machine failed, in the operator's words, when no error box said it.
+std::string outcomeWords(const std::string& outcome) {
+    static const struct {
+        const char* outcome;
+        const char* words;
+    } table[] = {
+        {"completed", "升级完成"},
+        {"verified", "升级完成，版本已确认"},
+        {"unverified", "升级完成，未确认版本"},
+        {"verify-mismatch", "升级后版本不符"},
+        {"model-mismatch", "机型不符"},
+        {"hardware-mismatch", "硬件版本不符"},
+        {"same-version-declined", "版本相同，未升级"},
+        {"older-version-declined", "版本较旧，未升级"},
+        {"empty-image", "升级文件中没有程序"},
+        {"link-lost", "连接中断"},
+        {"image-too-large", "程序太大，机器不接受"},
+        {"checksum-failed", "机器报告校验错误"},
+        {"too-many-failures", "超时或重发次数过多"},
+        {"stopped", "已停止"},
+        {"not-connected", "机器信息读取失败"},
+        {"unanswered", "无人回答询问"},
+    };
+    for (const auto& row : table)
+        if (outcome == row.outcome) return gbk(row.words);
+    return outcome;
+}
+
+std::string identityLine(const StationModel::Port& p) {
+    if (p.model.empty() && p.hardware.empty() && p.software.empty()) return {};
+    return p.model + "  " + p.hardware + "  " + p.software;
+}
+
+} // namespace
+
+StationTile stationTile(const StationModel::Port& p, bool running) {
+    StationTile tile;
+    tile.port = gbk(p.name);
+    tile.machine = identityLine(p);
+    tile.running = running;
+    const bool failed = !p.outcome.empty() && p.exitCode != 0;
+    switch (p.state) {
+    case PortState::Waiting:
+        tile.state = gbk("等待机器");
+        if (!p.outcome.empty()) tile.detail = gbk("上一台：") + (failed ? gbk("失败，") : std::string()) +
+                                               (failed && !p.failureText.empty() ? p.failureText : outcomeWords(p.outcome));
+        break;
+    case PortState::Upgrading:
+        tile.state = gbk("升级中");
+        tile.colour = TileColour::Blue;
+        tile.percent = p.percent;
+        break;
+    case PortState::Restarting:
+        tile.state = gbk("合格");
+        tile.colour = TileColour::Green;
+        tile.detail = gbk("升级完成，等待机器重启");
+        break;
+    case PortState::Verifying:
+        tile.state = gbk("校验中");
+        tile.colour = TileColour::Amber;
+        tile.detail = gbk("升级完成，等待机器重启后确认版本");
+        break;
+    case PortState::Removing:
+        tile.state = gbk(failed ? "失败" : "合格");
+        tile.colour = failed ? TileColour::Red : TileColour::Green;
+        tile.detail = (failed && !p.failureText.empty() ? p.failureText : outcomeWords(p.outcome)) + gbk("，请取下机器");
+        break;
+    case PortState::Ended:
+        tile.state = gbk("已停止");
+        if (!p.outcome.empty()) tile.detail = gbk("上一台：") + outcomeWords(p.outcome);
+        break;
+    }
+    return tile;
+}
+
+std::string totalsText(const StationModel::Totals& t, Clock::time_point now) {
+    const long long all = t.done + t.failed;
+    const double hours = std::chrono::duration<double>(now - t.since).count() / 3600.0;
+    char text[160];
+    if (all > 0)
+        std::snprintf(text, sizeof text, "合格 %lld　不合格 %lld　合格率 %.1f%%　%.0f 台/小时", t.done, t.failed,
+                      100.0 * static_cast<double>(t.done) / static_cast<double>(all),
+                      hours > 0 ? static_cast<double>(all) / hours : 0.0);
+    else
+        std::snprintf(text, sizeof text, "合格 0　不合格 0　合格率 -　0 台/小时");
+    return gbk(text);
+}
+
+StationWindow::StationWindow(StationWindowHost host) : host_(std::move(host)) {}
+
+StationWindow::~StationWindow() { run_.reset(); }
+
+void StationWindow::notice(const std::string& gbkText) { notices_.push_back(gbkText); }
+
+bool StationWindow::begin(const std::vector<std::string>& args, std::string& error) {
+    lock_.load(host_.settingsPath);
+    // The settings first, then what the command line gives.
+    const std::string& ini = host_.settingsPath;
+    StationOptions saved;
+    std::string usage;
+    splitPortList(utf8(readProfileString(ini, section, "Ports", "usb")), saved.ports, usage);
+    saved.baud = readProfileString(ini, section, "Baud", saved.baud);
+    saved.logPath = utf8(readProfileString(ini, section, "Log"));
+    saved.verify = readProfileString(ini, section, "Verify", "0") == "1";
+    saved.verifySeconds = std::clamp(std::atoi(readProfileString(ini, section, "VerifyWait", "60").c_str()), 1, 3600);
+    saved.file = utf8(readProfileString(ini, section, "File"));
+    if (baudIndexOf(saved.baud) < 0) saved.baud = StationOptions().baud;
+
+    StationOptions given;
+    if (!parseStationArgs(args, given, usage, StationCommandLine::Window)) {
+        error = gbk("命令行有误：") + gbk(usage);
+        return false;
+    }
+    options_ = saved;
+    const auto take = [&](const char* option, auto apply) {
+        if (!given.given.count(option)) return;
+        if (lock_.locked() && std::find(std::begin(lockedOptions), std::end(lockedOptions), std::string(option)) !=
+                                  std::end(lockedOptions)) {
+            notice(gbk("生产模式已锁定，忽略命令行的 ") + option);
+            return;
+        }
+        apply();
+    };
+    take("--ports", [&] { options_.ports = given.ports; });
+    take("--baud", [&] { options_.baud = given.baud; });
+    take("--log", [&] { options_.logPath = given.logPath; });
+    take("--verify", [&] { options_.verify = given.verify; });
+    take("--verify-wait", [&] { options_.verifySeconds = given.verifySeconds; });
+    take("--count", [&] { options_.count = given.count; });
+    if (!given.file.empty()) {
+        if (lock_.locked()) notice(gbk("生产模式已锁定，忽略命令行的升级文件"));
+        else options_.file = given.file;
+    }
+    if (options_.ports.empty()) options_.ports = {"usb"};
+    log_ = std::make_unique<UpgradeLog>(options_.logPath.empty() ? host_.defaultLogPath : options_.logPath);
+    slots_ = std::make_unique<StationSlots>(options_.count);
+    if (!options_.file.empty()) {
+        std::string fileError;
+        if (!openFile(options_.file, fileError)) notice(fileError);
+    }
+    makeRun();
+    return true;
+}
+
+void StationWindow::makeRun() {
+    run_.reset();
+    std::vector<StationPort> ports;
+    std::string error;
+    if (resolveStationPorts(options_.ports, host_.windowTable, host_.usbPorts, ports, error) == PortsResult::BadName)
+        notice(gbk(error));
+    std::vector<std::string> names;
+    for (const StationPort& port : ports) names.push_back(port.name);
+    model_ = std::make_unique<StationModel>(names);
+    StationRun::Setup setup;
+    setup.baudIndex = baudIndexOf(options_.baud);
+    setup.job.file = &file_.file;
+    setup.job.verify = options_.verify;
+    setup.job.comeBack = std::chrono::seconds(options_.verifySeconds);
+    setup.job.log = log_.get();
+    setup.job.model = model_.get();
+    setup.job.slots = slots_.get();
+    setup.job.program = "mub-station";
+    run_ = std::make_unique<StationRun>(setup, std::move(ports));
+    nextUsbLook_ = Clock::now();
+}
+
+bool StationWindow::openFile(const std::string& path, std::string& error) {
+    if (run_ && run_->anyRunning()) {
+        error = gbk("请先停止全部端口，再打开升级文件。");
+        return false;
+    }
+    UpgradeFileRead read = readUpgradeFileAt(path);
+    if (!read.ok()) {
+        error = read.failureText();
+        file_ = {};
+        return false;
+    }
+    if (!lock_.takes(read.file.fileMd5)) {
+        error = gbk("生产模式只接受批准的升级文件，此文件不在批准清单上（MD5 ") + read.file.fileMd5 + gbk("）。");
+        return false;
+    }
+    file_ = std::move(read);
+    options_.file = path;
+    if (!lock_.locked()) writeProfileString(host_.settingsPath, section, "File", gbk(path));
+    return true;
+}
+
+void StationWindow::startIfReady() {
+    if (file_.ok()) startAll();
+}
+
+void StationWindow::startAll() {
+    if (!file_.ok()) {
+        notice(gbk("请先打开升级文件。"));
+        return;
+    }
+    run_->startAll();
+}
+
+void StationWindow::stopAll() { run_->stopAll(); }
+
+void StationWindow::toggleAll() {
+    if (run_->anyRunning()) stopAll();
+    else startAll();
+}
+
+void StationWindow::togglePort(std::size_t port) {
+    if (port >= run_->portCount()) return;
+    if (run_->running(port)) run_->stop(port);
+    else if (file_.ok()) run_->start(port);
+    else notice(gbk("请先打开升级文件。"));
+}
+
+void StationWindow::resetTotals() { model_->resetTotals(); }
+
+bool StationWindow::tick() {
+    const bool usb = std::any_of(options_.ports.begin(), options_.ports.end(), isUsbWord);
+    if (usb && Clock::now() >= nextUsbLook_) {
+        nextUsbLook_ = Clock::now() + usbLookEvery;
+        const std::size_t joined = run_->join(usbStationPorts(host_.windowTable, host_.usbPorts), run_->anyRunning());
+        if (joined > 0) notice(gbk("新的 USB 串口：") + std::to_string(joined) + gbk(" 个"));
+    }
+    for (const std::string& line : model_->takeNews().lines)
+        if (line.find("upgrade log ") != std::string::npos) notice(gbk(line));
+    if (slots_->allFinished()) {
+        run_->stopAll();
+        if (!run_->anyRunning()) ended_ = true;
+    }
+    return !ended_;
+}
+
+bool StationWindow::idle() const { return !run_->anyRunning(); }
+
+int StationWindow::exitCode() const { return model_->totals().failed > 0 ? 10 : 0; }
+
+std::vector<StationTile> StationWindow::tiles() const {
+    std::vector<StationTile> tiles;
+    const std::vector<StationModel::Port> ports = model_->ports();
+    for (std::size_t i = 0; i < ports.size(); ++i) tiles.push_back(stationTile(ports[i], run_->running(i)));
+    return tiles;
+}
+
+bool StationWindow::anyRunning() const { return run_->anyRunning(); }
+
+std::string StationWindow::fileLine() const {
+    if (!file_.ok()) return gbk("未打开升级文件");
+    const UpgradeFile& f = file_.file;
+    return gbk("升级文件：") + gbk(options_.file) + "　" + f.modelId + "  " + f.hardwareVersion + "  " +
+           f.softwareVersion + (options_.verify ? gbk("　升级后确认版本") : std::string());
+}
+
+std::vector<std::string> StationWindow::totalsLines() const {
+    const auto now = Clock::now();
+    return {gbk("启动后：") + totalsText(model_->totals(), now), gbk("清零后：") + totalsText(model_->totalsSinceReset(), now)};
+}
+
+std::vector<std::string> StationWindow::takeNotices() { return std::exchange(notices_, {}); }
+
+std::string StationWindow::toggleCaption() const { return gbk(anyRunning() ? "全部停止(F8)" : "全部开始(F8)"); }
+
+bool StationWindow::saveSettings() {
+    std::string ports;
+    for (const std::string& port : options_.ports) ports += (ports.empty() ? "" : ",") + port;
+    const std::string& ini = host_.settingsPath;
+    return writeProfileString(ini, section, "Ports", gbk(ports)) && writeProfileString(ini, section, "Baud", options_.baud) &&
+           writeProfileString(ini, section, "Log", gbk(options_.logPath)) &&
+           writeProfileString(ini, section, "Verify", options_.verify ? "1" : "0") &&
+           writeProfileString(ini, section, "VerifyWait", std::to_string(options_.verifySeconds)) &&
+           writeProfileString(ini, section, "File", gbk(options_.file));
+}
+
+bool StationWindow::lockStation(const std::string& password, std::string& error) {
+    if (!file_.ok()) {
+        error = gbk("请先打开要批准的升级文件。");
+        return false;
+    }
+    std::vector<std::string> approved = lock_.approved();
+    if (std::find(approved.begin(), approved.end(), file_.file.fileMd5) == approved.end())
+        approved.push_back(file_.file.fileMd5);
+    if (!saveSettings()) {
+        error = gbk("无法写入设置文件：") + gbk(host_.settingsPath);
+        return false;
+    }
+    return lock_.lockWith(password, approved, error);
+}
+
+bool StationWindow::unlockStation(const std::string& password) { return lock_.unlock(password); }
+
+bool StationWindow::lockAgain(std::string& error) { return saveSettings() ? lock_.relock(error) : false; }
+
+} // namespace mub
