@@ -16,16 +16,16 @@ set(MUB_PACKAGING_DIR ${CMAKE_SOURCE_DIR}/packaging)
 set(MUB_GENERATED ${CMAKE_BINARY_DIR}/packaging)
 file(MAKE_DIRECTORY ${MUB_GENERATED})
 
-install(TARGETS upgrader mubtool RUNTIME DESTINATION ${MUB_PRIVATE_DIR})
+install(TARGETS upgrader mubtool mub-station RUNTIME DESTINATION ${MUB_PRIVATE_DIR})
 install(TARGETS mub_bridge_mini LIBRARY DESTINATION ${MUB_PRIVATE_DIR} NAMELINK_SKIP)
-foreach(program upgrader mubtool)
+foreach(program upgrader mubtool mub-station)
   file(CREATE_LINK ../${MUB_PRIVATE_DIR}/${program} ${MUB_GENERATED}/${program} SYMBOLIC)
   install(FILES ${MUB_GENERATED}/${program} DESTINATION bin)
 endforeach()
 
 # The mark that keeps every user's settings out of the program folder.
 install(FILES ${MUB_PACKAGING_DIR}/settings-per-user DESTINATION ${MUB_PRIVATE_DIR})
-install(FILES ${MUB_PACKAGING_DIR}/upgrader.desktop DESTINATION share/applications)
+install(FILES ${MUB_PACKAGING_DIR}/upgrader.desktop ${MUB_PACKAGING_DIR}/mub-station.desktop DESTINATION share/applications)
 install(FILES ${MUB_PACKAGING_DIR}/70-upgrader-bridge.rules DESTINATION lib/udev/rules.d)
 install(FILES ${MUB_PACKAGING_DIR}/copyright DESTINATION share/doc/${MUB_PACKAGE})
 
@@ -47,15 +47,19 @@ if(NOT MUB_SANITIZE AND NOT MUB_TSAN)
                              ${MUB_GENERATED}/icons ${icon_sizes}
                      DEPENDS render_icon VERBATIM)
 
-  add_custom_command(OUTPUT ${MUB_GENERATED}/mubtool.1.gz ${MUB_GENERATED}/upgrader.1.gz ${MUB_GENERATED}/changelog.gz
+  add_custom_command(OUTPUT ${MUB_GENERATED}/mubtool.1.gz ${MUB_GENERATED}/upgrader.1.gz ${MUB_GENERATED}/mub-station.1.gz
+                            ${MUB_GENERATED}/changelog.gz
                      COMMAND ${MUB_PACKAGING_DIR}/make-manpage $<TARGET_FILE:mubtool> ${MUB_GENERATED}/mubtool.1
                      COMMAND gzip -9nf ${MUB_GENERATED}/mubtool.1
                      COMMAND gzip -9n -c ${MUB_PACKAGING_DIR}/upgrader.1 > ${MUB_GENERATED}/upgrader.1.gz
+                     COMMAND gzip -9n -c ${MUB_PACKAGING_DIR}/mub-station.1 > ${MUB_GENERATED}/mub-station.1.gz
                      COMMAND gzip -9n -c ${MUB_PACKAGING_DIR}/changelog > ${MUB_GENERATED}/changelog.gz
                      DEPENDS mubtool ${MUB_PACKAGING_DIR}/make-manpage ${MUB_PACKAGING_DIR}/upgrader.1
+                             ${MUB_PACKAGING_DIR}/mub-station.1
                              ${MUB_PACKAGING_DIR}/changelog)
   add_custom_target(mub_package_files ALL DEPENDS ${icon_files} ${MUB_GENERATED}/mubtool.1.gz)
-  install(FILES ${MUB_GENERATED}/mubtool.1.gz ${MUB_GENERATED}/upgrader.1.gz DESTINATION share/man/man1)
+  install(FILES ${MUB_GENERATED}/mubtool.1.gz ${MUB_GENERATED}/upgrader.1.gz ${MUB_GENERATED}/mub-station.1.gz
+          DESTINATION share/man/man1)
   install(FILES ${MUB_GENERATED}/changelog.gz DESTINATION share/doc/${MUB_PACKAGE})
 endif()
 
@@ -82,9 +86,10 @@ set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "firmware upgrade tool for cash-handling m
 # The synopsis comes from the summary; these are the lines under it.
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A desktop program that writes new firmware from encrypted upgrade files
 (*.mub) into cash-handling machines over a USB cable, through the USB
-bridge or a serial port, and mubtool, its command-line companion: inspect
+bridge or a serial port, mubtool, its command-line companion: inspect
 and pack upgrade files, upgrade headless, list the serial ports, play a
-simulated machine.")
+simulated machine, and mub-station, a production station that upgrades
+machines on many ports at once.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)

@@ -88,6 +88,8 @@ bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out,
             if (!flag(out.strict)) return false;
         } else if (arg == "--json" && tool) {
             if (!flag(out.json)) return false;
+        } else if (arg == "--approved" && tool) {
+            if (!reader.nonEmptyValue(out.approvedPath, "a file", error)) return false;
         } else if (reader.isOption()) {
             error = "unknown option " + reader.given();
             return false;

@@ -23,6 +23,7 @@ struct StationOptions {
     bool strict = false;
     bool json = false;
     std::string file;
+    std::string approvedPath; // --approved: only a file whose MD5 is listed there
     bool help = false;
     std::set<std::string> given; // the options on the command line ("--ports", ...)
 };

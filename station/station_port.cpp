@@ -24,7 +24,7 @@ public:
         while (!machine_.stopping()) {
             const PortMachine::Found found = machine_.waitForMachine();
             if (found.kind == Kind::Nothing) break;
-            if (!job_.slots->take()) {
+            if (!job_.machineSlots->take()) {
                 // The count is reached: this machine is left as it is.
                 if (found.kind == Kind::Machine) machine_.release();
                 break;
@@ -32,8 +32,8 @@ public:
             const bool lastTry = unchanged && found.kind == Kind::Machine && sameIdentity(found.machine, *unchanged);
             unchanged.reset();
             const After after = handle(found, lastTry);
-            job_.slots->finish();
-            if (job_.slots->exhausted() || machine_.stopping()) break;
+            job_.machineSlots->finish();
+            if (job_.machineSlots->exhausted() || machine_.stopping()) break;
             if (after.next == Next::TakeIt) continue;
             if (after.next == Next::TryAgain) {
                 unchanged = found.machine;
@@ -113,7 +113,7 @@ private:
         model_.finished(index_, entry, up.failureText, transferSeconds, !(up.completed && job_.verify));
         if (!up.completed) return {Next::WaitUntilGone, m};
         // The last machine of the count: no next one to tell it from.
-        if (!job_.verify && job_.slots->exhausted()) return {Next::Gone, m};
+        if (!job_.verify && job_.machineSlots->exhausted()) return {Next::Gone, m};
         return comeBack(entry, found, transferSeconds, lastTry);
     }
 

@@ -103,7 +103,7 @@ struct StationJob {
     UpgradeLog* log = nullptr;
     std::string program = "mubtool station"; // as the upgrade log names it
     StationModel* model = nullptr;
-    StationSlots* slots = nullptr;
+    StationSlots* machineSlots = nullptr;
 };
 
 // Runs the loop of port `index` (named `portName`) until the station stops

@@ -47,7 +47,7 @@ void StationRun::start(std::size_t index) {
     // A loop that ended (stopped, or the count reached) is over: its thread
     // is only joined here.
     if (p.thread.joinable()) p.thread.join();
-    if (setup_.job.slots->exhausted()) return;
+    if (setup_.job.machineSlots->exhausted()) return;
     p.stop = false;
     p.running = true;
     p.thread = std::thread([this, &p, index] { loop(p, index); });

@@ -94,14 +94,15 @@ StationTile stationTile(const StationModel::Port& p, bool running) {
 
 std::string totalsText(const StationModel::Totals& t, Clock::time_point now) {
     const long long all = t.done + t.failed;
-    const double hours = std::chrono::duration<double>(now - t.since).count() / 3600.0;
-    char text[160];
+    const double seconds = std::chrono::duration<double>(now - t.since).count();
+    char yield[32] = "-", rate[32] = "-";
     if (all > 0)
-        std::snprintf(text, sizeof text, "合格 %lld　不合格 %lld　合格率 %.1f%%　%.0f 台/小时", t.done, t.failed,
-                      100.0 * static_cast<double>(t.done) / static_cast<double>(all),
-                      hours > 0 ? static_cast<double>(all) / hours : 0.0);
-    else
-        std::snprintf(text, sizeof text, "合格 0　不合格 0　合格率 -　0 台/小时");
+        std::snprintf(yield, sizeof yield, "%.1f%%", 100.0 * static_cast<double>(t.done) / static_cast<double>(all));
+    // Machines per hour once a minute has gone by: before that one machine
+    // more or less makes a figure nobody can plan with.
+    if (seconds >= 60) std::snprintf(rate, sizeof rate, "%.0f", static_cast<double>(all) * 3600.0 / seconds);
+    char text[160];
+    std::snprintf(text, sizeof text, "合格 %lld　不合格 %lld　合格率 %s　%s 台/小时", t.done, t.failed, yield, rate);
     return gbk(text);
 }
 
@@ -177,7 +178,7 @@ void StationWindow::makeRun() {
     setup.job.comeBack = std::chrono::seconds(options_.verifySeconds);
     setup.job.log = log_.get();
     setup.job.model = model_.get();
-    setup.job.slots = slots_.get();
+    setup.job.machineSlots = slots_.get();
     setup.job.program = "mub-station";
     run_ = std::make_unique<StationRun>(setup, std::move(ports));
     nextUsbLook_ = Clock::now();
@@ -264,7 +265,7 @@ bool StationWindow::anyRunning() const { return run_->anyRunning(); }
 std::string StationWindow::fileLine() const {
     if (!file_.ok()) return gbk("未打开升级文件");
     const UpgradeFile& f = file_.file;
-    return gbk("升级文件：") + gbk(options_.file) + "　" + f.modelId + "  " + f.hardwareVersion + "  " +
+    return gbk("升级文件：") + gbk(options_.file) + gbk("　") + f.modelId + "  " + f.hardwareVersion + "  " +
            f.softwareVersion + (options_.verify ? gbk("　升级后确认版本") : std::string());
 }
 

@@ -102,7 +102,7 @@ protected:
         job.comeBack = std::chrono::milliseconds(30);
         job.log = &log;
         job.model = &model;
-        job.slots = &slots;
+        job.machineSlots = &slots;
         for (std::size_t i = 0; i < ports.size(); ++i) runStationPort(i, names[i], *ports[i], job);
         totals = model.totals();
         for (StationModel::Finished& f : model.takeNews().finished) finished.push_back(f);

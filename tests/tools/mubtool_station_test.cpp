@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <filesystem>
 #include <map>
 #include <csignal>
 #include <fcntl.h>
@@ -99,8 +100,9 @@ protected:
     // (after `delay`). A run still going after `limit` is killed and fails.
     StationRun station(std::vector<std::string> args, const std::string& signalOn = {}, int signal = SIGINT,
                 std::chrono::milliseconds delay = 0ms, std::chrono::seconds limit = 90s) {
-        const std::string program = SimulatorProcess::binDir() + "/mubtool";
+        const std::string program = command.empty() ? SimulatorProcess::binDir() + "/mubtool" : command[0];
         args.insert(args.begin(), {program, "station"});
+        if (!command.empty()) args.erase(args.begin() + 1);
         std::vector<char*> argv;
         for (auto& a : args) argv.push_back(a.data());
         argv.push_back(nullptr);
@@ -146,6 +148,7 @@ protected:
     }
 
     TempFolder folder;
+    std::vector<std::string> command; // another program than mubtool station
 };
 
 TEST_F(MubtoolStation, EveryMachineIsUpgradedCheckedAfterItsRestartAndLogged) {
@@ -218,6 +221,31 @@ TEST_F(MubtoolStation, AMachinePulledAtTheBeepIsLoggedAtOnceAndTheNextOneIsUpgra
     EXPECT_EQ(folder.read("saved.bin"), std::string(image.begin(), image.end())); // one machine: no number
 }
 
+TEST_F(MubtoolStation, TheStationWindowUpgradesEveryMachineAndEndsAtTheCount) {
+    // mub-station, the window, copied to a folder of its own (station.ini is
+    // kept beside it), drawn off screen.
+    const std::string window = SimulatorProcess::binDir() + "/mub-station";
+    if (::access(window.c_str(), X_OK) != 0) GTEST_SKIP() << "built without the window";
+    folder.makeFolder("app");
+    std::filesystem::copy_file(window, folder.path("app/mub-station"));
+    command = {folder.path("app/mub-station")};
+    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    constexpr int machines = 4;
+    const Bytes image = patternImage(3000, 8);
+    const std::string file = pack(image);
+    auto sim = simulate(machines, {"--reboot", "300"});
+    const StationRun r = station({"--ports", portList(*sim), "--count", std::to_string(machines), "--log",
+                                  folder.path("upgrades.csv"), file});
+    EXPECT_EQ(r.exitCode, 0) << r.out << r.err;
+    const auto lines = logLines();
+    ASSERT_EQ(lines.size(), 1u + machines);
+    for (std::size_t i = 1; i < lines.size(); ++i)
+        EXPECT_NE(lines[i].find("\"mub-station\",\"/dev/"), std::string::npos) << lines[i];
+    EXPECT_EQ(occurrences(folder.read("upgrades.csv"), ",\"completed\",0,"), static_cast<std::size_t>(machines));
+    sim.reset();
+    for (int m = 1; m <= machines; ++m) EXPECT_EQ(saved(m), image) << "machine " << m;
+}
+
 TEST_F(MubtoolStation, AProgramKilledAtAnyMomentLeavesOnlyWholeLines) {
     // The station is killed at different moments, each time after some
     // lines were written (each run upgrades the machines once more).
@@ -278,7 +306,11 @@ TEST_F(MubtoolStation, BadInputIsRefusedClearly) {
         {{"--ports", sim->path(), "--count", "0", file}, 1, "--count 0"},
         {{"--ports", sim->path(), "--baud", "300", file}, 1, "--baud 300"},
         {{"--ports", sim->path(), folder.path("missing.mub")}, 4, ""},
+        {{"--ports", sim->path(), "--approved", folder.path("other.txt"), file}, 4, "not on the approved list"},
+        {{"--ports", sim->path(), "--approved", folder.path("bad.txt"), file}, 1, "line 2: not an MD5"},
     };
+    folder.write("other.txt", "# line 3\n0123456789abcdef0123456789ABCDEF\n");
+    folder.write("bad.txt", "0123456789abcdef0123456789abcdef\nfirmware.mub\n");
     for (const auto& row : rows) {
         const StationRun r = station(row.args, {}, SIGINT, 0ms, 20s);
         EXPECT_EQ(r.exitCode, row.exitCode) << r.out << r.err;

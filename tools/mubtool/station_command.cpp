@@ -4,6 +4,7 @@
 #include "platform/gbk_text.h"
 #include "platform/usb_serial_ports.h"
 #include "station/station_link.h"
+#include "station/production_lock.h"
 #include "station/station_options.h"
 #include "station/station_run.h"
 #include "tools/mubtool/command.h"
@@ -11,6 +12,7 @@
 #include "tools/mubtool/machine_session.h"
 #include "tools/mubtool/station_board.h"
 #include "tools/mubtool/stop_signals.h"
+#include "tools/mubtool/upgrade_file_io.h"
 #include "upgrade/upgrade_ending.h"
 #include "upgrade_file/open_upgrade_file.h"
 
@@ -23,7 +25,7 @@ namespace {
 std::string stationUsage() {
     return
     "usage: mubtool station --ports LIST [--baud N] [--log FILE] [--verify] [--verify-wait S]\n"
-    "                       [--count N] [--strict] [--json] FILE.mub\n"
+    "                       [--count N] [--strict] [--approved FILE] [--json] FILE.mub\n"
     "\n"
     "Upgrades machines on several ports at once, each port in a loop of its own:\n"
     "wait for a machine, identify it, check its identity against the file as\n"
@@ -62,6 +64,9 @@ std::string stationUsage() {
     "  --count N       end after N machines in all (failed ones included)\n"
     "  --strict        apply the model and version checks that the production-line\n"
     "                  title skips; the questions are answered yes\n"
+    "  --approved FILE take the upgrade file only when its MD5 (of the whole .mub\n"
+    "                  file, the log's file_md5) is listed in FILE: one MD5 a\n"
+    "                  line, # starts a comment; another file ends with 4\n"
     "  --json          one JSON object per log line on stdout, as `mubtool\n"
     "                  upgrade --json`, with port, transferSeconds and recordId;\n"
     "                  a second line has its upgrade's recordId and softwareAfter;\n"
@@ -77,7 +82,7 @@ std::string stationUsage() {
     "  0   every machine was upgraded (and, with --verify, not found to run\n"
     "      another version)\n"
     "  1   usage error\n"
-    "  4   the upgrade file cannot be read or decoded\n"
+    "  4   the upgrade file cannot be read or decoded, or is not approved\n"
     "  9   stopped (Ctrl+C) before --count machines were done, none failed\n"
     "  10  at least one machine failed: refused, not identified, a link\n"
     "      failure, given up by the machine, too many time-outs, stopped in\n"
@@ -102,6 +107,18 @@ int runStationCommand(const std::vector<std::string>& args) {
         return ExitFileFailure;
     }
     const UpgradeFile& file = read.file;
+    if (!options.approvedPath.empty()) {
+        const std::optional<Bytes> bytes = readWholeFile(options.approvedPath);
+        std::string why = "cannot be read";
+        std::vector<std::string> approved;
+        if (!bytes || !readApprovedList(std::string(bytes->begin(), bytes->end()), approved, why))
+            return usageError("station", "--approved " + options.approvedPath + ": " + why);
+        if (std::find(approved.begin(), approved.end(), file.fileMd5) == approved.end()) {
+            std::fprintf(stderr, "mubtool station: %s: not on the approved list %s (its MD5 is %s)\n",
+                         options.file.c_str(), options.approvedPath.c_str(), file.fileMd5.c_str());
+            return ExitFileFailure;
+        }
+    }
 
     std::vector<StationPort> ports;
     switch (resolveStationPorts(options.ports, windowPortTable(), usableUsbSerialPorts, ports, error)) {
@@ -131,7 +148,7 @@ int runStationCommand(const std::vector<std::string>& args) {
     job.comeBack = std::chrono::seconds(options.verifySeconds);
     job.log = &log;
     job.model = &model;
-    job.slots = &slots;
+    job.machineSlots = &slots;
 
     catchStopSignals();
     StationRun::Setup setup;
