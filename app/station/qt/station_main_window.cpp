@@ -22,7 +22,10 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <cstdlib>
 
 namespace mub {
 namespace {
@@ -116,12 +119,31 @@ StationMainWindow::StationMainWindow(StationWindow& station) : station_(station)
         refresh();
     });
     timer_->start(200);
+    if (const char* file = std::getenv("MUB_UI_LATENCY")) {
+        latencyFile_ = file;
+        auto* probe = new QTimer(this);
+        probe->setTimerType(Qt::PreciseTimer);
+        auto* since = new QElapsedTimer();
+        since->start();
+        connect(probe, &QTimer::timeout, this, [this, since] {
+            lateMs_.push_back(static_cast<int>(std::max<qint64>(0, since->restart() - 10)));
+        });
+        connect(probe, &QObject::destroyed, [since] { delete since; });
+        probe->start(10);
+    }
     resize(1024, 720);
     refresh();
 }
 
 StationMainWindow::~StationMainWindow() {
     if (hotKey_) qApp->removeNativeEventFilter(hotKey_);
+    if (latencyFile_.empty() || lateMs_.empty()) return;
+    std::sort(lateMs_.begin(), lateMs_.end());
+    const int p99 = lateMs_[std::min(lateMs_.size() - 1, lateMs_.size() * 99 / 100)];
+    if (std::FILE* out = std::fopen(latencyFile_.c_str(), "w")) {
+        std::fprintf(out, "ui-lateness samples=%zu p99_ms=%d max_ms=%d\n", lateMs_.size(), p99, lateMs_.back());
+        std::fclose(out);
+    }
 }
 
 void StationMainWindow::layTiles(std::size_t count) {

@@ -48,6 +48,10 @@ private:
     QLabel* mode_ = nullptr;
     QTimer* timer_ = nullptr;
     GlobalHotKey* hotKey_ = nullptr;
+    // MUB_UI_LATENCY=FILE: how late a 10 ms timer fires, the time an input
+    // event can wait for the event loop (for the benchmark).
+    std::string latencyFile_;
+    std::vector<int> lateMs_;
     bool unlockedByPassword_ = false;
     bool closing_ = false;
     int exitCode_ = 0;
