@@ -184,11 +184,14 @@ void StationWindow::makeRun() {
     nextUsbLook_ = Clock::now();
 }
 
+bool StationWindow::mayOpen(std::string& why) const {
+    if (!run_ || !run_->anyRunning()) return true;
+    why = gbk("请先停止全部端口，再打开升级文件。");
+    return false;
+}
+
 bool StationWindow::openFile(const std::string& path, std::string& error) {
-    if (run_ && run_->anyRunning()) {
-        error = gbk("请先停止全部端口，再打开升级文件。");
-        return false;
-    }
+    if (!mayOpen(error)) return false;
     UpgradeFileRead read = readUpgradeFileAt(path);
     if (!read.ok()) {
         error = read.failureText();

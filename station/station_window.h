@@ -63,6 +63,9 @@ public:
     // (GBK) when it cannot be used; the ports then stop. Refused while a
     // port runs.
     bool openFile(const std::string& path, std::string& error);
+    // Whether a file may be opened now (before the dialog is shown); false
+    // with `why` (GBK) while a port runs.
+    bool mayOpen(std::string& why) const;
     void startAll();
     void stopAll();
     // F8 and the Start all/Stop all button: one press, one change.

@@ -185,10 +185,14 @@ void StationMainWindow::showError(const std::string& gbkText) {
 }
 
 void StationMainWindow::openFile() {
+    std::string error;
+    if (!station_.mayOpen(error)) {
+        showError(error);
+        return;
+    }
     const QString path = QFileDialog::getOpenFileName(this, QString::fromUtf8("打开升级文件"), {},
                                                       QString::fromUtf8("升级文件 (*.mub)"));
     if (path.isEmpty()) return;
-    std::string error;
     if (!station_.openFile(path.toStdString(), error)) showError(error);
     refresh();
 }
