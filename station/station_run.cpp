@@ -71,7 +71,8 @@ void StationRun::stopAll() {
 
 bool StationRun::running(std::size_t index) const {
     std::lock_guard<std::mutex> guard(portsLock_);
-    return ports_.at(index).running.load();
+    // A port the model has but that is only joining has not started yet.
+    return index < ports_.size() && ports_[index].running.load();
 }
 
 bool StationRun::anyRunning() const {
@@ -94,9 +95,8 @@ std::size_t StationRun::join(const std::vector<StationPort>& found, bool startTh
         for (const Port& p : ports_) devices.insert(stationPortDevice(p.port));
         for (const StationPort& port : found) {
             if (!devices.insert(stationPortDevice(port)).second) continue;
-            const std::size_t index = setup_.job.model->addPort(port.name);
             ports_.emplace_back().port = port;
-            joined.push_back(index);
+            joined.push_back(setup_.job.model->addPort(port.name));
         }
     }
     if (startThem)
