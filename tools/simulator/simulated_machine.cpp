@@ -150,10 +150,17 @@ void SimulatedMachine::replyIdentity(char request) {
 bool SimulatedMachine::readFrame(Bytes& frame) {
     frame.clear();
     std::uint8_t byte = 0;
-    // Header 01 A5, the length byte, then length + 2 bytes.
+    // Header 01 A5, the length byte, then length + 2 bytes. Any other byte
+    // where a frame should begin (a probe, a Reject) means the tool gave up
+    // the upgrade: it is handled as the machine idles, else a tool that
+    // probes faster than a byte's time-out would keep it waiting forever.
     while (frame.size() < 3) {
         if (!nextByte(byte, byteTimeoutMs)) return false;
-        if (frame.empty() && byte != FrameHeader1) continue;
+        if (frame.empty() && byte != FrameHeader1) {
+            pending_.push_front(byte);
+            abandoned_ = true;
+            return false;
+        }
         if (frame.size() == 1 && byte != FrameHeader2) {
             frame.clear();
             if (byte != FrameHeader1) continue;
@@ -172,7 +179,10 @@ bool SimulatedMachine::askIdentity(char request, std::string& text) {
     for (int attempt = 0; attempt < identityTries && !stop_.load(); ++attempt) {
         send(Bytes{static_cast<std::uint8_t>(request)});
         Bytes frame;
-        if (!readFrame(frame)) continue;
+        if (!readFrame(frame)) {
+            if (abandoned_) return false;
+            continue;
+        }
         if (auto payload = checkFrame(frame)) {
             text = payloadText(*payload);
             return true;
@@ -197,9 +207,10 @@ void SimulatedMachine::receiveUpgrade() {
     attempted_.clear();
 
     report_.result = "identifying";
+    abandoned_ = false;
     if (!askIdentity(RequestModel, report_.model) || !askIdentity(RequestHardware, report_.hardware) ||
         !askIdentity(RequestSoftware, report_.software)) {
-        report_.result = stop_.load() ? "stopped" : "identity-failed";
+        report_.result = stop_.load() ? "stopped" : abandoned_ ? "abandoned" : "identity-failed";
         saveReport();
         return;
     }

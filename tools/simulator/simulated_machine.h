@@ -37,6 +37,7 @@ private:
     void receiveUpgrade();
     bool askIdentity(char request, std::string& text);
     bool readFrame(Bytes& frame);
+    bool abandoned_ = false; // the tool gave up while the machine asked it
     // Handles one block packet after its first byte; false ends the transfer.
     bool receiveBlock(std::uint8_t& expectedNumber, int& block, Bytes& image);
     void finishImage(Bytes& image);
