@@ -29,6 +29,7 @@ void StationPortView::on(const SessionEvent& event) {
     switch (event.kind) {
     case K::MachineFound:
         if (!foundAt_) foundAt_ = Clock::now();
+        if (search_) model_.setState(index_, PortState::Identifying);
         break;
     case K::SearchTimedOut: nothingFound_ = true; break;
     case K::MachineReady: model_.setPercent(index_, 0); break;
@@ -46,7 +47,12 @@ std::optional<bool> StationPortView::ask(const SessionEvent& question) {
     return true;
 }
 
-void StationPortView::clear() {
+void StationPortView::searchGoesOn() {
+    if (search_ && foundAt_) model_.setState(index_, PortState::Waiting);
+}
+
+void StationPortView::clear(bool search) {
+    search_ = search;
     lastBox_.clear();
     nothingFound_ = false;
     foundAt_.reset();
@@ -81,6 +87,7 @@ PortMachine::Found LinkPortMachine::waitForMachine() {
     while (!stopping()) {
         // Stop ends the search as the Stop button ends the toggle's.
         beginOperation(std::nullopt, [this] { session_.release(); });
+        view_.clear(true);
         const auto began = Clock::now();
         session_.link().running = true;
         const std::optional<MachineInfo> machine = session_.connect(options_);
@@ -102,6 +109,7 @@ PortMachine::Found LinkPortMachine::waitForMachine() {
             found.foundAt = view_.foundAt().value_or(began);
             return found;
         }
+        view_.searchGoesOn();
         const auto spent = Clock::now() - began;
         if (spent < searchPause) rest(searchPause - spent);
     }

@@ -25,8 +25,11 @@ public:
     // The questions of the checks are answered yes (as `mubtool upgrade --yes`).
     std::optional<bool> ask(const SessionEvent& question);
 
-    // A new operation: nothing recorded yet.
-    void clear();
+    // A new operation: nothing recorded yet. `search`: it is the search for
+    // a new machine, whose answer the port shows as identifying.
+    void clear(bool search = false);
+    // The search goes on: a port shown identifying waits again.
+    void searchGoesOn();
     // The text of the last error box since the operation began (GBK).
     const std::string& lastBox() const { return lastBox_; }
     // The search gave up: no machine on the port (yet).
@@ -39,6 +42,7 @@ private:
     const std::size_t index_;
     HeadlessWaits& waits_;
     std::string lastBox_;
+    bool search_ = false;
     bool nothingFound_ = false;
     std::optional<Clock::time_point> foundAt_;
 };

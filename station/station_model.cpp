@@ -25,6 +25,7 @@ std::string identityText(const std::string& model, const std::string& hardware, 
 const char* portStateText(PortState state) {
     switch (state) {
     case PortState::Waiting: return "waiting";
+    case PortState::Identifying: return "identifying";
     case PortState::Upgrading: return "upgrading";
     case PortState::Restarting: return "restarting";
     case PortState::Verifying: return "verifying";

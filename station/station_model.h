@@ -17,8 +17,9 @@
 namespace mub {
 
 enum class PortState {
-    Waiting,   // for a machine
-    Upgrading, // identified, its upgrade runs
+    Waiting,     // for a machine
+    Identifying, // one answered the probe; its identity is being asked
+    Upgrading,   // identified, its upgrade runs
     Restarting, // upgraded; waiting for it to come back after the end mark
     Verifying,  // the same with --verify: its version is to be checked
     Removing,  // finished; waiting until it has gone

@@ -64,6 +64,10 @@ StationTile stationTile(const StationModel::Port& p, bool running) {
         if (!p.outcome.empty()) tile.detail = gbk("上一台：") + (failed ? gbk("失败，") : std::string()) +
                                                (failed && !p.failureText.empty() ? p.failureText : outcomeWords(p.outcome));
         break;
+    case PortState::Identifying:
+        tile.state = gbk("识别中");
+        tile.colour = TileColour::Blue;
+        break;
     case PortState::Upgrading:
         tile.state = gbk("升级中");
         tile.colour = TileColour::Blue;

@@ -92,6 +92,7 @@ TEST(StationTiles, EachStateInWordsAndColourAndTheLastResultUntilTheNextMachine)
         TileColour colour;
         const char* detail; // part of it
     } rows[] = {
+        {PortState::Identifying, "", 0, "", "识别中", TileColour::Blue, ""},
         {PortState::Upgrading, "", 0, "", "升级中", TileColour::Blue, ""},
         {PortState::Verifying, "completed", 0, "", "校验中", TileColour::Amber, "确认版本"},
         {PortState::Removing, "verified", 0, "", "合格", TileColour::Green, "请取下机器"},
