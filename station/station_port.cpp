@@ -127,8 +127,9 @@ private:
     //   whose upgrade did not take; only silence could tell them apart, so
     //   it is upgraded once more, and on that last try a machine that still
     //   reports it when the time is up is failed ("verify-mismatch").
-    // The first two cases of a machine that was not heard with the file's
-    // version are "unverified" with --verify: nothing is known against it.
+    // With --verify a machine not heard with the file's version before
+    // another one was taken, or before the time was up, is "unverified":
+    // nothing is known against it.
     After comeBack(const UpgradeLogEntry& upgraded, const PortMachine::Found& found, double transferSeconds,
                    bool lastTry) {
         model_.setState(index_, job_.verify ? PortState::Verifying : PortState::Restarting);
