@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <set>
 
 namespace mub {
 namespace {
@@ -168,10 +169,19 @@ bool StationWindow::begin(const std::vector<std::string>& args, std::string& err
 
 void StationWindow::makeRun() {
     run_.reset();
+    // Each name on its own: one that names no device is told and left out,
+    // the others still get their tiles.
     std::vector<StationPort> ports;
-    std::string error;
-    if (resolveStationPorts(options_.ports, host_.windowTable, host_.usbPorts, ports, error) == PortsResult::BadName)
-        notice(gbk(error));
+    std::set<std::string> devices;
+    for (const std::string& name : options_.ports) {
+        std::vector<StationPort> found;
+        std::string error;
+        const PortsResult result = resolveStationPorts({name}, host_.windowTable, host_.usbPorts, found, error);
+        if (result == PortsResult::BadName) notice(gbk("没有这个端口，已略过：") + gbk(name));
+        if (result == PortsResult::NoUsbPort) notice(gbk("没有可用的 USB 串口；插上后会自动加入"));
+        for (StationPort& port : found)
+            if (devices.insert(stationPortDevice(port)).second) ports.push_back(std::move(port));
+    }
     std::vector<std::string> names;
     for (const StationPort& port : ports) names.push_back(port.name);
     model_ = std::make_unique<StationModel>(names);
@@ -248,7 +258,8 @@ bool StationWindow::tick() {
         if (joined > 0) notice(gbk("新的 USB 串口：") + std::to_string(joined) + gbk(" 个"));
     }
     for (const std::string& line : model_->takeNews().lines)
-        if (line.find("upgrade log ") != std::string::npos) notice(gbk(line));
+        if (line.find("upgrade log ") != std::string::npos)
+            notice(gbk("升级记录无法写入：") + gbk(log_->path()) + gbk("（升级照常进行，记录在能写入时补上）"));
     if (slots_->allFinished()) {
         run_->stopAll();
         if (!run_->anyRunning()) ended_ = true;
