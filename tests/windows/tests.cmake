@@ -13,7 +13,8 @@ set(logic_test_sources
     platform/event_pause_test.cpp platform/wake_wait_test.cpp
     windows/exclusive_read_windows_test.cpp windows/bridge_binding_windows_test.cpp windows/profile_file_windows_test.cpp
     window/window_startup_test.cpp window/window_commands_test.cpp window/key_repeat_filter_test.cpp
-    serial/serial_faults_test.cpp link/transport_faults_test.cpp)
+    serial/serial_faults_test.cpp link/transport_faults_test.cpp
+    windows/station_layout_test.cpp ../app/station/win32/station_layout.cpp)
 # mubtool.exe's console handler, whose close of the console Wine cannot play.
 list(APPEND logic_test_sources windows/console_close_test.cpp ../tools/mubtool/stop_signals_windows.cpp)
 # The call thunk of the bridge binding exists in the 32-bit build only.
