@@ -61,10 +61,23 @@ add_test(NAME windows_window
                  ${CMAKE_BINARY_DIR}/bin ${MUB_LINUX_MUBTOOL} ${CMAKE_BINARY_DIR}/wineprefix)
 set_tests_properties(windows_window PROPERTIES FIXTURES_REQUIRED wine
                      ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+# mub-station.exe, the station window, against four simulated machines on
+# COM ports: --count ends it; a log-off stops and logs every port.
+add_test(NAME windows_station
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/windows/wine_station_test.py
+                 ${CMAKE_BINARY_DIR}/bin ${MUB_LINUX_MUBTOOL} ${CMAKE_BINARY_DIR}/wineprefix)
+set_tests_properties(windows_station PROPERTIES FIXTURES_REQUIRED wine
+                     ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
+# The station needs no DLL beside it either (the rule of the other programs).
+add_test(NAME windows_station_system_libraries
+         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/windows/system_libraries_test.py ${CMAKE_OBJDUMP}
+                 $<TARGET_FILE:mub-station>)
 # The COM links of the prefix are shared by the end-to-end tests, and the
 # window's test of a log-off ends every program of the prefix: the tests
 # that run programs in it take turns.
-set_tests_properties(windows_logic_tests windows_window windows_end_to_end PROPERTIES RESOURCE_LOCK wine_prefix)
+set_tests_properties(windows_logic_tests windows_window windows_end_to_end windows_station PROPERTIES
+                     RESOURCE_LOCK wine_prefix)
 # What runs a Windows program is labelled, so that a host whose Wine cannot
 # run this build still runs the rest (scripts/test).
-set_tests_properties(windows_wine_prefix windows_logic_tests windows_end_to_end windows_window PROPERTIES LABELS wine)
+set_tests_properties(windows_wine_prefix windows_logic_tests windows_end_to_end windows_window windows_station
+                     PROPERTIES LABELS wine)
