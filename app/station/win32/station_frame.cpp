@@ -161,7 +161,7 @@ HFONT StationFrame::makeFont(int pixels, bool bold) const {
 }
 
 void StationFrame::deleteFonts(Fonts& fonts) {
-    for (HFONT* font : {&fonts.body, &fonts.bold, &fonts.state, &fonts.totals}) {
+    for (HFONT* font : {&fonts.body, &fonts.bold, &fonts.small, &fonts.state, &fonts.totals}) {
         if (*font) ::DeleteObject(*font);
         *font = nullptr;
     }
@@ -239,6 +239,7 @@ void StationFrame::layTiles() {
     deleteFonts(fonts_);
     fonts_.body = makeFont(tileFonts_.body, false);
     fonts_.bold = makeFont(tileFonts_.body, true);
+    fonts_.small = makeFont(std::max(scaledPixels(9), tileFonts_.body * 3 / 4), false);
     fonts_.state = makeFont(tileFonts_.state, true);
     // The rule's estimate of the widest state may be short for the font:
     // it is measured, and the font made smaller until it fits, but not
@@ -329,8 +330,8 @@ void StationFrame::paintTiles(HDC target, const RECT& client) {
 // Top to bottom: the port's name (bold) with what a click does on the
 // right, the state (large) with the percentage (beside the bar in narrow
 // tiles), the progress bar, the machine and the detail in up to two lines.
-// A small tile leaves out the click's words before the name, and the
-// machine before the detail.
+// A narrow tile has the click's words smaller (or none) beside the name,
+// and a low one leaves out the machine before the detail.
 void StationFrame::paintTile(HDC dc, const StationTile& tile, const TileBox& box) {
     const RECT outer{box.left, box.top, box.left + box.width, box.top + box.height};
     fill(dc, outer, tileBackground(tile.colour));
@@ -349,13 +350,15 @@ void StationFrame::paintTile(HDC dc, const StationTile& tile, const TileBox& box
 
     const std::wstring name = wideFromGbk(tile.port);
     const std::wstring click = tile.running ? L"点击停止" : L"点击开始";
-    const int clickWidth = extent(dc, fonts_.body, click);
     ::SetTextColor(dc, RGB(0, 0, 0));
     drawText(dc, fonts_.bold, name, line(rows.nameTop), DT_LEFT | DT_VCENTER | DT_SINGLELINE | DT_END_ELLIPSIS);
-    if (extent(dc, fonts_.bold, name) + rows.margin + clickWidth <= right - left) {
+    const int nameWidth = extent(dc, fonts_.bold, name) + rows.margin;
+    for (HFONT font : {fonts_.body, fonts_.small}) {
+        if (nameWidth + extent(dc, font, click) > right - left) continue;
         ::SetTextColor(dc, RGB(0x40, 0x40, 0x40));
-        drawText(dc, fonts_.body, click, line(rows.nameTop), DT_RIGHT | DT_VCENTER | DT_SINGLELINE);
+        drawText(dc, font, click, line(rows.nameTop), DT_RIGHT | DT_VCENTER | DT_SINGLELINE);
         ::SetTextColor(dc, RGB(0, 0, 0));
+        break;
     }
 
     std::wstring state = wideFromGbk(tile.state);

@@ -41,7 +41,7 @@ private:
     enum : int { IdFileLine = 200, IdOpen, IdToggle, IdReset, IdLock, IdStatus };
 
     struct Fonts {
-        HFONT body = nullptr, bold = nullptr, state = nullptr, totals = nullptr;
+        HFONT body = nullptr, bold = nullptr, small = nullptr, state = nullptr, totals = nullptr;
     };
 
     static LRESULT CALLBACK frameProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
