@@ -10,6 +10,7 @@ import getpass
 import json
 import os
 import pwd
+import re
 import shutil
 import subprocess
 import sys
@@ -202,7 +203,8 @@ class WindowUnderWine(unittest.TestCase):
         # Which build wrote it: the version both programs of the build carry.
         code, out, _ = SETUP.run("mubtool.exe", ["--version"])
         self.assertEqual(code, 0)
-        self.assertTrue(lines[1].endswith(f',"{out.split()[1]}"'), (out, lines[1]))
+        # ... then the line's record id, 32 hex digits.
+        self.assertRegex(lines[1], f',"{re.escape(out.split()[1])}","[0-9a-f]{{32}}"$')
 
     def dismiss_box(self, title):
         boxes = lambda: xdotool("search", "--name", f"^{title}$").split()  # noqa: E731
