@@ -1,10 +1,10 @@
 #!/usr/bin/env python3
 """upgrader.exe carries its pictures: the program icon (icon group 1) and
 the About banner (bitmap 100, 128 x 24 pixels in 24-bit colour), read from
-the resource directory that objdump prints. Both programs carry the
-manifest (resource 1 of type 24): asInvoker, Common Controls 6, system DPI
-awareness, Windows 7 to 11.
-  program_resources_test.py OBJDUMP UPGRADER_EXE MUBTOOL_EXE"""
+the resource directory that objdump prints; mub-station.exe carries the
+icon too. Every program carries the manifest (resource 1 of type 24):
+asInvoker, Common Controls 6, system DPI awareness, Windows 7 to 11.
+  program_resources_test.py OBJDUMP UPGRADER_EXE MUBTOOL_EXE STATION_EXE"""
 import re
 import subprocess
 import sys
@@ -35,19 +35,21 @@ def resources(objdump, exe):
     return leaves
 
 
-objdump, upgrader, mubtool = sys.argv[1:4]
+objdump, upgrader, mubtool, station = sys.argv[1:5]
 failures = []
 leaves = resources(objdump, upgrader)
 if (RT_GROUP_ICON, 1) not in leaves:
     failures.append('upgrader.exe: no program icon (icon group 1)')
 if leaves.get((RT_BITMAP, 100)) != BANNER_BYTES:
     failures.append(f'upgrader.exe: bitmap 100 is {leaves.get((RT_BITMAP, 100))} bytes, not {BANNER_BYTES}')
-for exe in (upgrader, mubtool):
+if (RT_GROUP_ICON, 1) not in resources(objdump, station):
+    failures.append('mub-station.exe: no program icon (icon group 1)')
+for exe in (upgrader, mubtool, station):
     if (RT_MANIFEST, 1) not in resources(objdump, exe):
         failures.append(f'{exe}: no manifest (resource 1 of type 24)')
         continue
     with open(exe, 'rb') as f:
         content = f.read().decode('latin-1')
     failures += [f'{exe}: the manifest lacks {part}' for part in MANIFEST_PARTS if part not in content]
-print('\n'.join(failures) or f'resources: {sorted(leaves)}; both programs carry the manifest')
+print('\n'.join(failures) or f'resources: {sorted(leaves)}; every program carries the manifest')
 sys.exit(1 if failures else 0)

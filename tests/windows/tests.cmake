@@ -68,10 +68,6 @@ add_test(NAME windows_station
                  ${CMAKE_BINARY_DIR}/bin ${MUB_LINUX_MUBTOOL} ${CMAKE_BINARY_DIR}/wineprefix)
 set_tests_properties(windows_station PROPERTIES FIXTURES_REQUIRED wine
                      ENVIRONMENT "WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix;WINEDEBUG=-all;WINEDLLOVERRIDES=mscoree,mshtml=")
-# The station needs no DLL beside it either (the rule of the other programs).
-add_test(NAME windows_station_system_libraries
-         COMMAND ${Python3_EXECUTABLE} ${CMAKE_CURRENT_SOURCE_DIR}/windows/system_libraries_test.py ${CMAKE_OBJDUMP}
-                 $<TARGET_FILE:mub-station>)
 # The COM links of the prefix are shared by the end-to-end tests, and the
 # window's test of a log-off ends every program of the prefix: the tests
 # that run programs in it take turns.
