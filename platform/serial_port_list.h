@@ -4,6 +4,7 @@
 // Linux has no such list: the port table is the list there.
 #pragma once
 
+#include <string>
 #include <vector>
 
 namespace mub {
@@ -14,6 +15,8 @@ struct ListedSerialPort {
     // Driven by a USB-serial adapter's driver (FTDI, Silicon Labs, Prolific,
     // WCH, the system's CDC driver): never a port built into the computer.
     bool usb = false;
+    // The driver's device that SERIALCOMM names (\Device\VCP0), UTF-8.
+    std::string device = {};
 };
 
 std::vector<ListedSerialPort> listedSerialPorts();

@@ -2,6 +2,8 @@
 // \Device\BthModem0, ...) and holds the port's name (COM3).
 #include "platform/serial_port_list.h"
 
+#include "platform/wide_text_windows.h"
+
 #include <windows.h>
 
 #include <algorithm>
@@ -61,7 +63,8 @@ std::vector<ListedSerialPort> listedSerialPorts() {
         if (result != ERROR_SUCCESS || type != REG_SZ) continue;
         const int number = comNumber(std::wstring(name, wcsnlen(name, nameBytes / sizeof(wchar_t))));
         const std::wstring driverDevice(device, deviceLength);
-        if (number != 0) ports.push_back({number, isBluetoothDevice(driverDevice), isUsbDevice(driverDevice)});
+        if (number != 0)
+            ports.push_back({number, isBluetoothDevice(driverDevice), isUsbDevice(driverDevice), utf8FromWide(driverDevice)});
     }
     ::RegCloseKey(key);
     return ports;
