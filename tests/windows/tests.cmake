@@ -15,6 +15,9 @@ set(logic_test_sources
     window/window_startup_test.cpp window/window_commands_test.cpp window/key_repeat_filter_test.cpp
     serial/serial_faults_test.cpp link/transport_faults_test.cpp
     windows/station_layout_test.cpp ../app/station/win32/station_layout.cpp)
+# mubtool doctor's checks, and its look at the stand-in's kinds.
+list(APPEND logic_test_sources tools/library_header_test.cpp tools/doctor_checks_test.cpp
+     windows/doctor_bridge_windows_test.cpp)
 # mubtool.exe's console handler, whose close of the console Wine cannot play.
 list(APPEND logic_test_sources windows/console_close_test.cpp ../tools/mubtool/stop_signals_windows.cpp)
 # The call thunk of the bridge binding exists in the 32-bit build only.
@@ -24,7 +27,7 @@ endif()
 list(TRANSFORM logic_test_sources PREPEND ${CMAKE_SOURCE_DIR}/tests/)
 add_executable(windows_logic_tests ${logic_test_sources})
 target_link_libraries(windows_logic_tests PRIVATE mub_upgrade mub_link mub_serial mub_upgrade_file mub_platform
-                      mub_testsupport mub_settings mub_window_logic GTest::gtest GTest::gmock GTest::gtest_main)
+                      mub_testsupport mub_settings mub_window_logic mub_doctor GTest::gtest GTest::gmock GTest::gtest_main)
 mub_test_program(windows_logic_tests gtest <gtest/gtest.h> <gmock/gmock.h>)
 # They load the stand-in bridge library in its kinds.
 get_property(bridge_kinds GLOBAL PROPERTY MUB_BRIDGE_KINDS)
