@@ -10,7 +10,7 @@
 namespace mub {
 namespace {
 
-constexpr const char* section = "Production";
+constexpr const char* productionSection = "Production";
 
 bool isMd5(const std::string& text) {
     return text.size() == 32 &&
@@ -53,12 +53,12 @@ bool readApprovedList(const std::string& text, std::vector<std::string>& out, st
 
 void ProductionLock::load(const std::string& settingsPath) {
     path_ = settingsPath;
-    salt_ = readProfileString(path_, section, "Salt");
-    hash_ = readProfileString(path_, section, "Hash");
+    salt_ = readProfileString(path_, productionSection, "Salt");
+    hash_ = readProfileString(path_, productionSection, "Hash");
     // Locked without a password to open it would lock the engineer out.
-    locked_ = readProfileString(path_, section, "Locked") == "1" && !hash_.empty();
+    locked_ = readProfileString(path_, productionSection, "Locked") == "1" && !hash_.empty();
     approved_.clear();
-    std::string list = readProfileString(path_, section, "Approved");
+    std::string list = readProfileString(path_, productionSection, "Approved");
     std::replace(list.begin(), list.end(), ',', '\n');
     std::string error;
     readApprovedList(list, approved_, error); // a bad list approves nothing
@@ -67,10 +67,10 @@ void ProductionLock::load(const std::string& settingsPath) {
 bool ProductionLock::write(bool locked, std::string& error) {
     std::string list;
     for (const std::string& md5 : approved_) list += (list.empty() ? "" : ",") + md5;
-    const bool ok = writeProfileString(path_, section, "Salt", salt_) &&
-                    writeProfileString(path_, section, "Hash", hash_) &&
-                    writeProfileString(path_, section, "Approved", list) &&
-                    writeProfileString(path_, section, "Locked", locked ? "1" : "0");
+    const bool ok = writeProfileString(path_, productionSection, "Salt", salt_) &&
+                    writeProfileString(path_, productionSection, "Hash", hash_) &&
+                    writeProfileString(path_, productionSection, "Approved", list) &&
+                    writeProfileString(path_, productionSection, "Locked", locked ? "1" : "0");
     if (!ok) error = gbk("无法写入设置文件：") + gbk(path_);
     return ok;
 }

@@ -13,7 +13,7 @@ namespace mub {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-constexpr const char* section = "Station";
+constexpr const char* stationSection = "Station";
 
 // The options a locked station keeps from its settings.
 constexpr const char* lockedOptions[] = {"--ports", "--baud", "--log", "--verify", "--verify-wait"};
@@ -123,12 +123,12 @@ bool StationWindow::begin(const std::vector<std::string>& args, std::string& err
     const std::string& ini = host_.settingsPath;
     StationOptions saved;
     std::string usage;
-    splitPortList(utf8(readProfileString(ini, section, "Ports", "usb")), saved.ports, usage);
-    saved.baud = readProfileString(ini, section, "Baud", saved.baud);
-    saved.logPath = utf8(readProfileString(ini, section, "Log"));
-    saved.verify = readProfileString(ini, section, "Verify", "0") == "1";
-    saved.verifySeconds = std::clamp(std::atoi(readProfileString(ini, section, "VerifyWait", "60").c_str()), 1, 3600);
-    saved.file = utf8(readProfileString(ini, section, "File"));
+    splitPortList(utf8(readProfileString(ini, stationSection, "Ports", "usb")), saved.ports, usage);
+    saved.baud = readProfileString(ini, stationSection, "Baud", saved.baud);
+    saved.logPath = utf8(readProfileString(ini, stationSection, "Log"));
+    saved.verify = readProfileString(ini, stationSection, "Verify", "0") == "1";
+    saved.verifySeconds = std::clamp(std::atoi(readProfileString(ini, stationSection, "VerifyWait", "60").c_str()), 1, 3600);
+    saved.file = utf8(readProfileString(ini, stationSection, "File"));
     if (baudIndexOf(saved.baud) < 0) saved.baud = StationOptions().baud;
 
     StationOptions given;
@@ -218,7 +218,7 @@ bool StationWindow::openFile(const std::string& path, std::string& error) {
     }
     file_ = std::move(read);
     options_.file = path;
-    if (!lock_.locked()) writeProfileString(host_.settingsPath, section, "File", gbk(path));
+    if (!lock_.locked()) writeProfileString(host_.settingsPath, stationSection, "File", gbk(path));
     return true;
 }
 
@@ -300,11 +300,11 @@ bool StationWindow::saveSettings() {
     std::string ports;
     for (const std::string& port : options_.ports) ports += (ports.empty() ? "" : ",") + port;
     const std::string& ini = host_.settingsPath;
-    return writeProfileString(ini, section, "Ports", gbk(ports)) && writeProfileString(ini, section, "Baud", options_.baud) &&
-           writeProfileString(ini, section, "Log", gbk(options_.logPath)) &&
-           writeProfileString(ini, section, "Verify", options_.verify ? "1" : "0") &&
-           writeProfileString(ini, section, "VerifyWait", std::to_string(options_.verifySeconds)) &&
-           writeProfileString(ini, section, "File", gbk(options_.file));
+    return writeProfileString(ini, stationSection, "Ports", gbk(ports)) && writeProfileString(ini, stationSection, "Baud", options_.baud) &&
+           writeProfileString(ini, stationSection, "Log", gbk(options_.logPath)) &&
+           writeProfileString(ini, stationSection, "Verify", options_.verify ? "1" : "0") &&
+           writeProfileString(ini, stationSection, "VerifyWait", std::to_string(options_.verifySeconds)) &&
+           writeProfileString(ini, stationSection, "File", gbk(options_.file));
 }
 
 bool StationWindow::lockStation(const std::string& password, std::string& error) {

@@ -63,9 +63,9 @@ TEST(EventPause, FromAMillisecondItWaitsAndHandlesWhatEachWaitBrings) {
 }
 
 TEST(EventPause, EventsHandledAMomentAgoAreNotLookedForAtThePausesStart) {
-    using Clock = PauseHost::Clock;
+    using HostClock = PauseHost::Clock;
     RecordingHost host;
-    host.handledAt = Clock::now() + 1h; // as good as just now, however slow this machine is
+    host.handledAt = HostClock::now() + 1h; // as good as just now, however slow this machine is
     pauseHandlingEvents(host, 10us, false);
     EXPECT_EQ(host.handled, 0);
     // A pause that waits still handles what each wait brings.
@@ -75,12 +75,12 @@ TEST(EventPause, EventsHandledAMomentAgoAreNotLookedForAtThePausesStart) {
 
     // A longer pause handles them once that moment is over.
     RecordingHost longer;
-    longer.handledAt = Clock::now();
+    longer.handledAt = HostClock::now();
     pauseHandlingEvents(longer, 900us, false);
     EXPECT_EQ(longer.handled, 1);
 
     RecordingHost later;
-    const Clock::time_point longAgo = Clock::now() - 1s;
+    const HostClock::time_point longAgo = HostClock::now() - 1s;
     later.handledAt = longAgo;
     pauseHandlingEvents(later, 10us, false);
     EXPECT_EQ(later.handled, 1);

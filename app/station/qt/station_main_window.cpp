@@ -30,8 +30,6 @@
 namespace mub {
 namespace {
 
-QString text(const std::string& gbkText) { return QString::fromStdString(utf8(gbkText)); }
-
 // How long closing waits for the ports' loops to end (each logs its machine).
 constexpr int closeWaitMs = 10000;
 
@@ -169,19 +167,19 @@ void StationMainWindow::refresh() {
     if (tiles.size() != tiles_.size()) layTiles(tiles.size());
     for (std::size_t i = 0; i < tiles.size(); ++i) tiles_[i]->show(tiles[i]);
     const std::vector<std::string> totals = station_.totalsLines();
-    for (std::size_t i = 0; i < totals_.size() && i < totals.size(); ++i) totals_[i]->setText(text(totals[i]));
-    fileLine_->setText(text(station_.fileLine()));
-    toggle_->setText(text(station_.toggleCaption()));
+    for (std::size_t i = 0; i < totals_.size() && i < totals.size(); ++i) totals_[i]->setText(shownText(totals[i]));
+    fileLine_->setText(shownText(station_.fileLine()));
+    toggle_->setText(shownText(station_.toggleCaption()));
     lock_->setText(QString::fromUtf8(station_.locked() ? "解锁" : unlockedByPassword_ ? "重新锁定" : "锁定"));
     const std::vector<std::string> notices = station_.takeNotices();
-    if (!notices.empty()) notice_->setText(text(notices.back()));
+    if (!notices.empty()) notice_->setText(shownText(notices.back()));
     QString mode = mode_->property("f8").toString();
     if (station_.locked()) mode += QString::fromUtf8("　生产模式");
     mode_->setText(mode);
 }
 
 void StationMainWindow::showError(const std::string& gbkText) {
-    QMessageBox::warning(this, windowTitle(), text(gbkText));
+    QMessageBox::warning(this, windowTitle(), shownText(gbkText));
 }
 
 void StationMainWindow::openFile() {

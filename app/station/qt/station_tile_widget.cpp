@@ -10,14 +10,14 @@
 namespace mub {
 namespace {
 
-QString text(const std::string& gbkText) { return QString::fromStdString(utf8(gbkText)); }
-
 bool sameTile(const StationTile& a, const StationTile& b) {
     return a.port == b.port && a.machine == b.machine && a.state == b.state && a.detail == b.detail &&
            a.colour == b.colour && a.percent == b.percent && a.running == b.running;
 }
 
 } // namespace
+
+QString shownText(const std::string& gbkText) { return QString::fromStdString(utf8(gbkText)); }
 
 QColor tileBackground(TileColour colour) {
     switch (colour) {
@@ -40,7 +40,7 @@ void StationTileWidget::show(const StationTile& tile) {
     if (shown_ && sameTile(tile, tile_)) return;
     tile_ = tile;
     shown_ = true;
-    setAccessibleName(text(tile.port + " " + tile.state));
+    setAccessibleName(shownText(tile.port + " " + tile.state));
     update();
 }
 
@@ -82,13 +82,13 @@ void StationTileWidget::paintEvent(QPaintEvent*) {
     painter.setFont(bold);
     const int line = QFontMetrics(bold).height();
     painter.drawText(QRect(inner.left(), inner.top(), inner.width(), line), Qt::AlignLeft | Qt::AlignVCenter,
-                     text(tile_.port));
+                     shownText(tile_.port));
     painter.setFont(body);
     painter.drawText(QRect(inner.left(), inner.top(), inner.width(), line), Qt::AlignRight | Qt::AlignVCenter,
                      QString::fromUtf8(tile_.running ? "点击停止" : "点击开始"));
     int y = inner.top() + line;
 
-    const QString state = text(tile_.state);
+    const QString state = shownText(tile_.state);
     // Narrow tiles (many ports) take the state as large as it fits.
     const int wide = QFontMetrics(large).horizontalAdvance(state);
     if (wide > inner.width())
@@ -118,13 +118,13 @@ void StationTileWidget::paintEvent(QPaintEvent*) {
     const QFontMetrics metrics(body);
     if (!tile_.machine.empty() && y + bodyLine <= inner.bottom() + 1) {
         painter.drawText(QRect(inner.left(), y, inner.width(), bodyLine), Qt::AlignLeft | Qt::AlignVCenter,
-                         metrics.elidedText(text(tile_.machine), Qt::ElideRight, inner.width()));
+                         metrics.elidedText(shownText(tile_.machine), Qt::ElideRight, inner.width()));
         y += bodyLine;
     }
     // The detail (a failure's reason among them) wraps over the rest.
     if (!tile_.detail.empty() && y < inner.bottom())
         painter.drawText(QRect(inner.left(), y, inner.width(), inner.bottom() - y), Qt::AlignLeft | Qt::TextWordWrap,
-                         text(tile_.detail));
+                         shownText(tile_.detail));
 }
 
 } // namespace mub

@@ -29,6 +29,9 @@ private:
     bool shown_ = false;
 };
 
+// A GBK text of the logic for Qt.
+QString shownText(const std::string& gbkText);
+
 // The background of a tile's colour.
 QColor tileBackground(TileColour colour);
 
