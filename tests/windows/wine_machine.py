@@ -88,3 +88,25 @@ class WineSetup:
 def windows_path(path):
     """The path of a Linux file as Wine's programs see it (drive Z:)."""
     return "Z:" + path.replace("/", "\\")
+
+
+def run_window_tests(test_globals):
+    """The main of a window test: WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX [TEST...]
+    from the command line, the Wine setup and a virtual X server (1024x768)
+    given to the test module as its SETUP and DISPLAY, then its tests."""
+    import sys
+    import unittest
+    windows_bin, linux_mubtool, prefix = (os.path.abspath(arg) for arg in sys.argv[1:4])
+    test_globals["SETUP"] = WineSetup(windows_bin, linux_mubtool, prefix)
+    read, write = os.pipe()
+    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
+                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    os.close(write)
+    with os.fdopen(read) as f:
+        test_globals["DISPLAY"] = ":" + f.readline().strip()
+    try:
+        result = unittest.main(argv=sys.argv[:1] + sys.argv[4:], exit=False).result
+    finally:
+        xvfb.terminate()
+        xvfb.wait()
+    sys.exit(0 if result.wasSuccessful() else 1)

@@ -19,7 +19,7 @@ import time
 import unittest
 
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from wine_machine import WineSetup, windows_path  # noqa: E402
+from wine_machine import run_window_tests, windows_path  # noqa: E402
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SETUP = None
@@ -393,23 +393,5 @@ class WindowUnderWine(unittest.TestCase):
         self.assertEqual(self.stored("Count"), "1")
 
 
-def main():
-    global SETUP, DISPLAY
-    windows_bin, linux_mubtool, prefix = (os.path.abspath(arg) for arg in sys.argv[1:4])
-    SETUP = WineSetup(windows_bin, linux_mubtool, prefix)
-    read, write = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write), "-screen", "0", "1024x768x24", "-nolisten", "tcp"],
-                            pass_fds=(write,), stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    os.close(write)
-    with os.fdopen(read) as f:
-        DISPLAY = ":" + f.readline().strip()
-    try:
-        result = unittest.main(argv=sys.argv[:1] + sys.argv[4:], exit=False).result
-    finally:
-        xvfb.terminate()
-        xvfb.wait()
-    sys.exit(0 if result.wasSuccessful() else 1)
-
-
 if __name__ == "__main__":
-    main()
+    run_window_tests(globals())

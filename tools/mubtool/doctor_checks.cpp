@@ -5,6 +5,7 @@
 #include "link/bridge_binding.h"
 #include "platform/bridge_abi.h"
 #include "platform/file_path.h"
+#include "platform/serial_port_services.h"
 #include "platform/wake_wait.h"
 #include "tools/mubtool/doctor_system.h"
 #include "upgrade/headless_waits.h"
@@ -208,6 +209,14 @@ BridgeCheck checkBridgeLibrary(const std::string& path, std::chrono::millisecond
     check.connectTried = r.connectTried;
     check.connectStatus = r.connectStatus;
     return check;
+}
+
+int openAndClose(const std::string& device) {
+    SerialPortServices& services = systemSerialPortServices();
+    SerialHandle handle = noSerialHandle;
+    const int code = services.open(device, handle);
+    if (code == 0) services.close(handle);
+    return code;
 }
 
 } // namespace mub::tool

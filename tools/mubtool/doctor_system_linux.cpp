@@ -150,14 +150,6 @@ bool mayOpen(PortCheck& port) {
     return true;
 }
 
-int openAndClose(const std::string& device) {
-    SerialPortServices& services = systemSerialPortServices();
-    SerialHandle handle = noSerialHandle;
-    const int code = services.open(device, handle);
-    if (code == 0) services.close(handle);
-    return code;
-}
-
 PortOpen openOutcomeOf(int code) {
     switch (code) {
     case 0: return PortOpen::Opened;

@@ -197,14 +197,6 @@ std::vector<std::string> portNotes() { return {}; }
 
 bool mayOpen(PortCheck&) { return true; }
 
-int openAndClose(const std::string& device) {
-    SerialPortServices& services = systemSerialPortServices();
-    SerialHandle handle = noSerialHandle;
-    const int code = services.open(device, handle);
-    if (code == 0) services.close(handle);
-    return code;
-}
-
 PortOpen openOutcomeOf(int code) {
     switch (code) {
     case 0: return PortOpen::Opened;
