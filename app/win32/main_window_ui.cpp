@@ -3,11 +3,11 @@
 #include "app/clock_text.h"
 #include "app/main_layout.h"
 #include "app/win32/main_window.h"
+#include "app/win32/open_file_dialog.h"
 #include "app/win32/text_edge.h"
 #include "platform/event_pause.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 
 #include <algorithm>
 #include <chrono>
@@ -161,21 +161,11 @@ bool Win32MainWindow::messageBox(const std::string& gbkTitle, const std::string&
 }
 
 bool Win32MainWindow::chooseOpenFile(std::string& path) {
-    std::vector<wchar_t> chosen(32768, L'\0');
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = L"升级文件(*.mub)\0*.mub\0";
-    dialog.lpstrFile = chosen.data();
-    dialog.nMaxFile = static_cast<DWORD>(chosen.size());
-    dialog.lpstrInitialDir = openDialogFolder_.empty() ? nullptr : openDialogFolder_.c_str();
-    dialog.lpstrTitle = L"打开文件";
-    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_EXPLORER;
     ++waitDepth_;
-    const bool accepted = ::GetOpenFileNameW(&dialog) != FALSE;
+    const std::wstring chosen = chooseUpgradeFile(window_, openDialogFolder_, L"打开文件");
     --waitDepth_;
-    if (!accepted || !chosen[0]) return false;
-    path = gbkFromWide(chosen.data());
+    if (chosen.empty()) return false;
+    path = gbkFromWide(chosen);
     return true;
 }
 

@@ -2,12 +2,12 @@
 
 #include "app/station/win32/password_dialog.h"
 #include "app/win32/dpi_scale.h"
+#include "app/win32/open_file_dialog.h"
 #include "app/win32/resource_ids.h"
 #include "app/win32/text_edge.h"
 #include "platform/gbk_text.h"
 
 #include <commctrl.h>
-#include <commdlg.h>
 #include <windowsx.h>
 
 #include <algorithm>
@@ -417,22 +417,12 @@ void StationFrame::command(int id) {
 void StationFrame::openFile() {
     std::wstring folder = wideFromUtf8(station_.options().file);
     folder.resize(std::min(folder.size(), folder.find_last_of(L"\\/")));
-    std::vector<wchar_t> chosen(32768, L'\0');
-    OPENFILENAMEW dialog{};
-    dialog.lStructSize = sizeof(dialog);
-    dialog.hwndOwner = window_;
-    dialog.lpstrFilter = L"升级文件 (*.mub)\0*.mub\0";
-    dialog.lpstrFile = chosen.data();
-    dialog.nMaxFile = static_cast<DWORD>(chosen.size());
-    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
-    dialog.lpstrTitle = L"打开升级文件";
-    dialog.Flags = OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR | OFN_EXPLORER;
     ++modal_;
-    const bool accepted = ::GetOpenFileNameW(&dialog) != FALSE;
+    const std::wstring chosen = chooseUpgradeFile(window_, folder, L"打开升级文件");
     --modal_;
-    if (!accepted || !chosen[0]) return;
+    if (chosen.empty()) return;
     std::string error;
-    if (!station_.openFile(utf8FromWide(chosen.data()), error)) errorBox(error);
+    if (!station_.openFile(utf8FromWide(chosen), error)) errorBox(error);
 }
 
 void StationFrame::lockOrUnlock() {
