@@ -415,6 +415,11 @@ void StationFrame::command(int id) {
 
 // The dialog starts in the folder of the file open now.
 void StationFrame::openFile() {
+    std::string refusal;
+    if (!station_.mayOpen(refusal)) {
+        errorBox(refusal);
+        return;
+    }
     std::wstring folder = wideFromUtf8(station_.options().file);
     folder.resize(std::min(folder.size(), folder.find_last_of(L"\\/")));
     ++modal_;
