@@ -30,6 +30,19 @@ class WineSetup:
         bitness."""
         return [WINE_WITH, str(self.bits), program, *args]
 
+    def use_own_desktop(self, program, name, env, wine=None):
+        """Every copy of PROGRAM (upgrader.exe, ...) started with plain
+        `wine` joins the virtual desktop NAME of the prefix's per-program
+        defaults, so that a test sees each copy's own exit code (`wine
+        explorer /desktop=...` always ends with 0). The name should be new
+        for each test: a desktop left by an earlier run lives on that run's
+        display. WINE makes the command line (default: this setup's)."""
+        wine = wine or self.wine
+        for key, value, data in ((rf"HKCU\Software\Wine\AppDefaults\{program}\Explorer", "Desktop", name),
+                                 (r"HKCU\Software\Wine\Explorer\Desktops", name, "1024x768")):
+            subprocess.run(wine("reg", "add", key, "/v", value, "/d", data, "/f"), env=env,
+                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+
     def com_link(self, number):
         return os.path.join(self.prefix, "dosdevices", f"com{number}")
 

@@ -55,18 +55,8 @@ class StationUnderWine(unittest.TestCase):
             self.assertTrue(device, "the simulated machines did not start")
             SETUP.map_port(number, device)
 
-    def use_own_desktop(self):
-        # A virtual desktop of its own (a new name on each run: one left by
-        # an earlier run lives on that run's display); plain `wine` keeps
-        # the program's own exit code.
-        name = f"mubstation{os.getpid()}"
-        for key, value, data in ((r"HKCU\Software\Wine\AppDefaults\mub-station.exe\Explorer", "Desktop", name),
-                                 (r"HKCU\Software\Wine\Explorer\Desktops", name, "1024x768")):
-            subprocess.run(SETUP.wine("reg", "add", key, "/v", value, "/d", data, "/f"), env=self.env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-
     def start_station(self, upgrade_file, *options):
-        self.use_own_desktop()
+        SETUP.use_own_desktop("mub-station.exe", f"mubstation{os.getpid()}", self.env)
         self.log = os.path.join(self.folder.name, "upgrades.csv")
         ports = ",".join(f"COM{n}" for n in PORTS)
         return subprocess.Popen(SETUP.wine(windows_path(os.path.join(self.app, "mub-station.exe")), "--ports", ports,

@@ -91,25 +91,15 @@ class WindowUnderWine(unittest.TestCase):
         self.upgrade_file = SETUP.pack(self.app, image)
         self.machine = SETUP.start_machine(MACHINE_PORT, ["--save-image", self.saved, *options])
 
-    def use_own_desktop(self):
-        # Every copy of upgrader.exe started with plain `wine` joins the named
-        # virtual desktop of the prefix's per-program defaults, so the test
-        # sees each copy's own exit code (`wine explorer /desktop=...`
-        # always ends with 0). The name is new for each test: a desktop left
-        # by an earlier run lives on that run's display, and the prefix's
-        # default desktop, started before this X server, has no display.
-        name = f"mubwindow{os.getpid()}{self.id().rsplit('_', 1)[-1]}"
-        for key, value, data in ((r"HKCU\Software\Wine\AppDefaults\upgrader.exe\Explorer", "Desktop", name),
-                                 (r"HKCU\Software\Wine\Explorer\Desktops", name, "1024x768")):
-            subprocess.run(self.wine("reg", "add", key, "/v", value, "/d", data, "/f"), env=self.env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
-
     def start_copy(self):
         return subprocess.Popen(self.wine(windows_path(os.path.join(self.app, "upgrader.exe"))), env=self.env,
                                 stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
 
     def start_window(self):
-        self.use_own_desktop()
+        # A desktop name new for each test (the prefix's default desktop,
+        # started before this X server, has no display).
+        SETUP.use_own_desktop("upgrader.exe", f"mubwindow{os.getpid()}{self.id().rsplit('_', 1)[-1]}", self.env,
+                              self.wine)
         self.window = self.start_copy()
         # The window that was found is the one taken: a second search may
         # come while a window (a box of start-up, say) has just gone.
