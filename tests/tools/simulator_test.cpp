@@ -313,6 +313,49 @@ TEST_F(Simulator, SeveralMachinesThatRestartWithTheNewVersionAndAreSwapped) {
     EXPECT_FALSE(fs::exists(file("got-1.bin")));
 }
 
+TEST_F(Simulator, APlanPutsItsMachinesOnTheLineOneAfterAnother) {
+    // The first is pulled at its end mark and the next is there 300 ms
+    // later; that one vanishes at its first block, the line quiet for
+    // 300 ms; the third is taken away 700 ms after it came, and no machine
+    // follows. The tool's end stays open all along.
+    {
+        std::ofstream plan(file("plan.txt"));
+        plan << "# one machine a line\n"
+             << "--replaced-after-end 300 --save-image " << file("a.bin") << " --report " << file("r1.json") << "\n\n"
+             << "--disconnect-at 1 --away 300 --report " << file("r2.json") << "\n"
+             << "--software 3.00 --leave-after 700 --report " << file("r3.json") << "\n";
+    }
+    SimulatorProcess line({"--plan", file("plan.txt")});
+    ASSERT_TRUE(line.started());
+    ToolEnd tool(line.path());
+    const Bytes image = testImage(100);
+    ASSERT_TRUE(beginUpgrade(tool));
+    tool.send(blockPacket(1, image, 0));
+    ASSERT_EQ(tool.take(1), Bytes{0x06});
+    tool.send(Bytes{0x04, 0, 0, 0});
+    const auto ended = std::chrono::steady_clock::now();
+    auto probe = [&](int waitMs) { tool.send(Bytes{0x7F}); return tool.take(4, waitMs) == toBytes("QMTV"); };
+    EXPECT_FALSE(probe(150));
+    std::this_thread::sleep_until(ended + std::chrono::milliseconds(450));
+    EXPECT_NE(reportOf(file("r1.json")).find("\"result\": \"completed\""), std::string::npos);
+    ASSERT_TRUE(beginUpgrade(tool));
+    tool.send(blockPacket(1, image, 0));
+    const auto vanished = std::chrono::steady_clock::now();
+    EXPECT_TRUE(tool.take(1, 200).empty());
+    EXPECT_NE(reportWith(file("r2.json"), "disconnected").find("\"result\": \"disconnected\""), std::string::npos);
+    std::this_thread::sleep_until(vanished + std::chrono::milliseconds(500));
+    tool.send(Bytes{'F'});
+    const auto software = checkFrame(tool.take(9, 1000));
+    ASSERT_TRUE(software.has_value());
+    EXPECT_EQ(std::string(software->begin(), software->end()), "3.00");
+    std::this_thread::sleep_until(vanished + std::chrono::milliseconds(1150));
+    EXPECT_FALSE(probe(300));
+    EXPECT_NE(reportOf(file("r3.json")).find("\"identityRequests\": 1,"), std::string::npos);
+    std::ifstream saved(file("a.bin"), std::ios::binary);
+    EXPECT_EQ((Bytes{std::istreambuf_iterator<char>(saved), std::istreambuf_iterator<char>()}), image);
+    EXPECT_EQ(line.stop(), 0);
+}
+
 TEST_F(Simulator, StopSignalWritesTheReport) {
     SimulatorProcess machine({"--report", file("r.json")});
     ASSERT_TRUE(machine.started());
@@ -345,9 +388,11 @@ TEST_F(Simulator, PacesRepliesAtTheGivenRate) {
 }
 
 TEST_F(Simulator, RefusesBadOptions) {
+    std::ofstream(file("plan.txt")) << "--reboot 100\n--baud 9600\n";
     for (const std::vector<std::string>& args : std::vector<std::vector<std::string>>{
              {"--pad"}, {"--baud", "fast"}, {"--reject-block", "0"}, {"--corrupt-requests", "X"}, {"--nonsense"},
-             {"--machines", "0"}, {"--reboot", "-1"}}) {
+             {"--machines", "0"}, {"--reboot", "-1"}, {"--leave-after", "100"}, {"--plan", file("plan.txt")},
+             {"--plan", file("none.txt")}}) {
         std::vector<std::string> all{SimulatorProcess::binDir() + "/mubtool", "simulate"};
         all.insert(all.end(), args.begin(), args.end());
         std::vector<char*> argv;

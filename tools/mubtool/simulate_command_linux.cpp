@@ -1,5 +1,6 @@
 // mubtool simulate: a machine on a pseudo-terminal, for use without hardware.
 #include "tools/mubtool/command.h"
+#include "tools/simulator/machine_plan.h"
 #include "tools/simulator/pty_line.h"
 #include "tools/simulator/simulated_machine.h"
 #include "tools/simulator/simulator_options.h"
@@ -8,6 +9,8 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 #include <memory>
 #include <thread>
 
@@ -39,11 +42,20 @@ int runSimulate(const std::vector<std::string>& args) {
     std::signal(SIGPIPE, SIG_IGN);
 
     // Every machine has its own terminal and options (its own report and
-    // image paths) and plays on a thread of its own.
+    // image paths) and plays on a thread of its own; with a plan, each
+    // terminal has its own series of machines.
     std::vector<mub::sim::SimulatorOptions> own;
+    std::vector<std::vector<mub::sim::SimulatorOptions>> plans;
     std::vector<std::unique_ptr<mub::sim::PtyLine>> lines;
     for (int number = 1; number <= options.machines; ++number) {
         own.push_back(mub::sim::machineOptions(options, number));
+        if (!options.planPath.empty()) {
+            std::ifstream in(own.back().planPath, std::ios::binary);
+            if (!in) return mub::tool::usageError("simulate", "cannot read the plan " + own.back().planPath);
+            const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+            if (!mub::sim::parseMachinePlan(text, own.back(), plans.emplace_back(), error))
+                return mub::tool::usageError("simulate", own.back().planPath + ": " + error);
+        }
         lines.push_back(std::make_unique<mub::sim::PtyLine>());
         if (!lines.back()->open(options.baud, error)) {
             std::fprintf(stderr, "mubtool simulate: %s\n", error.c_str());
@@ -54,6 +66,13 @@ int runSimulate(const std::vector<std::string>& args) {
     for (const auto& line : lines) std::printf("%s\n", line->path().c_str());
     std::fflush(stdout);
 
+    if (!plans.empty()) {
+        std::vector<std::thread> players;
+        for (std::size_t i = 0; i < lines.size(); ++i)
+            players.emplace_back([&plan = plans[i], &line = *lines[i]] { playMachinePlan(plan, line, stopRequested); });
+        for (auto& player : players) player.join();
+        return mub::tool::ExitOk;
+    }
     std::vector<std::unique_ptr<mub::sim::SimulatedMachine>> machines;
     for (std::size_t i = 0; i < lines.size(); ++i)
         machines.push_back(std::make_unique<mub::sim::SimulatedMachine>(own[i], *lines[i], stopRequested));

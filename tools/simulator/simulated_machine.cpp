@@ -18,7 +18,25 @@ constexpr int identityTries = 3;
 SimulatedMachine::SimulatedMachine(const SimulatorOptions& options, PtyLine& line, const std::atomic<bool>& stop)
     : options_(options), line_(line), stop_(stop), corruptLeft_(options.corruptFrames),
       rejectLeft_(options.rejectBlock), ignoreLeft_(options.ignoreBlock), strayLeft_(options.strayByte),
-      software_(options.software) {}
+      software_(options.software) {
+    if (options.planned && options.leaveAfterMs >= 0)
+        leave(Clock::now() + std::chrono::milliseconds(options.leaveAfterMs), options.awayMs);
+}
+
+void SimulatedMachine::leave(Clock::time_point when, int gapMs) {
+    const Clock::rep ticks = when.time_since_epoch().count();
+    if (ticks >= leaveAtTicks_.load()) return;
+    gap_ = std::chrono::milliseconds(gapMs);
+    leaveAtTicks_.store(ticks);
+}
+
+void SimulatedMachine::hangUp() {
+    if (options_.planned)
+        leave(Clock::now(), options_.awayMs);
+    else
+        line_.close();
+    hungUp_ = true;
+}
 
 void SimulatedMachine::run() {
     // A UART keeps its byte times whatever else the computer does.
@@ -33,10 +51,12 @@ void SimulatedMachine::run() {
         handleIdleByte(byte);
     }
     // Count what the tool sent just before the stop (a final Reject, say);
-    // bounded, so a tool that keeps probing cannot hold the exit up.
-    for (int left = 4096; left > 0 && !hungUp_ && nextByte(byte, 0); --left)
+    // bounded, so a tool that keeps probing cannot hold the exit up. A
+    // machine of a plan is gone: it hears nothing more.
+    for (int left = 4096; left > 0 && !hungUp_ && !options_.planned && nextByte(byte, 0); --left)
         if (!away()) handleIdleByte(byte);
-    if (report_.result == "identifying" || report_.result == "transferring") report_.result = "stopped";
+    if (report_.result == "identifying" || report_.result == "transferring")
+        report_.result = options_.planned && leaveDue(Clock::now()) ? "left" : "stopped";
     saveReport();
 }
 
@@ -120,6 +140,14 @@ void SimulatedMachine::streamNoise() {
 }
 
 void SimulatedMachine::acknowledgeAndHangUp() {
+    if (options_.planned) {
+        // The line stays: the tool's next bytes reach nobody.
+        send(Bytes{BlockAccepted});
+        report_.result = "disconnected";
+        saveReport();
+        hangUp();
+        return;
+    }
     line_.holdPeerOutput();
     send(Bytes{BlockAccepted});
     line_.waitTaken(std::chrono::seconds(2));
@@ -273,8 +301,7 @@ bool SimulatedMachine::receiveBlock(std::uint8_t& expectedNumber, int& block, By
     if (options_.disconnectAt == block) {
         report_.result = "disconnected";
         saveReport();
-        line_.close();
-        hungUp_ = true;
+        hangUp();
         return false;
     }
     if (!numberOk || !sumOk) {
@@ -342,13 +369,17 @@ void SimulatedMachine::finishImage(Bytes& image) {
         // The next machine, not yet upgraded, in its place.
         awayUntil_ = back + std::chrono::milliseconds(options_.replacedAfterEndMs);
         software_ = options_.software;
+        if (options_.planned) leave(back, options_.replacedAfterEndMs);
     } else {
         if (options_.rebootMs >= 0) {
             back += std::chrono::milliseconds(options_.rebootMs);
             awayUntil_ = back;
             software_ = report_.software;
         }
-        if (options_.swapAfterMs >= 0) leaveAt_ = back + std::chrono::milliseconds(options_.swapAfterMs);
+        if (options_.swapAfterMs >= 0 && options_.planned)
+            leave(back + std::chrono::milliseconds(options_.swapAfterMs), options_.awayMs);
+        else if (options_.swapAfterMs >= 0)
+            leaveAt_ = back + std::chrono::milliseconds(options_.swapAfterMs);
     }
     if (!options_.saveImagePath.empty()) {
         std::ofstream out(options_.saveImagePath, std::ios::binary | std::ios::trunc);

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <deque>
+#include <limits>
 #include <map>
 #include <optional>
 #include <set>
@@ -20,6 +21,8 @@ namespace mub::sim {
 
 class SimulatedMachine {
 public:
+    using Clock = std::chrono::steady_clock;
+
     SimulatedMachine(const SimulatorOptions& options, PtyLine& line, const std::atomic<bool>& stop);
 
     // Plays the machine until `stop` is set or a disconnect fault hangs up.
@@ -27,9 +30,17 @@ public:
     void run();
     const SimulationReport& report() const { return report_; }
 
+    // A machine of a plan leaves the line instead of hanging it up or
+    // becoming a new machine itself; whoever plays the plan watches for
+    // that time (from any thread) and ends run() through `stop` then.
+    bool leaveDue(Clock::time_point now) const { return now.time_since_epoch().count() >= leaveAtTicks_.load(); }
+    // Once run() returned: when it left, and how long the line is quiet
+    // before the next one is there.
+    Clock::time_point leftAt() const { return Clock::time_point(Clock::duration(leaveAtTicks_.load())); }
+    std::chrono::milliseconds gap() const { return gap_; }
+
 private:
     using Bytes = std::vector<std::uint8_t>;
-    using Clock = std::chrono::steady_clock;
 
     bool nextByte(std::uint8_t& byte, int timeoutMs);
     void handleIdleByte(std::uint8_t byte);
@@ -47,6 +58,11 @@ private:
     // acknowledgement, holding the tool's output in between so that it
     // cannot send anything more first.
     void acknowledgeAndHangUp();
+    // Closes the line, or in a plan leaves it at once.
+    void hangUp();
+    // In a plan: taken away at `when` (the earliest time set counts), the
+    // line quiet for `gap` after that.
+    void leave(Clock::time_point when, int gapMs);
     void send(Bytes bytes);
     void saveReport();
     // Restarting or taken away: nothing is answered until the time it is
@@ -67,6 +83,9 @@ private:
     Clock::time_point awayUntil_{};
     std::optional<Clock::time_point> leaveAt_; // when it is taken away
     Clock::time_point readySent_{};            // the ready byte reached the tool
+
+    std::atomic<Clock::rep> leaveAtTicks_{std::numeric_limits<Clock::rep>::max()};
+    std::chrono::milliseconds gap_{0};
 };
 
 } // namespace mub::sim

@@ -56,7 +56,19 @@ const char* simulatorUsage() {
            "  --machines N            N machines at once, each on a terminal of its own;\n"
            "                          the first N lines on stdout are their paths, and\n"
            "                          --save-image and --report paths get -1, -2, ...\n"
-           "                          before their extension\n"
+           "                          before their extension (--plan too)\n"
+           "  --plan FILE             a series of machines on the line, one after\n"
+           "                          another: a line of FILE per machine with its own\n"
+           "                          options (no --machines, --baud, --plan; blank\n"
+           "                          lines and # comments left out), over those of\n"
+           "                          the command line; --replaced-after-end,\n"
+           "                          --swap-after, --leave-after and the hang-ups of\n"
+           "                          --disconnect-at and --disconnect-after take the\n"
+           "                          machine away, the line stays, and the next one is\n"
+           "                          there after the gap (--away, or the MS of\n"
+           "                          --replaced-after-end); after the last none is\n"
+           "  --leave-after MS        in a plan: taken away MS ms after it was put on\n"
+           "                          the line, whatever it is doing\n"
            "life after an upgrade:\n"
            "  --reboot MS             after the end packet restart: silent for MS ms,\n"
            "                          then report the software version the upgrade sent\n"
@@ -97,7 +109,7 @@ const char* simulatorUsage() {
 SimulatorOptions machineOptions(const SimulatorOptions& options, int number) {
     SimulatorOptions own = options;
     if (options.machines <= 1) return own;
-    for (std::string* path : {&own.saveImagePath, &own.reportPath}) {
+    for (std::string* path : {&own.saveImagePath, &own.reportPath, &own.planPath}) {
         if (path->empty()) continue;
         const std::size_t slash = path->find_last_of('/');
         std::size_t dot = path->find_last_of('.');
@@ -143,11 +155,15 @@ bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
         } else if (arg == "--machines") {
             if (!number(1, 64, n)) return false;
             options.machines = static_cast<int>(n);
-        } else if (arg == "--reboot" || arg == "--swap-after" || arg == "--away" || arg == "--replaced-after-end") {
+        } else if (arg == "--plan") {
+            if (!value(options.planPath)) return false;
+        } else if (arg == "--reboot" || arg == "--swap-after" || arg == "--away" || arg == "--replaced-after-end" ||
+                   arg == "--leave-after") {
             if (!number(0, 3600000, n)) return false;
             (arg == "--reboot"       ? options.rebootMs
              : arg == "--swap-after" ? options.swapAfterMs
              : arg == "--away"       ? options.awayMs
+             : arg == "--leave-after" ? options.leaveAfterMs
                                      : options.replacedAfterEndMs) = static_cast<int>(n);
         } else if (arg == "--silent") {
             options.silent = true;
@@ -203,6 +219,10 @@ bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
             error = "unknown option " + arg;
             return false;
         }
+    }
+    if (options.leaveAfterMs >= 0 && options.planPath.empty() && !options.planned) {
+        error = "--leave-after is for the machines of a --plan";
+        return false;
     }
     return true;
 }

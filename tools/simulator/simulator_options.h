@@ -20,6 +20,14 @@ struct SimulatorOptions {
     // Several machines at once, each on a pseudo-terminal of its own.
     int machines = 1;
 
+    // A series of machines on the line, one after another, each with its
+    // own options (machine_plan.h); empty: one machine for ever.
+    std::string planPath;
+    bool planned = false; // this machine is one of a plan's
+    // In a plan: the machine is taken away this long after it is put on
+    // the line, whatever it is doing (-1: it stays).
+    int leaveAfterMs = -1;
+
     // After a completed transfer: silent this long while it restarts, then
     // it reports the software version the upgrade brought (-1: it goes on
     // at once with its old identity, as before the upgrade).
@@ -65,7 +73,8 @@ bool parseSimulatorOptions(const std::vector<std::string>& args, SimulatorOption
 const char* simulatorUsage();
 
 // The options of machine `number` (1..machines): with several machines, the
-// paths of --save-image and --report get "-<number>" before their extension.
+// paths of --save-image, --report and --plan get "-<number>" before their
+// extension.
 SimulatorOptions machineOptions(const SimulatorOptions& options, int number);
 
 } // namespace mub::sim
