@@ -26,6 +26,8 @@ public:
     // Ends the simulator: SIGTERM (it writes its report) or SIGKILL (as if
     // the machine were unplugged); waits for it. Returns its exit status.
     int stop(bool kill = false);
+    // Sends it a signal (SIGUSR1: its plans' machines now on the lines are the last).
+    void signal(int number) const;
 
     // The folder of mubtool and the other programs: $MUB_BIN_DIR, else the
     // folder of the running test program.

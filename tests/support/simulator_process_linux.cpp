@@ -77,6 +77,10 @@ SimulatorProcess::~SimulatorProcess() {
     if (output_ >= 0) ::close(output_);
 }
 
+void SimulatorProcess::signal(int number) const {
+    if (pid_ > 0) ::kill(pid_, number);
+}
+
 int SimulatorProcess::stop(bool kill) {
     if (pid_ <= 0) return -1;
     ::kill(pid_, kill ? SIGKILL : SIGTERM);

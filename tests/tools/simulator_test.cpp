@@ -9,6 +9,7 @@
 
 #include <fcntl.h>
 #include <poll.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -353,6 +354,23 @@ TEST_F(Simulator, APlanPutsItsMachinesOnTheLineOneAfterAnother) {
     EXPECT_NE(reportOf(file("r3.json")).find("\"identityRequests\": 1,"), std::string::npos);
     std::ifstream saved(file("a.bin"), std::ios::binary);
     EXPECT_EQ((Bytes{std::istreambuf_iterator<char>(saved), std::istreambuf_iterator<char>()}), image);
+    EXPECT_EQ(line.stop(), 0);
+}
+
+TEST_F(Simulator, AfterSigusr1NoMoreMachineOfThePlanComes) {
+    std::ofstream(file("plan.txt")) << "--leave-after 500 --away 0\n--software 2.00\n";
+    SimulatorProcess line({"--plan", file("plan.txt")});
+    ASSERT_TRUE(line.started());
+    line.signal(SIGUSR1);
+    ToolEnd tool(line.path());
+    auto software = [&] {
+        tool.send(Bytes{'F'});
+        const auto payload = checkFrame(tool.take(9, 300));
+        return payload ? std::string(payload->begin(), payload->end()) : std::string("(silent)");
+    };
+    EXPECT_EQ(software(), "1.00"); // the machine on the line stays until it leaves
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    EXPECT_EQ(software(), "(silent)");
     EXPECT_EQ(line.stop(), 0);
 }
 

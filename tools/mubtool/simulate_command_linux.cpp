@@ -12,6 +12,7 @@
 #include <fstream>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <thread>
 
 namespace {
@@ -20,6 +21,10 @@ std::atomic<bool> stopRequested{false};
 static_assert(std::atomic<bool>::is_always_lock_free, "the stop flag is set from a signal handler");
 
 void onSimulatorStop(int) { stopRequested.store(true); }
+
+// SIGUSR1: the machines of the plans now on the lines are the last ones.
+std::atomic<bool> lastMachines{false};
+void onLastMachines(int) { lastMachines.store(true); }
 
 int runSimulate(const std::vector<std::string>& args) {
     for (const auto& a : args) {
@@ -40,6 +45,8 @@ int runSimulate(const std::vector<std::string>& args) {
     sigaction(SIGINT, &action, nullptr);
     sigaction(SIGTERM, &action, nullptr);
     std::signal(SIGPIPE, SIG_IGN);
+    action.sa_handler = onLastMachines;
+    sigaction(SIGUSR1, &action, nullptr);
 
     // Every machine has its own terminal and options (its own report and
     // image paths) and plays on a thread of its own; with a plan, each
@@ -67,9 +74,17 @@ int runSimulate(const std::vector<std::string>& args) {
     std::fflush(stdout);
 
     if (!plans.empty()) {
+        // "PATH empty" when no more machine comes to that line.
+        std::mutex output;
         std::vector<std::thread> players;
         for (std::size_t i = 0; i < lines.size(); ++i)
-            players.emplace_back([&plan = plans[i], &line = *lines[i]] { playMachinePlan(plan, line, stopRequested); });
+            players.emplace_back([&plan = plans[i], &line = *lines[i], &output] {
+                playMachinePlan(plan, line, stopRequested, lastMachines, [&] {
+                    std::lock_guard<std::mutex> guard(output);
+                    std::printf("%s empty\n", line.path().c_str());
+                    std::fflush(stdout);
+                });
+            });
         for (auto& player : players) player.join();
         return mub::tool::ExitOk;
     }

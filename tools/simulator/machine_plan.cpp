@@ -53,7 +53,8 @@ bool parseMachinePlan(const std::string& text, const SimulatorOptions& base, std
     return true;
 }
 
-void playMachinePlan(const std::vector<SimulatorOptions>& plan, PtyLine& line, const std::atomic<bool>& stop) {
+void playMachinePlan(const std::vector<SimulatorOptions>& plan, PtyLine& line, const std::atomic<bool>& stop,
+                     const std::atomic<bool>& lastOnes, const std::function<void()>& emptied) {
     for (const SimulatorOptions& options : plan) {
         if (stop.load()) return;
         // The machine's own stop: its departure, or the simulator's end.
@@ -70,8 +71,11 @@ void playMachinePlan(const std::vector<SimulatorOptions>& plan, PtyLine& line, c
         }
         player.join();
         if (stop.load()) return;
+        if (lastOnes.load()) break;
         quietUntil(line, machine.leftAt() + machine.gap(), stop);
+        if (lastOnes.load()) break;
     }
+    if (emptied) emptied();
     quietUntil(line, Clock::time_point::max(), stop);
 }
 

@@ -8,6 +8,7 @@
 #include "tools/simulator/simulator_options.h"
 
 #include <atomic>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -22,7 +23,9 @@ bool parseMachinePlan(const std::string& text, const SimulatorOptions& base, std
                       std::string& error);
 
 // Plays the plan's machines on `line` one after another until `stop`; after
-// the last one the line stays quiet.
-void playMachinePlan(const std::vector<SimulatorOptions>& plan, PtyLine& line, const std::atomic<bool>& stop);
+// the last one, or once `lastOnes` is set and the machine then on the line
+// has left, the line stays quiet: `emptied` is called then.
+void playMachinePlan(const std::vector<SimulatorOptions>& plan, PtyLine& line, const std::atomic<bool>& stop,
+                     const std::atomic<bool>& lastOnes, const std::function<void()>& emptied);
 
 } // namespace mub::sim
