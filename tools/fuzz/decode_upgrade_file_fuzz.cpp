@@ -44,7 +44,8 @@ void writeSeed(const std::string& dir, const std::string& name, std::uint8_t mod
 }
 
 // With MUB_FUZZ_WRITE_SEEDS=DIR set, writes a few well-formed inputs for
-// every mode into DIR and ends: a starting corpus made by the real encoder.
+// every mode into DIR and ends: a starting corpus made by the real encoder
+// (tools/fuzz/seeds/decode_upgrade_file was written so).
 void writeSeedsIfAsked() {
     const char* dir = std::getenv("MUB_FUZZ_WRITE_SEEDS");
     if (!dir) return;
