@@ -2,6 +2,7 @@
 
 #include "platform/gbk_text.h"
 #include "platform/host_facts.h"
+#include "upgrade/upgrade_ending.h"
 
 #include <cstdio>
 #include <utility>
@@ -109,7 +110,7 @@ void StationModel::finished(std::size_t port, const UpgradeLogEntry& e, const st
                             double transferSeconds, bool counts) {
     std::lock_guard<std::mutex> guard(lock_);
     Port& p = ports_.at(port);
-    const bool ok = e.exitCode == 0;
+    const bool ok = machinePassed(e.exitCode);
     p.counted = Port::Counted::Not;
     if (counts) count(p, ok);
     if (e.model.empty()) {
@@ -125,7 +126,7 @@ void StationModel::finished(std::size_t port, const UpgradeLogEntry& e, const st
 void StationModel::verdict(std::size_t port, const UpgradeLogEntry& e, double transferSeconds) {
     std::lock_guard<std::mutex> guard(lock_);
     Port& p = ports_.at(port);
-    const bool ok = e.exitCode == 0;
+    const bool ok = machinePassed(e.exitCode);
     if (p.counted == Port::Counted::Not) {
         count(p, ok);
     } else if (p.counted == Port::Counted::Done && !ok) {
@@ -149,7 +150,7 @@ void StationModel::count(Port& p, bool ok) {
 
 void StationModel::record(Port& p, const UpgradeLogEntry& e, const std::string& failureText, double transferSeconds,
                           bool second) {
-    const bool ok = e.exitCode == 0;
+    const bool ok = machinePassed(e.exitCode);
     p.result = ok ? e.outcome : "FAILED " + e.outcome;
     p.outcome = e.outcome;
     p.exitCode = e.exitCode;

@@ -60,8 +60,8 @@ public:
         bool second = false;
     };
     struct Totals {
-        long long done = 0;   // exit code 0 (upgraded; verified or not)
-        long long failed = 0; // any other exit code
+        long long done = 0;   // machinePassed (upgrade_ending.h): upgraded, verified or not
+        long long failed = 0; // any other ending
         Clock::time_point since;
     };
     // What happened since the last look: event lines (UTF-8, led by the

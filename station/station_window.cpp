@@ -3,6 +3,7 @@
 #include "link/baud_rates.h"
 #include "platform/gbk_text.h"
 #include "platform/profile_file.h"
+#include "upgrade/outcome_words.h"
 #include "upgrade/upgrade_ending.h"
 
 #include <algorithm>
@@ -19,31 +20,9 @@ constexpr const char* stationSection = "Station";
 constexpr const char* lockedOptions[] = {"--ports", "--baud", "--log", "--verify", "--verify-wait"};
 
 // Why a machine failed, in the operator's words, when no error box said it.
-std::string outcomeWords(const std::string& outcome) {
-    static const struct {
-        const char* outcome;
-        const char* words;
-    } table[] = {
-        {"completed", "升级完成"},
-        {"verified", "升级完成，版本已确认"},
-        {"unverified", "升级完成，未确认版本"},
-        {"verify-mismatch", "升级后版本不符"},
-        {"model-mismatch", "机型不符"},
-        {"hardware-mismatch", "硬件版本不符"},
-        {"same-version-declined", "版本相同，未升级"},
-        {"older-version-declined", "版本较旧，未升级"},
-        {"empty-image", "升级文件中没有程序"},
-        {"link-lost", "连接中断"},
-        {"image-too-large", "程序太大，机器不接受"},
-        {"checksum-failed", "机器报告校验错误"},
-        {"too-many-failures", "超时或重发次数过多"},
-        {"stopped", "已停止"},
-        {"not-connected", "机器信息读取失败"},
-        {"unanswered", "无人回答询问"},
-    };
-    for (const auto& row : table)
-        if (outcome == row.outcome) return gbk(row.words);
-    return outcome;
+std::string outcomeText(const std::string& outcome) {
+    const char* words = outcomeWords(outcome);
+    return words ? gbk(words) : outcome;
 }
 
 std::string identityLine(const StationModel::Port& p) {
@@ -58,12 +37,12 @@ StationTile stationTile(const StationModel::Port& p, bool running) {
     tile.port = gbk(p.name);
     tile.machine = identityLine(p);
     tile.running = running;
-    const bool failed = !p.outcome.empty() && p.exitCode != 0;
+    const bool failed = !p.outcome.empty() && !machinePassed(p.exitCode);
     switch (p.state) {
     case PortState::Waiting:
         tile.state = gbk("等待机器");
         if (!p.outcome.empty()) tile.detail = gbk("上一台：") + (failed ? gbk("失败，") : std::string()) +
-                                               (failed && !p.failureText.empty() ? p.failureText : outcomeWords(p.outcome));
+                                               (failed && !p.failureText.empty() ? p.failureText : outcomeText(p.outcome));
         break;
     case PortState::Identifying:
         tile.state = gbk("识别中");
@@ -87,11 +66,11 @@ StationTile stationTile(const StationModel::Port& p, bool running) {
     case PortState::Removing:
         tile.state = gbk(failed ? "失败" : "合格");
         tile.colour = failed ? TileColour::Red : TileColour::Green;
-        tile.detail = (failed && !p.failureText.empty() ? p.failureText : outcomeWords(p.outcome)) + gbk("，请取下机器");
+        tile.detail = (failed && !p.failureText.empty() ? p.failureText : outcomeText(p.outcome)) + gbk("，请取下机器");
         break;
     case PortState::Ended:
         tile.state = gbk("已停止");
-        if (!p.outcome.empty()) tile.detail = gbk("上一台：") + outcomeWords(p.outcome);
+        if (!p.outcome.empty()) tile.detail = gbk("上一台：") + outcomeText(p.outcome);
         break;
     }
     return tile;

@@ -39,4 +39,6 @@ Ending verifyEnding(bool answered, bool fileVersion) {
     return {"verify-mismatch", EndVerifyMismatch};
 }
 
+bool machinePassed(int exitCode) { return exitCode == EndOk; }
+
 } // namespace mub

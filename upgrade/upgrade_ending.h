@@ -40,4 +40,10 @@ Ending checkEnding(bool identified, bool stopped);
 // not answer in time (not a failure: nothing is known against it).
 Ending verifyEnding(bool answered, bool fileVersion);
 
+// Whether a machine whose latest log line ended with `exitCode` passed: an
+// upgrade that completed (verified, or unverified since nothing is known
+// against it) passes, every other ending fails it. The station's totals and
+// the shift report both count by it.
+bool machinePassed(int exitCode);
+
 } // namespace mub

@@ -10,6 +10,7 @@ namespace {
 struct ReasonTexts {
     std::string box;  // GBK
     std::string pane; // GBK
+    const char* reason; // UTF-8
     const char* outcome;
 };
 
@@ -17,7 +18,7 @@ struct ReasonTexts {
 ReasonTexts textsOf(const char* box, const char* paneReason, const char* outcome) {
     // The box ends as the decoding failures' boxes do; the pane line is their
     // "读取文件失败。." with the reason before the closing "。.".
-    return {gbk(box), gbk(std::string("读取文件失败：") + paneReason + "。."), outcome};
+    return {gbk(box), gbk(std::string("读取文件失败：") + paneReason + "。."), paneReason, outcome};
 }
 
 const ReasonTexts& reasonTexts(FileReadFailure failure) {
@@ -43,6 +44,8 @@ const ReasonTexts& reasonTexts(FileReadFailure failure) {
 const std::string& fileReadFailureText(FileReadFailure failure) { return reasonTexts(failure).box; }
 
 const std::string& fileReadFailurePaneText(FileReadFailure failure) { return reasonTexts(failure).pane; }
+
+const char* fileReadFailureReason(FileReadFailure failure) { return reasonTexts(failure).reason; }
 
 const char* fileReadFailureOutcome(FileReadFailure failure) { return reasonTexts(failure).outcome; }
 

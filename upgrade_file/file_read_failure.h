@@ -29,6 +29,9 @@ const std::string& fileReadFailureText(FileReadFailure failure);
 // The message pane's line for the reason (GBK): "读取文件失败：找不到文件。.".
 const std::string& fileReadFailurePaneText(FileReadFailure failure);
 
+// The reason in a few words (UTF-8), as the pane line has it: "找不到文件".
+const char* fileReadFailureReason(FileReadFailure failure);
+
 // The word for scripts and the upgrade log's outcome column: "file-not-found", ...
 const char* fileReadFailureOutcome(FileReadFailure failure);
 
