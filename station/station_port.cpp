@@ -111,7 +111,18 @@ private:
         log(entry);
         // With --verify the machine counts once its check has told.
         model_.finished(index_, entry, up.failureText, transferSeconds, !(up.completed && job_.verify));
-        if (!up.completed) return {Next::WaitUntilGone, m};
+        if (!up.completed) {
+            // Silent for longer than a presence check before the run gave
+            // up (unplugged in the middle of a block): it has gone already,
+            // and a machine that answers now is one put in its place, not
+            // this one still waiting to be taken away.
+            const bool silentAtEnd = std::chrono::milliseconds(up.report.quietMs) >= job_.presence;
+            if (!up.stopped && silentAtEnd) {
+                model_.event(index_, "machine gone");
+                return {Next::Gone, m};
+            }
+            return {Next::WaitUntilGone, m};
+        }
         // The last machine of the count: no next one to tell it from.
         if (!job_.verify && job_.machineSlots->exhausted()) return {Next::Gone, m};
         return comeBack(entry, found, transferSeconds, lastTry);

@@ -50,6 +50,7 @@ private:
         report_.totalFailures = totalFailures_;
         report_.timeouts = timeouts_;
         report_.rejectedBlocks = rejectedBlocks_;
+        report_.quietMs = begun_ ? waits_.tickCount() - heardTick_ : 0;
         return outcome == UpgradeOutcome::Completed;
     }
 
@@ -151,7 +152,8 @@ private:
         tell(SessionEventKind::UpdateBegun, Pane::Append, "开始更新...\r\n");
         const bool sent = send(Bytes{BeginUpdate});
         // Without a "C" the elapsed time counts from the begin command.
-        startTick_ = waits_.tickCount();
+        startTick_ = heardTick_ = waits_.tickCount();
+        begun_ = true;
         if (!sent && running()) return reportLinkLoss();
         link_.setLinkStatus(StatusOk);
         waits_.armTimeout(HandshakeTimeoutMs);
@@ -170,6 +172,7 @@ private:
             waits_.pumpDelay(PollPauseUs);
             if (!running()) return stopped();
             const auto reply = readOneByte(link_);
+            if (reply) heardTick_ = waits_.tickCount();
             if (reply == ReadyForBlocks) {
                 startTick_ = waits_.tickCount();
                 tell(SessionEventKind::MachineReady);
@@ -225,6 +228,7 @@ private:
                 waits_.pumpDelay(PollPauseUs);
                 const auto reply = readOneByte(link_);
                 if (!reply) continue;
+                heardTick_ = waits_.tickCount();
                 if (*reply == BlockAccepted) {
                     consecutiveFailures = 0;
                     ++blocksDone_;
@@ -303,6 +307,8 @@ private:
     SessionObserver& observer_;
     UpgradeReport& report_;
     std::uint32_t startTick_ = 0;
+    bool begun_ = false;
+    std::uint32_t heardTick_ = 0; // the machine's last byte
     std::uint32_t blocksDone_ = 0;
     std::uint32_t totalFailures_ = 0;
     std::uint32_t timeouts_ = 0;

@@ -30,6 +30,10 @@ struct UpgradeReport {
     std::uint32_t timeouts = 0;       // waits that ended without an acknowledgement or rejection
     std::uint32_t rejectedBlocks = 0; // 0x15 replies
     std::uint32_t elapsedMs = 0;      // set on completion
+    // How long the machine had sent nothing when the run ended, from the
+    // begin command on (0 before it): a silence longer than a presence
+    // check means it was taken away in the middle.
+    std::uint32_t quietMs = 0;
     bool unanswered = false;          // a question came that nobody could answer (taken as No)
 };
 

@@ -259,6 +259,38 @@ TEST_F(StationPortLoop, AMachineSwappedWithoutASilenceIsTakenForANewOneByItsIden
     EXPECT_EQ(refusedPort.checks, 3);
 }
 
+TEST_F(StationPortLoop, AMachineSilentAtTheEndOfItsFailedRunHasGoneAndTheNextIsTakenAtOnce) {
+    // It vanished in the middle of a block: four time-outs, 4 s without a
+    // byte. The next one, of the same identity, is there by the port's
+    // next look and answers every check until it is upgraded.
+    ScriptedPort vanished;
+    vanished.arrive();
+    vanished.arrive();
+    PortMachine::Upgraded silent;
+    silent.report.outcome = UpgradeOutcome::TooManyFailures;
+    silent.report.blocksDone = 3;
+    silent.report.quietMs = 4000;
+    vanished.upgrades = {silent};
+    vanished.answers = times(5, machineWith("1.00"));
+    int checksBetween = 0;
+    vanished.onCheck = [&] { checksBetween += vanished.upgraded == 1; };
+    // One that still answered at its end (it refused blocks) is waited out.
+    ScriptedPort refusing;
+    refusing.arrive();
+    PortMachine::Upgraded rejected;
+    rejected.report.outcome = UpgradeOutcome::TooManyFailures;
+    rejected.report.quietMs = 20;
+    refusing.upgrades = {rejected};
+    refusing.answers = {machineWith("1.00"), std::nullopt};
+    const auto lines = run({&vanished, &refusing});
+    ASSERT_EQ(lines.size(), 3u);
+    EXPECT_EQ(lines[0][Outcome], "too-many-failures");
+    EXPECT_EQ(lines[1][Outcome], "completed");
+    EXPECT_EQ(vanished.upgraded, 2);
+    EXPECT_EQ(checksBetween, 0);
+    EXPECT_EQ(refusing.checks, 2);
+}
+
 TEST_F(StationPortLoop, MachinesThatFailAreLoggedWithTheirOutcome) {
     ScriptedPort port;
     port.arrive(Kind::Unidentified, gbk("机器信息读取失败！"));

@@ -188,6 +188,7 @@ TEST_F(Transfer, FourRejectionsInARowFail) {
     EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{gbk("升级失败！！！通讯超时。")});
     EXPECT_EQ(machine.blockPackets.size(), 5u);
     EXPECT_EQ(writesOf(EndOfImage), 0u);
+    EXPECT_LT(report.quietMs, 100u); // it answered to the end
 }
 
 TEST_F(Transfer, TheEleventhFailureOfARunEndsIt) {
@@ -218,6 +219,8 @@ TEST_F(Transfer, SilentMachineTimesOutFourTimesThenFails) {
     const std::int64_t waited = ui.virtualMicros() - before;
     EXPECT_GE(waited, 4'000'000);
     EXPECT_LT(waited, 4'100'000);
+    // Silent since its last acknowledgement, before the first block.
+    EXPECT_GE(report.quietMs, 4000u);
 }
 
 TEST_F(Transfer, TimeOutIsAnnouncedAndTheBlockSentAgain) {
