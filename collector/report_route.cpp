@@ -1,0 +1,25 @@
+#include "collector/report_route.h"
+
+#include "collector/service_log.h"
+
+namespace mub::collector {
+
+HttpAnswer reportAnswer(Database& database, const CollectorSettings& settings, const ReportPeriod& period) {
+    const ReportWindow window = reportWindow(period, settings);
+    std::vector<StationRecord> records;
+    std::string error;
+    const DbStatus status = database.run(
+        [&](PgConnection& connection, std::string& why) {
+            return recordsBetween(connection, window.begin, window.end, records, why);
+        },
+        error);
+    if (status != DbStatus::Done) {
+        serviceLog("no report: " + error);
+        return {status == DbStatus::Unavailable ? 503 : 500,
+                status == DbStatus::Unavailable ? "database unavailable\n" : "the database refused the report\n",
+                "text/plain; charset=utf-8"};
+    }
+    return {200, reportPage(records, period, settings), "text/html; charset=utf-8"};
+}
+
+} // namespace mub::collector
