@@ -47,7 +47,7 @@ void CollectorServer::addRoutes() {
         send(response, {up ? 200 : 503, up ? "ok\n" : "database unavailable\n", "text/plain; charset=utf-8"});
     });
     server_->Get("/", [this](const httplib::Request&, httplib::Response& response) {
-        send(response, reportAnswer(database_, settings_, todaysPeriod()));
+        send(response, reportAnswer(database_, settings_, currentPeriod(settings_.shifts)));
     });
     server_->Get("/report", [this](const httplib::Request& request, httplib::Response& response) {
         std::string error;

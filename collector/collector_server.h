@@ -2,7 +2,8 @@
 //   POST /records   a station's batch (Authorization: Bearer TOKEN), answered
 //                   once its transaction has committed
 //   GET /health     200 "ok", 503 while the database cannot be reached
-//   GET /           today's shift report
+//   GET /           the report of the shift day now on (at 03:00 the night
+//                   shift of the day before is still on)
 //   GET /report?from=YYYY-MM-DD&to=YYYY-MM-DD
 // Answers of /records are JSON: {"stored":N,"duplicates":D,"conflicts":[...]}
 // or {"error":"..."} with 400, 401, 413, 503.

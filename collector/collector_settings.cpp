@@ -52,30 +52,6 @@ std::optional<ListenAddress> parseListenAddress(const std::string& text, std::st
     return address;
 }
 
-std::optional<ShiftStarts> parseShiftStarts(const std::string& text, std::string& error) {
-    ShiftStarts starts;
-    std::size_t at = 0;
-    for (;;) {
-        const std::size_t comma = text.find(',', at);
-        const std::string_view item = std::string_view(text).substr(at, comma == std::string::npos ? comma : comma - at);
-        int hours = -1, minutes = -1;
-        if (item.size() != 5 || item[2] != ':' || !readWhole(item.substr(0, 2), hours) ||
-            !readWhole(item.substr(3, 2), minutes) || hours > 23 || minutes > 59 || hours < 0 || minutes < 0) {
-            error = "--shifts needs times HH:MM separated by commas (06:00,14:00,22:00), given: " + text;
-            return std::nullopt;
-        }
-        const int start = hours * 60 + minutes;
-        if (!starts.empty() && start <= starts.back()) {
-            error = "--shifts: the times must go up within the day, given: " + text;
-            return std::nullopt;
-        }
-        starts.push_back(start);
-        if (comma == std::string::npos) break;
-        at = comma + 1;
-    }
-    return starts;
-}
-
 std::optional<CollectorSettings> parseCollectorArgs(const std::vector<std::string>& args, bool& help,
                                                     std::string& error) {
     help = false;
@@ -100,10 +76,12 @@ std::optional<CollectorSettings> parseCollectorArgs(const std::vector<std::strin
             if (!reader.nonEmptyValue(settings.tokensFile, "a file", error)) return std::nullopt;
         } else if (name == "--shifts") {
             if (!reader.nonEmptyValue(value, "the shifts' start times", error)) return std::nullopt;
-            const auto shifts = parseShiftStarts(value, error);
-            if (!shifts) return std::nullopt;
+            const auto shifts = parseShiftTimes(value, error);
+            if (!shifts) {
+                error = "--shifts: " + error;
+                return std::nullopt;
+            }
             settings.shifts = *shifts;
-            settings.shiftsText = value;
         } else {
             error = (reader.isOption() ? "unknown option " : "unexpected argument ") + reader.given();
             return std::nullopt;

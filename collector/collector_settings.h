@@ -4,6 +4,8 @@
 // work or names the one that does not.
 #pragma once
 
+#include "records/shifts.h"
+
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,23 +17,15 @@ struct ListenAddress {
     int port = 0;     // 0: any free port, the one taken is told when listening
 };
 
-// Where each shift of a day starts, in minutes after local midnight,
-// ascending; the last shift of a day runs into the next one's first.
-using ShiftStarts = std::vector<int>;
-
 struct CollectorSettings {
     std::string conninfo; // libpq's connection string or URI
     ListenAddress listen;
     std::string tokensFile;
-    std::string shiftsText = "06:00,14:00,22:00";
-    ShiftStarts shifts = {6 * 60, 14 * 60, 22 * 60};
+    ShiftTimes shifts{{6 * 60, 14 * 60, 22 * 60}}; // defaultShiftList
 };
 
 // "HOST:PORT", "[IPV6]:PORT".
 std::optional<ListenAddress> parseListenAddress(const std::string& text, std::string& error);
-
-// "06:00,14:00,22:00": one or more distinct HH:MM, ascending.
-std::optional<ShiftStarts> parseShiftStarts(const std::string& text, std::string& error);
 
 // The arguments after the program's name; `help` is set for --help (the
 // settings are then empty).

@@ -1,6 +1,6 @@
 #include "collector/record_batch.h"
 
-#include "collector/record_time.h"
+#include "records/log_time.h"
 
 #include <nlohmann/json.hpp>
 
@@ -98,7 +98,7 @@ bool readRecord(const Json& object, LogRecord& r, std::string& error) {
         error = f.error();
         return false;
     }
-    if (!recordEpochSeconds(r.time)) {
+    if (!logTimeMoment(r.time)) {
         error = "time is not a time YYYY-MM-DD HH:MM:SS+HH:MM: " + r.time;
         return false;
     }

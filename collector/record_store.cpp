@@ -1,6 +1,6 @@
 #include "collector/record_store.h"
 
-#include "collector/record_time.h"
+#include "records/log_time.h"
 
 #include <nlohmann/json.hpp>
 
@@ -43,7 +43,7 @@ std::string batchJson(const std::vector<LogRecord>& records) {
         row["seconds"] = r.seconds;
         row["program_version"] = r.programVersion;
         row["record_id"] = r.recordId;
-        row["taken_at"] = recordEpochSeconds(r.time).value_or(0); // the batch's reader checked the time
+        row["taken_at"] = logTimeMoment(r.time).value_or(0); // the batch's reader checked the time
         row["place"] = at;
         rows.push_back(std::move(row));
     }
@@ -135,7 +135,7 @@ DbStatus storeRecords(PgConnection& connection, const std::string& station, cons
     return DbStatus::Done;
 }
 
-DbStatus recordsBetween(PgConnection& connection, long long from, long long to, std::vector<StationRecord>& records,
+DbStatus recordsBetween(PgConnection& connection, std::int64_t from, std::int64_t to, std::vector<StationRecord>& records,
                         std::string& error) {
     static const std::string query = std::string("SELECT station, ") + recordColumnSql +
                                      " FROM upgrade_records WHERE taken_at >= to_timestamp($1)"
@@ -146,7 +146,7 @@ DbStatus recordsBetween(PgConnection& connection, long long from, long long to, 
     const int rows = PQntuples(found.get());
     records.clear();
     records.reserve(static_cast<std::size_t>(rows));
-    for (int row = 0; row < rows; ++row) records.push_back({recordOfRow(found.get(), row, 1), pgText(found.get(), row, 0)});
+    for (int row = 0; row < rows; ++row) records.push_back({pgText(found.get(), row, 0), recordOfRow(found.get(), row, 1)});
     return DbStatus::Done;
 }
 

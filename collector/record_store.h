@@ -5,20 +5,13 @@
 
 #include "collector/pg_connection.h"
 #include "records/log_record.h"
+#include "records/shift_report.h"
 
 #include <cstddef>
 #include <string>
 #include <vector>
 
 namespace mub::collector {
-
-// A record with the station that sent it (the name its token has).
-struct StationRecord {
-    LogRecord record;
-    std::string station;
-
-    bool operator==(const StationRecord&) const = default;
-};
 
 struct RecordKey {
     std::string recordId, outcome;
@@ -40,8 +33,8 @@ DbStatus storeRecords(PgConnection& connection, const std::string& station, cons
                       StoreAnswer& answer, std::string& error);
 
 // The records whose time lies in [from, to) (seconds since 1970 UTC), in
-// the order of their time.
-DbStatus recordsBetween(PgConnection& connection, long long from, long long to, std::vector<StationRecord>& records,
+// the order of their time, each with the station that sent it.
+DbStatus recordsBetween(PgConnection& connection, std::int64_t from, std::int64_t to, std::vector<StationRecord>& records,
                         std::string& error);
 
 } // namespace mub::collector

@@ -1,11 +1,12 @@
 #include "collector/report_route.h"
 
+#include "collector/record_store.h"
 #include "collector/service_log.h"
 
 namespace mub::collector {
 
-HttpAnswer reportAnswer(Database& database, const CollectorSettings& settings, const ReportPeriod& period) {
-    const ReportWindow window = reportWindow(period, settings);
+HttpAnswer reportAnswer(Database& database, const CollectorSettings& settings, const Period& period) {
+    const ReportWindow window = reportWindow(settings.shifts, period);
     std::vector<StationRecord> records;
     std::string error;
     const DbStatus status = database.run(
@@ -19,7 +20,7 @@ HttpAnswer reportAnswer(Database& database, const CollectorSettings& settings, c
                 status == DbStatus::Unavailable ? "database unavailable\n" : "the database refused the report\n",
                 "text/plain; charset=utf-8"};
     }
-    return {200, reportPage(records, period, settings), "text/html; charset=utf-8"};
+    return {200, reportPage(records, settings.shifts, period), "text/html; charset=utf-8"};
 }
 
 } // namespace mub::collector

@@ -10,6 +10,6 @@
 namespace mub::collector {
 
 // The page (text/html), 503 while the database cannot be reached.
-HttpAnswer reportAnswer(Database& database, const CollectorSettings& settings, const ReportPeriod& period);
+HttpAnswer reportAnswer(Database& database, const CollectorSettings& settings, const Period& period);
 
 } // namespace mub::collector

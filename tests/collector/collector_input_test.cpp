@@ -1,9 +1,10 @@
 // What the collector takes before anything reaches its database: its
-// command line, the tokens file, a station's batch, a record's time.
+// command line, the tokens file, a station's batch; the days of a report.
 #include "collector/collector_settings.h"
 #include "collector/record_batch.h"
-#include "collector/record_time.h"
+#include "collector/report_page.h"
 #include "collector/station_tokens.h"
+#include "platform/local_zone.h"
 #include "tests/collector/collector_test_support.h"
 
 #include <gtest/gtest.h>
@@ -23,7 +24,7 @@ TEST(CollectorSettings, ReadsEveryOptionAndNamesEachBadValue) {
     ASSERT_TRUE(settings) << error;
     EXPECT_EQ(settings->listen.host, "::1");
     EXPECT_EQ(settings->listen.port, 0);
-    EXPECT_EQ(settings->shifts, (ShiftStarts{7 * 60 + 30, 19 * 60 + 30}));
+    EXPECT_EQ(settings->shifts.starts, (std::vector<int>{7 * 60 + 30, 19 * 60 + 30}));
     EXPECT_EQ(listenUrl("::1", 8080), "http://[::1]:8080");
 
     const std::pair<std::vector<std::string>, std::string> bad[] = {
@@ -32,9 +33,8 @@ TEST(CollectorSettings, ReadsEveryOptionAndNamesEachBadValue) {
         {{"--db", "x", "--listen", "8080", "--tokens", "t"}, "needs HOST:PORT"},
         {{"--db", "x", "--listen", "::1:80", "--tokens", "t"}, "in brackets"},
         {{"--db", "x", "--listen", ":80", "--tokens", "t"}, "needs a host"},
-        {{"--db", "x", "--listen", "h:1", "--tokens", "t", "--shifts", "14:00,06:00"}, "must go up"},
-        {{"--db", "x", "--listen", "h:1", "--tokens", "t", "--shifts", "6:00"}, "HH:MM"},
-        {{"--db", "x", "--listen", "h:1", "--tokens", "t", "--shifts", "24:00"}, "HH:MM"},
+        {{"--db", "x", "--listen", "h:1", "--tokens", "t", "--shifts", "14:00,06:00"}, "--shifts: shift starts must ascend"},
+        {{"--db", "x", "--listen", "h:1", "--tokens", "t", "--shifts", "24:00"}, "--shifts: '24:00' is no time HH:MM"},
         {{"--db", "x", "--listen", "h:1", "--tokens"}, "--tokens needs a value"},
         {{"--db", "x", "--listen", "h:1", "--tokens", "t", "--port", "1"}, "unknown option --port"},
     };
@@ -105,20 +105,22 @@ TEST(RecordBatch, RefusesTheWholeBatchNamingTheRecordAndField) {
     EXPECT_EQ(readRecordBatch(test::batchBody(many)).verdict, BatchRead::Verdict::TooBig);
 }
 
-TEST(RecordTime, ReadsTheLogsTimesWithTheirOffset) {
-    // 2026-12-08 22:13:18 UTC
-    const double utc = 1796767998;
-    EXPECT_EQ(recordEpochSeconds("2026-12-09 06:13:18+08:00"), utc);
-    EXPECT_EQ(recordEpochSeconds("2026-12-08T22:13:18Z"), utc);
-    EXPECT_EQ(recordEpochSeconds("2026-12-08 17:13:18.25-0500"), utc + 0.25);
-    for (const char* bad : {"2026-02-29 10:00:00+08:00", "2026-12-09 24:00:00+08:00", "2026-12-09 06:13+08:00",
-                            "2026-12-09 06:13:18 +08:00", "2026-12-09 06:13:18+8:00", ""})
-        EXPECT_FALSE(recordEpochSeconds(bad)) << bad;
-    // Without an offset: this computer's local time, as mktime reads it.
-    std::tm fields{};
-    fields.tm_year = 126, fields.tm_mon = 11, fields.tm_mday = 9, fields.tm_hour = 6, fields.tm_min = 13,
-    fields.tm_sec = 18, fields.tm_isdst = -1;
-    EXPECT_EQ(recordEpochSeconds("2026-12-09 06:13:18"), static_cast<double>(std::mktime(&fields)));
+TEST(ReportPeriod, TakesUpToAMonthOfDaysWithTheirNightShifts) {
+    std::string error;
+    const auto day = parseReportPeriod("2026-12-09", "", error);
+    ASSERT_TRUE(day) << error;
+    EXPECT_EQ(day->first, day->last);
+    EXPECT_TRUE(parseReportPeriod("2026-12-01", "2026-12-31", error)) << error;
+    EXPECT_FALSE(parseReportPeriod("2026-12-01", "2027-01-01", error));
+    EXPECT_EQ(error, "a report spans at most 31 days");
+    EXPECT_FALSE(parseReportPeriod("2026-12-09", "2026-12-08", error));
+    EXPECT_FALSE(parseReportPeriod("2026-12-32", "", error));
+
+    // From the first day's first shift to the last day's night shift's end.
+    const ShiftTimes shifts{{6 * 60, 14 * 60, 22 * 60}};
+    const ReportWindow window = reportWindow(shifts, *parseReportPeriod("2026-12-08", "2026-12-09", error));
+    EXPECT_EQ(window.begin, momentOfLocalTime(2026, 12, 8, 6, 0));
+    EXPECT_EQ(window.end, momentOfLocalTime(2026, 12, 10, 6, 0));
 }
 
 } // namespace

@@ -82,7 +82,8 @@ TEST_F(CollectorService, AConflictKeepsTheStoredRecordStoresTheRestAndIsListed) 
                                                R"(","outcome":"completed"}])"));
     const auto back = storedRecords(collector_->database());
     ASSERT_EQ(back.size(), 3u);
-    EXPECT_EQ(back[0], (StationRecord{kept, "station-a"}));
+    EXPECT_EQ(back[0].record, kept);
+    EXPECT_EQ(back[0].station, "station-a");
     EXPECT_EQ(back[1].record, sampleRecord(3));
     EXPECT_EQ(back[2].record, twice);
     EXPECT_EQ(back[2].station, "station-b");

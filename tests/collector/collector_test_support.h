@@ -58,7 +58,7 @@ LogRecord sampleRecord(int n, const std::string& time = "2026-12-09 06:13:18+08:
 std::string batchBody(const std::vector<LogRecord>& records);
 
 // Everything the database holds, in the order of time and arrival.
-std::vector<collector::StationRecord> storedRecords(collector::Database& database);
+std::vector<StationRecord> storedRecords(collector::Database& database);
 // SELECT count(*) FROM `table`.
 long long rowCount(const std::string& conninfo, const std::string& table);
 
