@@ -42,11 +42,17 @@ th { background: var(--band); font-weight: normal; color: var(--muted); white-sp
 td.n { text-align: right; font-variant-numeric: tabular-nums; white-space: nowrap; }
 td.failed { color: var(--fail); }
 tr.total td { font-weight: bold; border-top: 2px solid var(--line); }
+tr.total td.reasons { font-weight: normal; }
+nav { margin: 8px 0 0; color: var(--muted); }
+nav a { color: #1c5fa8; text-decoration: none; margin-right: 10px; white-space: nowrap; }
 .reasons { max-width: 320px; }
 .reason { display: inline-block; margin: 1px 8px 1px 0; white-space: nowrap; }
 .reason b { color: var(--fail); }
 .yield { display: inline-block; width: 60px; height: 8px; background: #f1d3d3; border-radius: 2px; vertical-align: middle; margin-left: 6px; }
 .yield i { display: block; height: 100%; background: var(--pass); border-radius: 2px; }
+table.bars td { border: none; padding: 2px 8px 2px 0; }
+table.bars td.bar { width: 150px; }
+table.bars td.bar i { display: block; height: 12px; background: var(--fail); border-radius: 2px; }
 .legend { color: var(--muted); font-size: 12px; }
 .legend i { display: inline-block; width: 10px; height: 10px; margin: 0 4px 0 10px; vertical-align: -1px; }
 .legend i.pass { background: var(--pass); } .legend i.fail { background: var(--fail); }
@@ -54,7 +60,7 @@ svg.chart { display: block; overflow: visible; }
 svg .pass { fill: var(--pass); } svg .fail { fill: var(--fail); }
 svg .grid { stroke: #e6e9ed; stroke-width: 1; } svg .axis { stroke: #9aa5b1; stroke-width: 1; }
 svg text { font-size: 11px; fill: var(--muted); } svg text.value { font-size: 10px; fill: var(--ink); }
-svg text.peak { font-size: 9px; }
+svg text.peak { font-size: 10px; }
 footer { margin-top: 32px; color: var(--muted); font-size: 12px; }
 @media print { body { padding: 0; } form.period { display: none; } }
 )";
@@ -88,6 +94,14 @@ std::string shiftName(int index, std::size_t shiftsPerDay) {
     return "第" + std::to_string(index + 1) + "班";
 }
 
+// 早, 中, 夜: a shift under a bar of few pixels.
+std::string shortShiftName(int index, std::size_t shiftsPerDay) {
+    if (shiftsPerDay == 3) return index == 0 ? "早" : index == 1 ? "中" : "夜";
+    if (shiftsPerDay == 2) return index == 0 ? "白" : "夜";
+    if (shiftsPerDay == 1) return "";
+    return "/" + std::to_string(index + 1);
+}
+
 std::string dayHeading(const CalendarDay& day) {
     static const char* const weekdays[] = {"周日", "周一", "周二", "周三", "周四", "周五", "周六"};
     return std::to_string(day.month) + "月" + std::to_string(day.day) + "日 " + weekdays[weekdayOf(day)];
@@ -95,6 +109,20 @@ std::string dayHeading(const CalendarDay& day) {
 
 std::string shiftHours(const Shift& shift) {
     return clockText(shift.startMinutes) + "–" + (shift.endMinutes >= 24 * 60 ? "次日" : "") + clockText(shift.endMinutes);
+}
+
+std::string shiftAnchor(const Shift& shift) {
+    return "shift-" + calendarDayText(shift.day) + "-" + std::to_string(shift.index + 1);
+}
+
+// Links to each shift's part of a long page.
+std::string shiftLinks(const ShiftReport& report) {
+    std::string html = "<nav>班次：";
+    for (const ShiftTally& s : report.shifts)
+        html += "<a href=\"#" + shiftAnchor(s.shift) + "\">" + std::to_string(s.shift.day.month) + "月" +
+                std::to_string(s.shift.day.day) + "日" + shiftName(s.shift.index, report.shiftTimes.starts.size()) +
+                "</a>";
+    return html + "</nav>";
 }
 
 std::string nowText() {
@@ -105,9 +133,11 @@ std::string nowText() {
     return text;
 }
 
-std::string passFailTip(const std::string& slot, const PassFail& counts) {
-    return slot + "：合格 " + count(counts.passed) + "，不合格 " + count(counts.failed);
+std::string passFailText(const PassFail& counts) {
+    return "合格 " + count(counts.passed) + "，不合格 " + count(counts.failed);
 }
+
+std::string passFailTip(const std::string& slot, const PassFail& counts) { return slot + "：" + passFailText(counts); }
 
 std::vector<std::vector<long long>> stacks(const std::vector<PassFail>& counts) {
     std::vector<std::vector<long long>> values;
@@ -129,7 +159,7 @@ BarChart hoursChart(const StationTally& tally, const Shift& shift, bool small, l
     chart.values = stacks(tally.hours);
     for (std::size_t h = 0; h < tally.hours.size(); ++h) {
         const int from = shift.startMinutes + static_cast<int>(h) * 60;
-        chart.labels.push_back(clockText(from).substr(0, from % 60 == 0 ? 2 : 5));
+        chart.ticks.push_back({static_cast<double>(h) + 0.5, clockText(from).substr(0, from % 60 == 0 ? 2 : 5)});
         chart.tips.push_back(passFailTip(clockText(from) + "–" + clockText(std::min(from + 60, shift.endMinutes)),
                                          tally.hours[h]));
     }
@@ -143,25 +173,26 @@ BarChart hoursChart(const StationTally& tally, const Shift& shift, bool small, l
     return chart;
 }
 
-BarChart transferChart(const StationTally& tally, const TransferBuckets& buckets, bool small, long long scaleTop) {
+BarChart transferChart(const StationTally& tally, const TransferBuckets& buckets, bool small, long long scaleTop,
+                       int width = 520) {
     BarChart chart;
     chart.caption = "传输时间分布";
     chart.partClasses = {"pass", "fail"};
     chart.values = stacks(tally.transfer);
-    chart.edgeLabels = true;
-    for (int b = 0; b <= buckets.count; ++b) {
-        const double edge = buckets.first + buckets.width * b;
-        chart.labels.push_back(buckets.open && b == buckets.count ? "" : secondsText(edge));
-        if (b == buckets.count) break;
-        const std::string range = buckets.open && b == buckets.count - 1
-                                      ? secondsText(edge) + " 秒及以上"
-                                      : secondsText(edge) + "–" + secondsText(edge + buckets.width) + " 秒";
+    chart.touching = true;
+    for (int b = 0; b < buckets.count; ++b) {
+        const bool below = buckets.openBelow && b == 0, above = buckets.openAbove && b == buckets.count - 1;
+        const std::string from = secondsText(buckets.edge(b)), to = secondsText(buckets.edge(b + 1));
+        if (below || above) chart.ticks.push_back({b + 0.5, below ? "更短" : "更长"});
+        else chart.ticks.push_back({static_cast<double>(b), from});
+        const std::string range = below ? "不到 " + to + " 秒" : above ? from + " 秒及以上" : from + "–" + to + " 秒";
         chart.tips.push_back(passFailTip(range, tally.transfer[static_cast<std::size_t>(b)]));
     }
-    if (buckets.open) chart.labels.back() = "更长";
-    chart.axisCaption = "传输时间（秒，升级那一行的用时）";
+    if (!buckets.openAbove) chart.ticks.push_back({static_cast<double>(buckets.count), secondsText(buckets.edge(buckets.count))});
+    chart.axisCaption = "秒（升级记录的用时，只计传完的）";
     chart.scaleTop = scaleTop;
     chart.small = small;
+    chart.width = width;
     if (small) {
         chart.width = 170;
         chart.height = 40;
@@ -204,25 +235,58 @@ std::string cards(const StationTally& total) {
            card("", "合格率", percent(total.yield())) + "</div>";
 }
 
+// Machines of each shift of the period, stacked passed and failed.
+BarChart shiftsChart(const ShiftReport& report) {
+    BarChart chart;
+    chart.caption = "各班次台数";
+    chart.partClasses = {"pass", "fail"};
+    const std::size_t perDay = report.shiftTimes.starts.size();
+    for (std::size_t i = 0; i < report.shifts.size(); ++i) {
+        const ShiftTally& s = report.shifts[i];
+        const PassFail& m = s.total.machines;
+        chart.values.push_back({m.passed, m.failed});
+        const std::string name = shiftName(s.shift.index, perDay);
+        chart.ticks.push_back({static_cast<double>(i) + 0.5, std::to_string(s.shift.day.day) + "日" + shortShiftName(s.shift.index, perDay)});
+        chart.tips.push_back(dayHeading(s.shift.day) + " " + name + "：" + passFailText(m) + "，合格率 " +
+                             percent(s.total.yield()));
+    }
+    chart.axisCaption = "班次";
+    chart.width = std::max(260, std::min(440, 60 + 44 * static_cast<int>(report.shifts.size())));
+    return chart;
+}
+
+// Failures of the period by reason, as bars of a table.
+std::string reasonBars(const StationTally& total) {
+    if (total.failures.empty()) return "<p class=\"meta\">没有不合格的机器。</p>";
+    const long long most = total.failures.front().machines;
+    std::string html = "<table class=\"bars\">";
+    for (const ReasonCount& r : total.failures)
+        html += "<tr><td>" + htmlEscaped(reasonWords(r.outcome)) + "</td><td class=\"n\">" + count(r.machines) +
+                "</td><td class=\"bar\"><i style=\"width:" +
+                std::to_string(std::max(1LL, r.machines * 100 / std::max(1LL, most))) + "%\"></i></td></tr>";
+    return html + "</table>";
+}
+
 std::string periodSection(const ShiftReport& report) {
     std::string html = cards(report.total);
-    html += "<table><tr><th>工位</th><th>机器</th><th>合格</th><th>不合格</th><th>合格率</th><th>失败原因（台）</th></tr>";
+    html += "<div class=\"charts\"><div><h3>各班次台数 " + legend() + "</h3>" + barChartSvg(shiftsChart(report)) +
+            "</div><div><h3>不合格原因（台）</h3>" + reasonBars(report.total) + "</div>";
+    if (report.buckets.count > 0)
+        html += "<div><h3>传输时间分布</h3>" + barChartSvg(transferChart(report.total, report.buckets, false, 0, 440)) +
+                "</div>";
+    html += "</div><table><tr><th>工位</th><th>机器</th><th>合格</th><th>不合格</th><th>合格率</th><th>失败原因（台）</th></tr>";
     for (const StationTally& station : report.stations)
         html += "<tr><td>" + htmlEscaped(stationName(station)) + "</td>" + figureCells(station) + reasonsCell(station) +
                 "</tr>";
     if (report.stations.size() > 1)
         html += "<tr class=\"total\"><td>合计</td>" + figureCells(report.total) + reasonsCell(report.total) + "</tr>";
-    html += "</table>";
-    if (report.buckets.count > 0)
-        html += "<div class=\"charts\"><div><h3>传输时间分布（全部班次） " + legend() + "</h3>" +
-                barChartSvg(transferChart(report.total, report.buckets, false, 0)) + "</div></div>";
-    return html;
+    return html + "</table>";
 }
 
 std::string shiftSection(const ShiftTally& tally, const ShiftReport& report) {
     const Shift& shift = tally.shift;
     const StationTally& total = tally.total;
-    std::string html = "<section><div class=\"shift-head\"><h2>" + dayHeading(shift.day) + " · " +
+    std::string html = "<section id=\"" + shiftAnchor(shift) + "\"><div class=\"shift-head\"><h2>" + dayHeading(shift.day) + " · " +
                        shiftName(shift.index, report.shiftTimes.starts.size()) + " " + shiftHours(shift) +
                        "</h2><p class=\"sums\">机器 <b>" + count(total.machines.machines()) + "</b> 台 · 合格 <b>" +
                        count(total.machines.passed) + "</b> · 不合格 <b>" + count(total.machines.failed) +
@@ -293,6 +357,7 @@ std::string shiftReportHtml(const ShiftReport& report, const ReportTitle& title)
     if (report.shifts.empty()) {
         html += "<p class=\"empty\">" + period + " 没有升级记录。</p>";
     } else {
+        if (report.shifts.size() > 1) html += shiftLinks(report);
         html += periodSection(report);
         for (const ShiftTally& shift : report.shifts) html += shiftSection(shift, report);
     }

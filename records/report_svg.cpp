@@ -76,7 +76,7 @@ std::string barChartSvg(const BarChart& chart) {
     const double marginTop = chart.small ? 12 : 10, marginBottom = chart.small ? 1 : (chart.axisCaption.empty() ? 20 : 34);
     const double x0 = marginLeft, x1 = chart.width - marginRight, y0 = marginTop, y1 = chart.height - marginBottom;
     const double slotWidth = slots > 0 ? (x1 - x0) / static_cast<double>(slots) : x1 - x0;
-    const double gap = chart.edgeLabels ? std::min(1.5, slotWidth * 0.1) : slotWidth * 0.22;
+    const double gap = chart.touching ? std::min(1.5, slotWidth * 0.1) : slotWidth * 0.22;
     const auto yOf = [&](long long value) { return y1 - (y1 - y0) * static_cast<double>(value) / static_cast<double>(top); };
 
     std::string svg = "<svg class=\"chart" + std::string(chart.small ? " small" : "") + "\" viewBox=\"0 0 " +
@@ -115,13 +115,12 @@ std::string barChartSvg(const BarChart& chart) {
     svg += "<line class=\"axis\" x1=\"" + number(x0) + "\" x2=\"" + number(x1) + "\" y1=\"" + number(y1) + "\" y2=\"" +
            number(y1) + "\"/>";
     if (!chart.small) {
-        // Every k-th label, so that none runs into the next.
-        double widest = 0;
-        for (const std::string& label : chart.labels) widest = std::max(widest, labelWidth(label));
-        const std::size_t every = std::max<std::size_t>(1, static_cast<std::size_t>(std::ceil((widest + 6) / slotWidth)));
-        for (std::size_t i = 0; i < chart.labels.size(); i += every) {
-            const double x = x0 + slotWidth * (static_cast<double>(i) + (chart.edgeLabels ? 0 : 0.5));
-            svg += textElement(x, y1 + 14, "middle", "tick", chart.labels[i]);
+        double shownUpTo = -1e9; // where the last label shown ends
+        for (const BarChart::Tick& tick : chart.ticks) {
+            const double x = x0 + slotWidth * tick.at, half = labelWidth(tick.text) / 2;
+            if (tick.text.empty() || x - half < shownUpTo + 6) continue;
+            svg += textElement(x, y1 + 14, "middle", "tick", tick.text);
+            shownUpTo = x + half;
         }
         if (!chart.axisCaption.empty()) svg += textElement(x1, y1 + 29, "end", "caption", chart.axisCaption);
     }

@@ -13,11 +13,15 @@ struct BarChart {
     std::vector<std::string> partClasses;       // CSS class of each stacked part, bottom first
     std::vector<std::vector<long long>> values; // per slot, per part
     std::vector<std::string> tips;              // per slot: shown when the pointer rests on it
-    // Labels under the slots: one per slot (centred under it), or with
-    // `edgeLabels` one per edge between slots (slots + 1, a histogram's
-    // bounds). Those that would run into their neighbour are left out.
-    std::vector<std::string> labels;
-    bool edgeLabels = false;
+    // Labels under the slots, where `at` counts slots from the left edge:
+    // 0.5 under the first slot's middle, 1 at the bound after it. Those that
+    // would run into the one before are left out.
+    struct Tick {
+        double at;
+        std::string text;
+    };
+    std::vector<Tick> ticks;
+    bool touching = false; // the bars touch (a histogram's)
     std::string axisCaption; // under the labels: "时", "秒"
     long long scaleTop = 0;  // the value axis's top; 0: the highest stack
     int width = 520, height = 190;

@@ -40,15 +40,22 @@ TransferBuckets bucketsFor(std::vector<double> seconds) {
     TransferBuckets buckets;
     if (seconds.empty()) return buckets;
     std::sort(seconds.begin(), seconds.end());
-    const double low = seconds.front();
-    // The slowest hundredth is left out of the range: one transfer that hung
-    // for ten minutes would otherwise put all others into one bar.
-    const double high = seconds[seconds.size() - 1 - seconds.size() / 100];
-    buckets.width = roundWidth((high - low) / 12);
+    // The bars span the times between Tukey's far fences (three quartile
+    // ranges beyond the quartiles); a transfer that hung for minutes goes
+    // into an open bar at the end instead of squeezing all others into one.
+    const std::size_t n = seconds.size();
+    const double q1 = seconds[n / 4], q3 = seconds[(3 * n) / 4], spread = 3 * (q3 - q1);
+    const double low = *std::lower_bound(seconds.begin(), seconds.end(), q1 - spread);
+    const double high = *std::prev(std::upper_bound(seconds.begin(), seconds.end(), q3 + spread));
+    buckets.width = roundWidth((high - low) / 20); // 10 to 20 bars
     buckets.first = std::floor(low / buckets.width) * buckets.width;
     buckets.count = static_cast<int>(std::floor((high - buckets.first) / buckets.width)) + 1;
-    if (seconds.back() >= buckets.first + buckets.count * buckets.width) {
-        buckets.open = true;
+    if (seconds.front() < buckets.first) {
+        buckets.openBelow = true;
+        ++buckets.count;
+    }
+    if (seconds.back() >= buckets.first + buckets.regular() * buckets.width) {
+        buckets.openAbove = true;
         ++buckets.count;
     }
     return buckets;
@@ -97,8 +104,12 @@ std::vector<StationTally> stationsOf(std::map<std::string, StationTally>& byName
 
 } // namespace
 
+int TransferBuckets::regular() const { return count - openBelow - openAbove; }
+
+double TransferBuckets::edge(int i) const { return first + width * (i - (openBelow ? 1 : 0)); }
+
 int TransferBuckets::bucketOf(double seconds) const {
-    const double at = std::floor((seconds - first) / width);
+    const double at = std::floor((seconds - first) / width) + (openBelow ? 1 : 0);
     if (!(at >= 0)) return 0;
     return at >= count - 1 ? count - 1 : static_cast<int>(at);
 }
@@ -192,9 +203,11 @@ ShiftReport buildShiftReport(const std::vector<StationRecord>& records, const Sh
         countMachine(station->second, passed, result.outcome, hour);
         countMachine(periodStation->second, passed, result.outcome, -1);
         countMachine(report.total, passed, result.outcome, -1);
-        // The transfer's time is the upgrade line's; a machine refused
-        // before any block was sent had none.
-        const double seconds = first.record.blocksDone > 0 ? first.record.seconds : -1;
+        // The transfer's time is that of the upgrade's line, for a transfer
+        // that sent every block: one that broke off tells where it broke.
+        const LogRecord& upgrade = first.record;
+        const bool wholeTransfer = upgrade.blocksTotal > 0 && upgrade.blocksDone >= upgrade.blocksTotal;
+        const double seconds = wholeTransfer ? upgrade.seconds : -1;
         counted.push_back({&total, &station->second, &periodStation->second, seconds, passed});
     }
 

@@ -35,15 +35,18 @@ struct ReasonCount {
 };
 
 // The histogram's buckets of transfer seconds, one set for the whole
-// report so that shifts and stations compare: bucket i holds
-// [first + i * width, first + (i + 1) * width); with `open` the last one
-// holds everything from its start up (a few hung transfers do not squeeze
-// the others into one bar).
+// report so that shifts and stations compare. The regular buckets hold
+// [first + i * width, first + (i + 1) * width); times far off the others
+// (beyond three quartile ranges) go into an open bucket below or above
+// them, so that a few hung transfers do not squeeze the rest into one bar.
 struct TransferBuckets {
     double first = 0, width = 1;
-    int count = 0; // 0: no machine had a transfer
-    bool open = false;
-    // The bucket of `seconds` (those below `first` in the first one).
+    int count = 0; // all of them, open ones included; 0: no machine had a whole transfer
+    bool openBelow = false, openAbove = false;
+    int regular() const;
+    // The bound below bucket i (i == count: above the last one); an open
+    // bucket has none on its open side.
+    double edge(int i) const;
     int bucketOf(double seconds) const;
 };
 
@@ -54,7 +57,7 @@ struct StationTally {
     PassFail machines;
     std::vector<ReasonCount> failures; // most first
     std::vector<PassFail> hours;       // per hour from the shift's start; empty for the whole period
-    std::vector<PassFail> transfer;    // per bucket of ShiftReport::buckets: machines whose upgrade sent blocks
+    std::vector<PassFail> transfer;    // per bucket of ShiftReport::buckets: machines whose upgrade sent every block
     // Passed of all, 0 to 1; 0 without machines.
     double yield() const;
 };

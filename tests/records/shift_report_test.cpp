@@ -162,24 +162,30 @@ TEST_F(ShiftReportTest, TransferTimesGoIntoRoundBucketsWithAnOpenOneForTheSlowes
     std::vector<StationRecord> records;
     int id = 0;
     const auto add = [&](double seconds, int exitCode = 0) {
-        records.push_back(line("A", "2026-12-09 07:00:00+08:00", std::to_string(++id), exitCode ? "link-lost" : "completed",
-                               exitCode, seconds));
-        records.back().record.blocksDone = 512; // a failed transfer sent blocks too
+        records.push_back(line("A", "2026-12-09 07:00:00+08:00", std::to_string(++id),
+                               exitCode ? "checksum-failed" : "completed", exitCode, seconds));
+        records.back().record.blocksDone = 1024; // the machine refused the image after its last block
     };
     for (const double s : {10.0, 11.0, 12.0, 19.0}) add(s);
-    add(25, 6);
+    add(25, 7);
+    // A transfer that broke off tells no transfer's time.
+    records.push_back(line("A", "2026-12-09 07:00:00+08:00", "broke", "link-lost", 6, 3));
+    records.back().record.blocksDone = 100;
     ShiftReport report = buildShiftReport(records, threeShifts(), days("2026-12-09", "2026-12-09"));
-    // 15 s over about 12 bars: 2 s wide, from 10 s.
+    // 15 s over at most 20 bars: 1 s wide, from 10 s.
     EXPECT_DOUBLE_EQ(report.buckets.first, 10);
-    EXPECT_DOUBLE_EQ(report.buckets.width, 2);
-    EXPECT_EQ(report.buckets.count, 8);
-    EXPECT_FALSE(report.buckets.open);
+    EXPECT_DOUBLE_EQ(report.buckets.width, 1);
+    EXPECT_EQ(report.buckets.count, 16);
+    EXPECT_FALSE(report.buckets.openBelow || report.buckets.openAbove);
     const auto& transfer = report.shifts.at(0).total.transfer;
-    ASSERT_EQ(transfer.size(), 8u);
-    EXPECT_EQ(transfer[0].passed, 2);
-    EXPECT_EQ(transfer[1].passed, 1);
-    EXPECT_EQ(transfer[4].passed, 1);
-    EXPECT_EQ(transfer[7].failed, 1);
+    ASSERT_EQ(transfer.size(), 16u);
+    EXPECT_EQ(transfer[0].passed, 1);
+    EXPECT_EQ(transfer[2].passed, 1);
+    EXPECT_EQ(transfer[9].passed, 1);
+    EXPECT_EQ(transfer[15].failed, 1);
+    long long counted = 0;
+    for (const PassFail& bucket : transfer) counted += bucket.machines();
+    EXPECT_EQ(counted, 5);
 
     // One transfer that hung among a hundred: the range stays the others'.
     records.clear();
@@ -187,11 +193,24 @@ TEST_F(ShiftReportTest, TransferTimesGoIntoRoundBucketsWithAnOpenOneForTheSlowes
     add(600);
     report = buildShiftReport(records, threeShifts(), days("2026-12-09", "2026-12-09"));
     EXPECT_DOUBLE_EQ(report.buckets.first, 38);
-    EXPECT_DOUBLE_EQ(report.buckets.width, 0.5);
-    EXPECT_TRUE(report.buckets.open);
-    ASSERT_EQ(report.buckets.count, 10);
-    EXPECT_EQ(report.buckets.bucketOf(42), 8);
-    EXPECT_EQ(report.shifts.at(0).total.transfer[9].machines(), 1);
+    EXPECT_DOUBLE_EQ(report.buckets.width, 0.2);
+    EXPECT_TRUE(report.buckets.openAbove);
+    EXPECT_FALSE(report.buckets.openBelow);
+    ASSERT_EQ(report.buckets.count, 22);
+    EXPECT_EQ(report.buckets.bucketOf(41.9), 19);
+    EXPECT_EQ(report.buckets.bucketOf(42), 20);
+    EXPECT_EQ(report.shifts.at(0).total.transfer[21].machines(), 1);
+
+    // And one that was over at once: an open bar below.
+    records.clear();
+    for (int k = 0; k < 99; ++k) add(38 + 4.0 * k / 98);
+    add(0.5);
+    report = buildShiftReport(records, threeShifts(), days("2026-12-09", "2026-12-09"));
+    EXPECT_TRUE(report.buckets.openBelow);
+    EXPECT_FALSE(report.buckets.openAbove);
+    EXPECT_DOUBLE_EQ(report.buckets.edge(1), 38);
+    EXPECT_EQ(report.shifts.at(0).total.transfer[0].machines(), 1);
+    EXPECT_EQ(report.shifts.at(0).total.transfer[1].machines(), 5);
 }
 
 TEST(ShiftTimesTest, AListIsReadOrRefusedWithItsReason) {

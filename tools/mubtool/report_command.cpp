@@ -177,7 +177,7 @@ int runReport(const std::vector<std::string>& args) {
         return ExitFileFailure;
     }
     const PassFail& all = report.total.machines;
-    std::printf("%s: %s to %s, %zu shifts with machines, %lld machines: %lld passed, %lld failed", parsed.out.c_str(),
+    std::printf("%s: %s to %s, %zu shift(s) with machines, %lld machines: %lld passed, %lld failed", parsed.out.c_str(),
                 calendarDayText(period.first).c_str(), calendarDayText(period.last).c_str(), report.shifts.size(),
                 all.machines(), all.passed, all.failed);
     if (all.machines() > 0) std::printf(", yield %.1f%%", report.total.yield() * 100);
