@@ -1,5 +1,6 @@
-// Whole-file reading and replacing for the profile functions; one
-// implementation per operating system. Internal to the platform library.
+// Whole-file reading and replacing for the profile functions and the
+// records sender's mark beside the upgrade log; one implementation per
+// operating system.
 #pragma once
 
 #include <string>

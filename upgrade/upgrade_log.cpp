@@ -116,6 +116,7 @@ UpgradeLog::Result UpgradeLog::append(const UpgradeLogEntry& entry) {
         told_ = true;
         result.firstFailure = error;
     }
+    if (result.written && onWritten_) onWritten_();
     return result;
 }
 

@@ -19,6 +19,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -88,6 +89,10 @@ public:
     // Lines kept because they could not be written yet.
     std::size_t pendingLines() const;
 
+    // Called after each append that wrote its lines (the records sender is
+    // woken so). Set it before the first append; it must not block.
+    void onWritten(std::function<void()> listener) { onWritten_ = std::move(listener); }
+
 private:
     static constexpr std::size_t pendingLimit = 10000;
 
@@ -95,6 +100,7 @@ private:
     std::string path_;
     std::vector<std::string> pending_;
     bool told_ = false;
+    std::function<void()> onWritten_;
 };
 
 } // namespace mub
