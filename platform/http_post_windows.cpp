@@ -1,7 +1,8 @@
-// The POST through WinHTTP, synchronously. WinHTTP bounds each step on its
-// own (name look-up, connection, sending, each receive), so before every
-// step its bound is cut to what is left of the whole request's. cancel()
-// closes the request's handle, which ends the call under way.
+// The POST through WinHTTP in its asynchronous mode: each step is started
+// and its completion awaited together with the cancel event and the whole
+// request's deadline, so that neither a silent collector nor a program that
+// ends waits out WinHTTP's own time-outs. (A synchronous call is not ended
+// everywhere by closing its handle from another thread.)
 #include "platform/http_post.h"
 
 #include "platform/wide_text_windows.h"
@@ -10,19 +11,11 @@
 #include <winhttp.h>
 
 #include <algorithm>
-#include <mutex>
 
 namespace mub {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-struct InternetHandle {
-    HINTERNET h = nullptr;
-    ~InternetHandle() {
-        if (h) ::WinHttpCloseHandle(h);
-    }
-};
 
 std::string winHttpError(DWORD code) {
     switch (code) {
@@ -33,17 +26,56 @@ std::string winHttpError(DWORD code) {
     case ERROR_WINHTTP_INVALID_URL:
     case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "not an http:// or https:// address";
     case ERROR_WINHTTP_SECURE_FAILURE: return "the secure connection failed (certificate?)";
-    case ERROR_WINHTTP_OPERATION_CANCELLED:
-    case ERROR_INVALID_HANDLE: return "cancelled";
+    case ERROR_WINHTTP_OPERATION_CANCELLED: return "cancelled";
     default: return "WinHTTP error " + std::to_string(code);
     }
 }
 
+// One request's state shared with WinHTTP's notices, which may come on its
+// own threads until the handle's closing notice: that notice frees it, so
+// that a request given up still has its buffer to finish into.
+struct Exchange {
+    HANDLE done = ::CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    DWORD completion = 0; // the notice that completed the step
+    DWORD error = 0;      // of a failed step
+    DWORD bytes = 0;      // read by the step
+    char buffer[16384];
+    ~Exchange() {
+        if (done) ::CloseHandle(done);
+    }
+};
+
+void CALLBACK onRequestNotice(HINTERNET, DWORD_PTR context, DWORD notice, LPVOID information, DWORD length) {
+    auto* exchange = reinterpret_cast<Exchange*>(context);
+    if (!exchange) return;
+    switch (notice) {
+    case WINHTTP_CALLBACK_STATUS_HANDLE_CLOSING: delete exchange; return;
+    case WINHTTP_CALLBACK_STATUS_REQUEST_ERROR:
+        exchange->error = static_cast<WINHTTP_ASYNC_RESULT*>(information)->dwError;
+        break;
+    case WINHTTP_CALLBACK_STATUS_READ_COMPLETE: exchange->bytes = length; break;
+    case WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE:
+    case WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE: break;
+    default: return; // progress
+    }
+    exchange->completion = notice;
+    ::SetEvent(exchange->done);
+}
+
+struct InternetHandle {
+    HINTERNET h = nullptr;
+    ~InternetHandle() {
+        if (h) ::WinHttpCloseHandle(h);
+    }
+};
+
 } // namespace
 
 struct HttpPoster::System {
-    std::mutex lock;
-    HINTERNET request = nullptr; // the request under way, for cancel()
+    HANDLE cancel = ::CreateEventW(nullptr, TRUE, FALSE, nullptr); // set for good by cancel()
+    ~System() {
+        if (cancel) ::CloseHandle(cancel);
+    }
 };
 
 HttpPoster::HttpPoster() : system_(std::make_unique<System>()) {}
@@ -51,31 +83,26 @@ HttpPoster::HttpPoster() : system_(std::make_unique<System>()) {}
 HttpPoster::~HttpPoster() = default;
 
 void HttpPoster::cancel() {
-    std::lock_guard<std::mutex> guard(system_->lock);
     cancelled_ = true;
-    if (system_->request) {
-        ::WinHttpCloseHandle(system_->request);
-        system_->request = nullptr;
-    }
+    ::SetEvent(system_->cancel);
 }
 
 HttpPostAnswer HttpPoster::post(const HttpPostRequest& request) {
     HttpPostAnswer answer;
     const Clock::time_point deadline = Clock::now() + request.wholeBound;
-    // What is left of the whole bound, in milliseconds (at least 1: 0 means
-    // no bound to WinHTTP).
-    const auto left = [&] {
+    const auto msLeft = [&] {
         const auto ms = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
-        return static_cast<int>(std::clamp<long long>(ms, 1, 0x7FFFFFFF));
+        return static_cast<DWORD>(std::clamp<long long>(ms, 0, 0x7FFFFFFF));
     };
     const auto failed = [&](DWORD code) {
         answer.status = 0;
         answer.body.clear();
-        answer.error = cancelled_ ? "cancelled" : Clock::now() >= deadline ? "timed out" : winHttpError(code);
+        answer.error = cancelled_ ? "cancelled" : winHttpError(code);
         return answer;
     };
+    if (cancelled_) return failed(ERROR_WINHTTP_OPERATION_CANCELLED);
 
-    std::wstring url = wideFromUtf8(request.url);
+    const std::wstring url = wideFromUtf8(request.url);
     URL_COMPONENTS parts{};
     parts.dwStructSize = sizeof parts;
     parts.dwHostNameLength = static_cast<DWORD>(-1);
@@ -90,60 +117,72 @@ HttpPostAnswer HttpPoster::post(const HttpPostRequest& request) {
     if (path.empty()) path = L"/";
 
     InternetHandle session{::WinHttpOpen(L"mub-records", WINHTTP_ACCESS_TYPE_DEFAULT_PROXY, WINHTTP_NO_PROXY_NAME,
-                                         WINHTTP_NO_PROXY_BYPASS, 0)};
+                                         WINHTTP_NO_PROXY_BYPASS, WINHTTP_FLAG_ASYNC)};
     if (!session.h) return failed(::GetLastError());
     InternetHandle connection{::WinHttpConnect(session.h, host.c_str(), parts.nPort, 0)};
     if (!connection.h) return failed(::GetLastError());
-    HINTERNET handle = ::WinHttpOpenRequest(connection.h, L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                            WINHTTP_DEFAULT_ACCEPT_TYPES,
-                                            parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0);
-    if (!handle) return failed(::GetLastError());
-    {
-        std::lock_guard<std::mutex> guard(system_->lock);
-        if (cancelled_) {
-            ::WinHttpCloseHandle(handle);
-            return failed(ERROR_WINHTTP_OPERATION_CANCELLED);
-        }
-        system_->request = handle;
+    InternetHandle handle{::WinHttpOpenRequest(connection.h, L"POST", path.c_str(), nullptr, WINHTTP_NO_REFERER,
+                                               WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                               parts.nScheme == INTERNET_SCHEME_HTTPS ? WINHTTP_FLAG_SECURE : 0)};
+    if (!handle.h) return failed(::GetLastError());
+    // From here on the exchange belongs to the request's handle.
+    auto* exchange = new Exchange;
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(exchange);
+    if (!exchange->done ||
+        ::WinHttpSetStatusCallback(handle.h, onRequestNotice,
+                                   WINHTTP_CALLBACK_FLAG_ALL_COMPLETIONS | WINHTTP_CALLBACK_FLAG_HANDLES,
+                                   0) == WINHTTP_INVALID_STATUS_CALLBACK ||
+        !::WinHttpSetOption(handle.h, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context)) {
+        const DWORD code = ::GetLastError();
+        ::WinHttpSetStatusCallback(handle.h, nullptr, 0, 0);
+        delete exchange;
+        return failed(code);
     }
-    // The handle is closed here, unless cancel() has closed it already.
-    struct Release {
-        System& system;
-        ~Release() {
-            std::lock_guard<std::mutex> guard(system.lock);
-            if (system.request) ::WinHttpCloseHandle(system.request);
-            system.request = nullptr;
-        }
-    } release{*system_};
 
+    // WinHTTP's own bounds, behind the deadline kept here.
+    const int connectMs = static_cast<int>(std::min<long long>(request.connectBound.count(), msLeft()));
+    const int wholeMs = static_cast<int>(std::max<DWORD>(msLeft(), 1));
+    ::WinHttpSetTimeouts(handle.h, connectMs, connectMs, wholeMs, wholeMs);
+    ::WinHttpSetOption(handle.h, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, const_cast<int*>(&wholeMs), sizeof wholeMs);
     DWORD never = WINHTTP_OPTION_REDIRECT_POLICY_NEVER;
-    ::WinHttpSetOption(handle, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
-    const int connectMs = static_cast<int>(std::min<long long>(request.connectBound.count(), left()));
-    if (!::WinHttpSetTimeouts(handle, connectMs, connectMs, left(), left())) return failed(::GetLastError());
+    ::WinHttpSetOption(handle.h, WINHTTP_OPTION_REDIRECT_POLICY, &never, sizeof never);
+
+    // Until the step's notice, the cancel or the deadline; false with the
+    // error in `code`.
+    DWORD code = 0;
+    const auto completed = [&](BOOL started, DWORD expected) {
+        if (!started) {
+            code = ::GetLastError();
+            return false;
+        }
+        const HANDLE events[2] = {exchange->done, system_->cancel};
+        const DWORD woke = ::WaitForMultipleObjects(2, events, FALSE, msLeft());
+        if (woke == WAIT_OBJECT_0 && exchange->completion == expected) return true;
+        code = woke == WAIT_OBJECT_0 ? exchange->error
+               : woke == WAIT_OBJECT_0 + 1 ? ERROR_WINHTTP_OPERATION_CANCELLED
+                                           : ERROR_WINHTTP_TIMEOUT;
+        return false;
+    };
 
     std::wstring headers = L"Content-Type: " + wideFromUtf8(request.contentType) + L"\r\n";
     if (!request.bearerToken.empty()) headers += L"Authorization: Bearer " + wideFromUtf8(request.bearerToken) + L"\r\n";
     const auto bodyBytes = static_cast<DWORD>(request.body.size());
-    if (!::WinHttpSendRequest(handle, headers.c_str(), static_cast<DWORD>(-1), const_cast<char*>(request.body.data()),
-                              bodyBytes, bodyBytes, 0))
-        return failed(::GetLastError());
-    const auto receiveWithin = [&](int ms) {
-        return ::WinHttpSetOption(handle, WINHTTP_OPTION_RECEIVE_TIMEOUT, &ms, sizeof ms) != FALSE;
-    };
-    if (!receiveWithin(left()) || !::WinHttpReceiveResponse(handle, nullptr)) return failed(::GetLastError());
-
+    if (!completed(::WinHttpSendRequest(handle.h, headers.c_str(), static_cast<DWORD>(-1),
+                                        const_cast<char*>(request.body.data()), bodyBytes, bodyBytes, context),
+                   WINHTTP_CALLBACK_STATUS_SENDREQUEST_COMPLETE) ||
+        !completed(::WinHttpReceiveResponse(handle.h, nullptr), WINHTTP_CALLBACK_STATUS_HEADERS_AVAILABLE))
+        return failed(code);
     DWORD status = 0, size = sizeof status;
-    if (!::WinHttpQueryHeaders(handle, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
-                               &status, &size, WINHTTP_NO_HEADER_INDEX))
+    if (!::WinHttpQueryHeaders(handle.h, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
+                               WINHTTP_HEADER_NAME_BY_INDEX, &status, &size, WINHTTP_NO_HEADER_INDEX))
         return failed(::GetLastError());
-    char buffer[8192];
     for (;;) {
-        DWORD got = 0;
-        if (!receiveWithin(left()) || !::WinHttpReadData(handle, buffer, sizeof buffer, &got))
-            return failed(::GetLastError());
-        if (got == 0) break;
+        if (!completed(::WinHttpReadData(handle.h, exchange->buffer, sizeof exchange->buffer, nullptr),
+                       WINHTTP_CALLBACK_STATUS_READ_COMPLETE))
+            return failed(code);
+        if (exchange->bytes == 0) break;
         if (answer.body.size() < maxAnswerBytes)
-            answer.body.append(buffer, std::min<std::size_t>(got, maxAnswerBytes - answer.body.size()));
+            answer.body.append(exchange->buffer, std::min<std::size_t>(exchange->bytes, maxAnswerBytes - answer.body.size()));
     }
     answer.status = static_cast<int>(status);
     return answer;

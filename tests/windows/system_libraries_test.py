@@ -11,7 +11,8 @@ import sys
 
 SYSTEM = {"kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "comdlg32.dll", "shell32.dll",
           "advapi32.dll", "msvcrt.dll", "winmm.dll", "ole32.dll", "oleaut32.dll", "shlwapi.dll",
-          "uxtheme.dll", "ws2_32.dll", "version.dll", "setupapi.dll", "powrprof.dll", "bcrypt.dll"}
+          "uxtheme.dll", "ws2_32.dll", "version.dll", "setupapi.dll", "powrprof.dll", "bcrypt.dll",
+          "winhttp.dll"}
 
 objdump, programs = sys.argv[1], sys.argv[2:]
 failures = []
