@@ -5,6 +5,7 @@
 // All texts are GBK byte strings; paths too, as the window shows them.
 #pragma once
 
+#include <functional>
 #include <string>
 
 namespace mub {
@@ -54,6 +55,10 @@ public:
     // Ends the process with `code` at once, also from inside a run's wait
     // (the run is abandoned). Never returns in the program.
     virtual void endProcess(int code) = 0;
+
+    // From any thread: `task` runs soon on the window's thread (inside a
+    // run's pauses too). Tasks posted while the window goes are dropped.
+    virtual void runOnWindowThread(std::function<void()> task) = 0;
 };
 
 } // namespace mub

@@ -4,8 +4,10 @@
 #include "app/settings/port_overrides.h"
 #include "app/settings/settings_file.h"
 #include "link/bridge_binding.h"
+#include "platform/diagnostic_log.h"
 #include "platform/gbk_text.h"
 #include "platform/tone_player.h"
+#include "records/record_sender.h"
 #include "upgrade/program_title.h"
 #include "upgrade/upgrade_log.h"
 #include "upgrade_file/key_setup.h"
@@ -14,6 +16,9 @@
 namespace mub {
 
 namespace {
+
+// Part 0 of the status bar, unless records wait to be sent.
+constexpr const char* statusBarName = "Marrowind";
 
 std::string trimTrailingBlanks(std::string text) {
     while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.pop_back();
@@ -30,7 +35,11 @@ void toneWhileHandlingEvents(Ui& ui, int hertz, int milliseconds) {
 
 WindowLogic::WindowLogic(Ui& ui, Desktop& desktop) : ui_(ui), desktop_(desktop) {}
 
-WindowLogic::~WindowLogic() = default;
+WindowLogic::~WindowLogic() {
+    // The sender goes before the log that wakes it.
+    if (log_) log_->onWritten({});
+    sender_.reset();
+}
 
 // Start-up in the order the program has always used: single instance,
 // caption, status bar and clock, progress display, baud rates, settings,
@@ -52,7 +61,7 @@ bool WindowLogic::start(const std::string& programDir) {
     // 6-7: status bar, clock, time-out tick. The tick runs at the shortest
     // interval such a timer had where the program comes from (10 ms) until
     // a run arms it; a zero interval would keep a core busy.
-    ui_.setStatusText(0, "Marrowind");
+    ui_.setStatusText(0, statusBarName);
     ui_.startClock();
     ui_.armTimeout(10);
 
@@ -83,6 +92,7 @@ bool WindowLogic::start(const std::string& programDir) {
     SessionLog sessionLog;
     sessionLog.log = log_.get();
     sessionLog.describe = [](UpgradeLogEntry& entry) { entry.program = "upgrader"; };
+    startRecordSender(loaded.records);
     session_ = std::make_unique<UpgradeSession>(ui_, choice, view_, sessionLog);
     opener_ = std::make_unique<UpgradeFileOpener>(ui_, file_, session_->link().running, settingsPath_);
 
@@ -161,6 +171,27 @@ void WindowLogic::detectModelCommand() {
     const bool starting = !session_->checking();
     session_->check(sessionOptions(), file_.loaded);
     if (starting) tellLogFailure();
+}
+
+void WindowLogic::startRecordSender(const RecordsSettings& settings) {
+    const CollectorTarget target{settings.sendTo, settings.token};
+    if (!target.configured() && target.token.empty()) return;
+    if (const std::string problem = collectorTargetProblem(target); !problem.empty()) {
+        diagnosticLine("records: [Records] of " + settingsPath_ + ": " + problem + "; nothing is sent");
+        return;
+    }
+    RecordSender::Setup setup;
+    setup.logPath = log_->path();
+    setup.target = target;
+    setup.onWaiting = [this](std::size_t waiting) {
+        desktop_.runOnWindowThread([this, waiting] { showWaitingRecords(waiting); });
+    };
+    sender_ = std::make_unique<RecordSender>(std::move(setup));
+    log_->onWritten([sender = sender_.get()] { sender->wake(); });
+}
+
+void WindowLogic::showWaitingRecords(std::size_t waiting) {
+    ui_.setStatusText(0, waiting == 0 ? std::string(statusBarName) : waitingRecordsText(waiting));
 }
 
 const std::string& WindowLogic::upgradeLogPath() const {

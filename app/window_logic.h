@@ -28,6 +28,8 @@
 namespace mub {
 
 class BridgeBinding;
+class RecordSender;
+struct RecordsSettings;
 class UpgradeFileOpener;
 
 // A view's Ui::tone: the tone plays on its own thread while the window waits
@@ -82,6 +84,8 @@ public:
     const std::string& settingsPath() const { return settingsPath_; }
     // upgrades.csv beside cfg.ini: one line per upgrade and model check.
     const std::string& upgradeLogPath() const;
+    // The records sender ([Records] of cfg.ini); null without a collector.
+    RecordSender* recordSender() const { return sender_.get(); }
 
 private:
     // What an upgrade or a check is given, read from the window now.
@@ -89,6 +93,10 @@ private:
     void saveCurrentSettings();
     // A log that cannot be written is told once, after the operation.
     void tellLogFailure();
+    // The log's lines go to the collector of [Records], if one is set; the
+    // status bar tells how many wait.
+    void startRecordSender(const RecordsSettings& settings);
+    void showWaitingRecords(std::size_t waiting);
 
     Ui& ui_;
     Desktop& desktop_;
@@ -99,6 +107,7 @@ private:
     std::unique_ptr<UpgradeLog> log_;
     std::unique_ptr<UpgradeSession> session_;
     std::unique_ptr<UpgradeFileOpener> opener_;
+    std::unique_ptr<RecordSender> sender_;
     int exitCode_ = 0;
     bool started_ = false;
 };

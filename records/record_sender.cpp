@@ -78,9 +78,12 @@ void RecordSender::run() {
     std::chrono::milliseconds backoff{0};
     SenderClock::time_point retryAt{};
     bool failing = false;
-    std::optional<std::size_t> shown;
+    // Counted first: a first pass may wait long for its answer.
+    std::size_t shown = waitingRecordLines(setup_.logPath);
+    if (setup_.onWaiting) setup_.onWaiting(shown);
 
     std::unique_lock<std::mutex> guard(lock_);
+    waiting_ = shown;
     while (!stopping_) {
         // Woken while it waits to try again, it only counts.
         const bool attempt = hurry_ || SenderClock::now() >= retryAt;
@@ -118,6 +121,7 @@ void RecordSender::run() {
                 problem_ = report->reason;
             } else if (report->ending == SendReport::Ending::Busy) {
                 next = now + (hurry_ ? busyLookWhileFinishing : setup_.busyRetry);
+                problem_ = report->reason;
             } else {
                 backoff = std::chrono::milliseconds{0};
                 retryAt = {};

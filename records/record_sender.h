@@ -58,7 +58,8 @@ public:
     void stop();
 
     std::size_t waiting() const;
-    // Why the last pass did not send everything; empty after one that did.
+    // Why the last pass did not send everything (another program sending
+    // the log included); empty after one that did, and before the first.
     std::string problem() const;
 
 private:

@@ -90,6 +90,10 @@ bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out,
             if (!flag(out.json)) return false;
         } else if (arg == "--approved" && tool) {
             if (!reader.nonEmptyValue(out.approvedPath, "a file", error)) return false;
+        } else if (arg == "--send-to" && tool) {
+            if (!reader.nonEmptyValue(out.records.address, "the collector's address", error)) return false;
+        } else if (arg == "--token" && tool) {
+            if (!reader.nonEmptyValue(out.records.token, "a token", error)) return false;
         } else if (reader.isOption()) {
             error = "unknown option " + reader.given();
             return false;
@@ -124,7 +128,8 @@ bool parseStationArgs(const std::vector<std::string>& args, StationOptions& out,
         error = badBaudText(out.baud);
         return false;
     }
-    return true;
+    error = collectorTargetProblem(out.records);
+    return error.empty();
 }
 
 PortsResult resolveStationPorts(const std::vector<std::string>& names, const PortTable& windowTable,

@@ -2,6 +2,7 @@
 // station window), and the ports it names.
 #pragma once
 
+#include "records/collector_target.h"
 #include "serial/port_table.h"
 #include "station/station_port.h"
 
@@ -24,6 +25,7 @@ struct StationOptions {
     bool json = false;
     std::string file;
     std::string approvedPath; // --approved: only a file whose MD5 is listed there
+    CollectorTarget records;  // --send-to, --token (mubtool station; the window reads cfg.ini)
     bool help = false;
     std::set<std::string> given; // the options on the command line ("--ports", ...)
 };

@@ -1,6 +1,7 @@
 #include "station/station_window.h"
 
 #include "link/baud_rates.h"
+#include "platform/diagnostic_log.h"
 #include "platform/gbk_text.h"
 #include "platform/profile_file.h"
 #include "upgrade/outcome_words.h"
@@ -92,7 +93,11 @@ std::string totalsText(const StationModel::Totals& t, Clock::time_point now) {
 
 StationWindow::StationWindow(StationWindowHost host) : host_(std::move(host)) {}
 
-StationWindow::~StationWindow() { run_.reset(); }
+StationWindow::~StationWindow() {
+    run_.reset();
+    if (log_) log_->onWritten({});
+    sender_.reset();
+}
 
 void StationWindow::notice(const std::string& gbkText) { notices_.push_back(gbkText); }
 
@@ -137,6 +142,17 @@ bool StationWindow::begin(const std::vector<std::string>& args, std::string& err
     }
     if (options_.ports.empty()) options_.ports = {"usb"};
     log_ = std::make_unique<UpgradeLog>(options_.logPath.empty() ? host_.defaultLogPath : options_.logPath);
+    records_ = host_.records;
+    // A station locked before it sent records has no collector of its own
+    // in station.ini ("\n" marks the missing key): cfg.ini's goes on.
+    if (const std::string sendTo = readProfileString(ini, stationSection, "RecordsSendTo", "\n");
+        lock_.locked() && sendTo != "\n") {
+        const CollectorTarget locked{sendTo, readProfileString(ini, stationSection, "RecordsToken")};
+        if (locked.address != records_.address || locked.token != records_.token)
+            notice(gbk("生产模式已锁定，记录仍发往锁定时的收集服务器"));
+        records_ = locked;
+    }
+    startRecordSender();
     slots_ = std::make_unique<StationSlots>(options_.count);
     if (!options_.file.empty()) {
         std::string fileError;
@@ -144,6 +160,20 @@ bool StationWindow::begin(const std::vector<std::string>& args, std::string& err
     }
     makeRun();
     return true;
+}
+
+void StationWindow::startRecordSender() {
+    if (!records_.configured() && records_.token.empty()) return;
+    if (const std::string problem = collectorTargetProblem(records_); !problem.empty()) {
+        diagnosticLine("records: " + problem + "; nothing is sent");
+        notice(gbk("记录发送设置有误（[Records]），记录不发送"));
+        return;
+    }
+    RecordSender::Setup setup;
+    setup.logPath = log_->path();
+    setup.target = records_;
+    sender_ = std::make_unique<RecordSender>(std::move(setup));
+    log_->onWritten([sender = sender_.get()] { sender->wake(); });
 }
 
 void StationWindow::makeRun() {
@@ -268,7 +298,9 @@ std::string StationWindow::fileLine() const {
 
 std::vector<std::string> StationWindow::totalsLines() const {
     const auto now = Clock::now();
-    return {gbk("启动后：") + totalsText(model_->totals(), now), gbk("清零后：") + totalsText(model_->totalsSinceReset(), now)};
+    const std::size_t waiting = sender_ ? sender_->waiting() : 0;
+    return {gbk("启动后：") + totalsText(model_->totals(), now) + (waiting > 0 ? gbk("　") + waitingRecordsText(waiting) : ""),
+            gbk("清零后：") + totalsText(model_->totalsSinceReset(), now)};
 }
 
 std::vector<std::string> StationWindow::takeNotices() { return std::exchange(notices_, {}); }
@@ -283,7 +315,9 @@ bool StationWindow::saveSettings() {
            writeProfileString(ini, stationSection, "Log", gbk(options_.logPath)) &&
            writeProfileString(ini, stationSection, "Verify", options_.verify ? "1" : "0") &&
            writeProfileString(ini, stationSection, "VerifyWait", std::to_string(options_.verifySeconds)) &&
-           writeProfileString(ini, stationSection, "File", gbk(options_.file));
+           writeProfileString(ini, stationSection, "File", gbk(options_.file)) &&
+           writeProfileString(ini, stationSection, "RecordsSendTo", records_.address) &&
+           writeProfileString(ini, stationSection, "RecordsToken", records_.token);
 }
 
 bool StationWindow::lockStation(const std::string& password, std::string& error) {

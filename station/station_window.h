@@ -10,6 +10,7 @@
 // in production mode what is locked is not overridden (said in notices()).
 #pragma once
 
+#include "records/record_sender.h"
 #include "station/production_lock.h"
 #include "station/station_model.h"
 #include "station/station_options.h"
@@ -45,6 +46,7 @@ struct StationWindowHost {
     PortTable windowTable;                              // COMn as the upgrader window maps them
     std::string settingsPath;                           // station.ini
     std::string defaultLogPath;                         // upgrades.csv beside cfg.ini
+    CollectorTarget records;                            // [Records] of cfg.ini
 };
 
 class StationWindow {
@@ -87,7 +89,8 @@ public:
     // The header line: the file and what it holds, or that none is open.
     std::string fileLine() const;
     // Totals since the start and since the last reset, one line each:
-    // 合格, 不合格, 合格率, 台/小时.
+    // 合格, 不合格, 合格率, 台/小时; the first also the log's lines that
+    // wait to be sent to the collector, when some do.
     std::vector<std::string> totalsLines() const;
     // Lines for the status bar or a message area since the last call: the
     // log that cannot be written, options a lock ignored, ports that joined.
@@ -96,8 +99,10 @@ public:
     std::string toggleCaption() const;
 
     // Production mode. Locking saves what the station runs with to
-    // station.ini ([Station]) and approves the open file (with those
-    // approved before); false with `error` (GBK).
+    // station.ini ([Station], the collector of [Records] with it) and
+    // approves the open file (with those approved before); false with
+    // `error` (GBK). A locked station sends its records where they went
+    // when it was locked, whatever cfg.ini says since.
     bool locked() const { return lock_.locked(); }
     bool lockStation(const std::string& password, std::string& error);
     // False for a wrong password; unlocked until lockAgain().
@@ -105,9 +110,11 @@ public:
     bool lockAgain(std::string& error);
     bool hasPassword() const { return lock_.hasPassword(); }
     const StationOptions& options() const { return options_; }
+    const CollectorTarget& records() const { return records_; }
 
 private:
     void makeRun();
+    void startRecordSender();
     bool saveSettings();
     void notice(const std::string& gbkText);
 
@@ -122,6 +129,8 @@ private:
     std::vector<std::string> notices_;
     std::chrono::steady_clock::time_point nextUsbLook_;
     bool ended_ = false;
+    CollectorTarget records_;
+    std::unique_ptr<RecordSender> sender_; // none without a collector
 };
 
 // The tile of a port as the model has it (the texts of every view).

@@ -101,6 +101,7 @@ public:
     void startProgram(const std::string& program) override;
     void openAddress(const std::string& address) override;
     void endProcess(int code) override;
+    void runOnWindowThread(std::function<void()> task) override;
 
     // --- for tests ---
     QWidget* control(int id) const;

@@ -112,4 +112,10 @@ void MainWindow::endProcess(int code) {
     std::_Exit(code);
 }
 
+// A queued call on this object: run by its thread's event loop, dropped
+// with the object.
+void MainWindow::runOnWindowThread(std::function<void()> task) {
+    QMetaObject::invokeMethod(this, std::move(task), Qt::QueuedConnection);
+}
+
 } // namespace mub

@@ -18,6 +18,7 @@ constexpr std::string_view historySection = "History";
 constexpr std::string_view filePathKey = "FilePath";
 constexpr std::string_view countSection = "ImportHistory";
 constexpr std::string_view countKey = "Count";
+constexpr std::string_view recordsSection = "Records";
 
 constexpr std::string_view defaultPort = "COM1";
 constexpr std::string_view defaultCount = "0";
@@ -82,7 +83,12 @@ LoadedSettings loadSettings(const std::string& programDir) {
     loaded.baudIndex = baudIndexForPrefix(readOrDefault(path, portSection, baudKey, baudRateTexts[defaultBaudIndex]));
     loaded.countText = countTextFor(readOrDefault(path, countSection, countKey, defaultCount));
     loaded.openDialogFolder = openDialogFolderFor(readProfileString(path, historySection, filePathKey), programDir);
+    loaded.records = readRecordsSettings(path);
     return loaded;
+}
+
+RecordsSettings readRecordsSettings(const std::string& settingsPath) {
+    return {readProfileString(settingsPath, recordsSection, "SendTo"), readProfileString(settingsPath, recordsSection, "Token")};
 }
 
 int baudIndexForPrefix(std::string_view stored) {

@@ -11,6 +11,9 @@
 //   [ImportHistory] Count=0           the upgrade counter
 //   [Ports]         COM<n>=<device>   optional, never written: overrides the
 //                                     default COM port table (port_overrides.h)
+//   [Records]       SendTo=URL        optional, never written: the collector
+//                   Token=TOKEN       the upgrade log's lines are sent to,
+//                                     with this station's token
 //
 // Texts are GBK, as everywhere in the logic; the program folder and the
 // settings path are file-system paths (UTF-8 on Linux). Nothing here touches
@@ -38,6 +41,12 @@ std::string settingsPathIn(const std::string& programDir);
 // [ImportHistory] Count hold a non-empty value.
 bool settingsComplete(const std::string& settingsPath);
 
+// [Records]: where the upgrade log's lines go; empty: nowhere.
+struct RecordsSettings {
+    std::string sendTo, token;
+};
+RecordsSettings readRecordsSettings(const std::string& settingsPath);
+
 // What start-up takes from the settings file.
 struct LoadedSettings {
     std::string settingsPath;
@@ -46,6 +55,7 @@ struct LoadedSettings {
     int baudIndex = -1;           // selected item of the baud-rate list, -1 for none
     std::string countText;        // what the counter field shows
     std::string openDialogFolder; // initial folder of the open dialog; empty: the dialog's own default
+    RecordsSettings records;
 };
 
 // Start-up: finds the file (settingsPathFor), completes it when it is

@@ -1,6 +1,7 @@
 #include "app/station/station_host.h"
 
 #include "app/settings/port_overrides.h"
+#include "app/settings/settings_file.h"
 #include "app/settings/settings_location.h"
 #include "platform/usb_serial_ports.h"
 
@@ -15,6 +16,8 @@ StationWindowHost stationWindowHost(const std::string& programDir) {
                         stationSettingsFileName;
     host.defaultLogPath = upgradeLogPathBeside(settings);
     loadPortOverrides(settings, host.windowTable);
+    const RecordsSettings records = readRecordsSettings(settings);
+    host.records = {records.sendTo, records.token};
     host.usbPorts = usableUsbSerialPorts;
     return host;
 }

@@ -23,6 +23,8 @@ namespace {
 
 // A later copy asks this one to come to the front.
 const UINT activationMessage = WM_APP + 1;
+// Another thread posted tasks for the window's thread.
+const UINT postedTasksMessage = WM_APP + 2;
 // Part 0 of the status bar ends at this pixel at 96 DPI; part 1 takes the
 // rest. The program is DPI-aware (its manifest), so it scales the pixel
 // sizes it sets itself from the system DPI.
@@ -205,6 +207,15 @@ INT_PTR Win32MainWindow::handle(UINT message, WPARAM wParam, LPARAM lParam) {
             logic_.onActivationRequested();
             return TRUE;
         }
+        if (message == postedTasksMessage) {
+            std::vector<std::function<void()>> tasks;
+            {
+                std::lock_guard<std::mutex> guard(postedLock_);
+                tasks.swap(posted_);
+            }
+            for (const auto& task : tasks) task();
+            return TRUE;
+        }
         return FALSE;
     }
 }
@@ -246,6 +257,13 @@ bool Win32MainWindow::registerUpgradeHotKey() {
     ::SetWindowLongPtrW(hotKeyWindow_, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(this));
     // MOD_NOREPEAT: F8 held down sends one message, not one per repeat.
     return ::RegisterHotKey(hotKeyWindow_, hotKeyId, MOD_NOREPEAT, VK_F8) != FALSE;
+}
+
+// One message for all the tasks waiting: a busy sender cannot fill the queue.
+void Win32MainWindow::runOnWindowThread(std::function<void()> task) {
+    std::lock_guard<std::mutex> guard(postedLock_);
+    posted_.push_back(std::move(task));
+    if (posted_.size() == 1) ::PostMessageW(window_, postedTasksMessage, 0, 0);
 }
 
 bool Win32MainWindow::claimSingleInstance(const std::string& name) {

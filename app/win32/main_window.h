@@ -20,8 +20,11 @@
 #include <windows.h>
 
 #include <atomic>
+#include <functional>
 #include <map>
+#include <mutex>
 #include <string>
+#include <vector>
 
 namespace mub {
 
@@ -87,6 +90,7 @@ public:
     void startProgram(const std::string& program) override;
     void openAddress(const std::string& address) override;
     void endProcess(int code) override;
+    void runOnWindowThread(std::function<void()> task) override;
 
 private:
     static constexpr UINT_PTR clockTimer = 1, timeoutTimer = 2;
@@ -128,6 +132,10 @@ private:
     std::atomic<bool> timeoutElapsed_{false};
     std::atomic<bool> woken_{false};
     int waitDepth_ = 0;
+
+    // Tasks other threads posted for this thread (runOnWindowThread).
+    std::mutex postedLock_;
+    std::vector<std::function<void()>> posted_;
 
     // Last: it goes first, while the window it reports to still stands.
     WindowLogic logic_;

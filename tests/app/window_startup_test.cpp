@@ -18,9 +18,11 @@
 #include <QTest>
 
 #include <QElapsedTimer>
+#include <QThread>
 #include <QMenuBar>
 #include <QTimer>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <thread>
@@ -282,6 +284,23 @@ private slots:
         elapsed.restart();
         w.pumpWait(30'000);
         QVERIFY(elapsed.nsecsElapsed() >= 30'000'000);
+    }
+
+    // What the records sender's thread posts (the lines that wait) runs on
+    // the window's thread, also inside a run's pause.
+    void aTaskFromAnotherThreadRunsOnTheWindowsThread() {
+        TestWindow& w = startWindow();
+        std::atomic<bool> onWindowThread{false};
+        std::thread sender([&] {
+            w.runOnWindowThread([&] {
+                onWindowThread = QThread::currentThread() == w.thread();
+                w.setStatusText(0, gbk("待发送记录 3 条"));
+            });
+        });
+        sender.join();
+        w.pumpDelay(50'000);
+        QVERIFY(onWindowThread);
+        QCOMPARE(w.findChild<QLabel*>(QStringLiteral("statusPart0"))->text(), QStringLiteral("待发送记录 3 条"));
     }
 
     // A logout (SIGHUP) or `kill` (SIGTERM) saves what a close request

@@ -4,10 +4,14 @@
 // colours for what a port is doing.
 #include "platform/gbk_text.h"
 #include "station/station_window.h"
+#include "tests/support/fake_collector.h"
 #include "tests/support/temp_folder.h"
 #include "upgrade_file/encode_upgrade_file.h"
 
 #include <gtest/gtest.h>
+
+#include <chrono>
+#include <thread>
 
 namespace mub {
 namespace {
@@ -74,6 +78,37 @@ TEST_F(StationWindowLock, ALockedStationKeepsItsSettingsAndTakesOnlyApprovedFile
     EXPECT_TRUE(operatorView.openFile(path("b.mub"), error)) << utf8(error);
     EXPECT_TRUE(operatorView.lockAgain(error));
     EXPECT_TRUE(operatorView.locked());
+}
+
+TEST_F(StationWindowLock, ALockedStationSendsItsRecordsWhereItWasLockedAndCountsWhatWaits) {
+    test::FakeCollector locked, other;
+    locked.down();
+    std::string error;
+    StationWindowHost first = host();
+    first.records = {locked.address(), "locked-token"};
+    {
+        StationWindow engineer(first);
+        ASSERT_TRUE(engineer.begin({"--ports", path("port0"), path("a.mub")}, error)) << utf8(error);
+        ASSERT_TRUE(engineer.lockStation("pass", error)) << utf8(error);
+    }
+    UpgradeLogEntry entry;
+    entry.outcome = "completed";
+    ASSERT_TRUE(UpgradeLog(folder.path("upgrades.csv")).append(entry).written);
+
+    // cfg.ini names another collector since: the locked one is kept.
+    StationWindowHost later = host();
+    later.records = {other.address(), "other-token"};
+    StationWindow operatorView(later);
+    ASSERT_TRUE(operatorView.begin({}, error)) << utf8(error);
+    EXPECT_TRUE(contains(operatorView.takeNotices(), "记录仍发往锁定时的收集服务器"));
+    EXPECT_EQ(operatorView.records().address, locked.address());
+    const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (findGbk(operatorView.totalsLines()[0], waitingRecordsText(1)) == std::string::npos &&
+           std::chrono::steady_clock::now() < end)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_NE(findGbk(operatorView.totalsLines()[0], waitingRecordsText(1)), std::string::npos)
+        << utf8(operatorView.totalsLines()[0]);
+    EXPECT_TRUE(other.batches().empty());
 }
 
 TEST(StationTiles, EachStateInWordsAndColourAndTheLastResultUntilTheNextMachine) {

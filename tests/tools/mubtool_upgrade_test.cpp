@@ -2,6 +2,8 @@
 // simulated machine on a pseudo-terminal, through a device path (COM mode)
 // and through the stand-in bridge library (USB mode).
 #include "platform/gbk_text.h"
+#include "records/sent_mark.h"
+#include "tests/support/fake_collector.h"
 #include "tests/support/simulator_process.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/text_count.h"
@@ -576,6 +578,33 @@ TEST_F(MubtoolUpgrade, UpgradeAndDetectEachAddALineToTheLog) {
     EXPECT_NE(text.find("\"mubtool detect\""), std::string::npos) << text;
     EXPECT_NE(text.find(",\"identified\",0,"), std::string::npos) << text;
     EXPECT_NE(text.find(",\"not-connected\",6,0,8,"), std::string::npos) << text;
+}
+
+TEST_F(MubtoolUpgrade, WithACollectorTheLinesAreSentBeforeTheCommandEnds) {
+    FakeCollector collector;
+    const std::string file = pack(patternImage(1000));
+    const std::string log = folder.path("upgrades.csv");
+    const std::vector<std::string> records{"--log", log, "--send-to", collector.address(), "--token", "t1"};
+    auto sim = simulate();
+    collector.down();
+    // Out of reach: the line waits and the command says so, without delay.
+    std::vector<std::string> args{"detect", "--port", sim->path()};
+    args.insert(args.end(), records.begin(), records.end());
+    RunResult r = mubtool(args);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_NE(r.err.find("1 line(s) of " + log + " wait to be sent (no answer from"), std::string::npos) << r.err;
+    EXPECT_LT(r.seconds, 4.0);
+
+    collector.up();
+    r = upgrade(*sim, file, records);
+    EXPECT_EQ(r.exitCode, 0) << r.err;
+    EXPECT_EQ(r.err.find("wait to be sent"), std::string::npos) << r.err;
+    const std::vector<FakeCollector::Batch> batches = collector.batches();
+    ASSERT_FALSE(batches.empty());
+    std::vector<std::string> outcomes;
+    for (const auto& batch : batches) outcomes.insert(outcomes.end(), batch.outcomes.begin(), batch.outcomes.end());
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"identified", "completed"}));
+    EXPECT_EQ(readSentMark(log), std::filesystem::file_size(log));
 }
 
 TEST_F(MubtoolUpgrade, DetectShowsControlCharactersFromTheMachineEscaped) {

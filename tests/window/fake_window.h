@@ -8,6 +8,7 @@
 #include "tests/support/fake_ui.h"
 
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -54,6 +55,19 @@ public:
         endedWith = code;
         if (onEnd) onEnd();
     }
+    void runOnWindowThread(std::function<void()> task) override {
+        std::lock_guard<std::mutex> guard(postedLock_);
+        posted_.push_back(std::move(task));
+    }
+    // What other threads posted, run as the window's event loop would.
+    void runPosted() {
+        std::vector<std::function<void()>> tasks;
+        {
+            std::lock_guard<std::mutex> guard(postedLock_);
+            tasks.swap(posted_);
+        }
+        for (const auto& task : tasks) task();
+    }
 
     bool firstCopy = true; // what claimSingleInstance answers
     std::string claimedName;
@@ -70,6 +84,10 @@ public:
     std::vector<std::string> openedAddresses;
     std::optional<int> endedWith;
     std::function<void()> onEnd;
+
+private:
+    std::mutex postedLock_;
+    std::vector<std::function<void()>> posted_;
 };
 
 } // namespace mub::test

@@ -5,6 +5,7 @@ the serial channel and through the stand-in BridgeMini.dll.
 
 Usage: wine_end_to_end_test.py WINDOWS_BIN LINUX_MUBTOOL WINEPREFIX [TEST...]
 """
+import http.server
 import json
 import os
 import shutil
@@ -12,6 +13,7 @@ import signal
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 import unittest
 
@@ -241,6 +243,109 @@ class MubtoolUnderWine(unittest.TestCase):
         code, out, err = SETUP.run("serial_channel_windows_tests.exe", [],
                                    {"MUB_TEST_COM": str(MACHINE_PORT + 1)})
         self.assertEqual(code, 0, out + err)
+
+class Collector:
+    """The collector's answers on 127.0.0.1 (a port of the system's choice),
+    from the Linux side: POST /records is answered with `status` after
+    `hold` seconds; the batches' record ids and tokens are kept."""
+
+    def __init__(self):
+        self.status, self.hold, self.batches = 200, 0, []
+        collector = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def do_POST(self):
+                body = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
+                collector.batches.append((self.headers.get("Authorization"),
+                                          [r["record_id"] for r in body["records"]], collector.status))
+                time.sleep(collector.hold)
+                answer = json.dumps({"stored": len(body["records"]), "duplicates": 0, "conflicts": []}
+                                    if collector.status == 200 else {"error": "database unavailable"}).encode()
+                self.send_response(collector.status)
+                self.send_header("Content-Type", "application/json")
+                self.send_header("Content-Length", str(len(answer)))
+                self.end_headers()
+                self.wfile.write(answer)
+
+            def log_message(self, *args):
+                pass
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+        self.server.daemon_threads = True
+        self.address = f"http://127.0.0.1:{self.server.server_address[1]}"
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+    def acknowledged(self):
+        return [i for _, ids, status in self.batches if status == 200 for i in ids]
+
+    def close(self):
+        self.server.shutdown()
+        self.server.server_close()
+
+
+class RecordsUnderWine(unittest.TestCase):
+    """The records sender of mubtool.exe (WinHTTP, the send lock, the mark
+    replaced by a rename) against a collector on the Linux side."""
+
+    def setUp(self):
+        self.folder = tempfile.TemporaryDirectory(prefix="mub-wine-")
+        self.upgrade_file = SETUP.pack(self.folder.name, os.urandom(3000))
+        self.machines = []
+        self.collector = Collector()
+        self.log = os.path.join(self.folder.name, "upgrades.csv")
+        self.records = ["--log", windows_path(self.log), "--send-to", self.collector.address, "--token", "wine-token"]
+
+    def tearDown(self):
+        self.collector.close()
+        for machine in self.machines:
+            SETUP.stop_machine(machine, MACHINE_PORT)
+        self.folder.cleanup()
+
+    def machine(self):
+        self.machines.append(SETUP.start_machine(MACHINE_PORT))
+
+    def log_ids(self):
+        with open(self.log, encoding="utf-8-sig") as f:
+            return [line.rsplit(",", 1)[1].strip('"') for line in f.read().splitlines()[1:]]
+
+    def test_lines_go_to_the_collector_once_and_wait_while_it_cannot_take_them(self):
+        self.machine()
+        code, out, err = SETUP.run("mubtool.exe", ["upgrade", "--port", f"COM{MACHINE_PORT}", "--baud", "115200",
+                                                   "--yes", *self.records, windows_path(self.upgrade_file)])
+        self.assertEqual(code, 0, out + err)
+        self.assertEqual(self.collector.acknowledged(), self.log_ids())
+        self.assertEqual(self.collector.batches[0][0], "Bearer wine-token")
+        with open(self.log + ".sent") as f:
+            self.assertEqual(int(f.read()), os.path.getsize(self.log))
+
+        self.collector.status = 503
+        code, out, err = SETUP.run("mubtool.exe", ["detect", "--port", f"COM{MACHINE_PORT}", *self.records])
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("wait to be sent", err)
+        send = ["send", "--log", windows_path(self.log), "--to", self.collector.address, "--token", "wine-token"]
+        code, out, err = SETUP.run("mubtool.exe", send)
+        self.assertEqual(code, 13, out + err)
+        self.assertIn("answered 503: database unavailable", err)
+
+        self.collector.status = 200
+        code, out, err = SETUP.run("mubtool.exe", send)
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("sent 1 line(s): 1 stored", out)
+        self.assertEqual(self.collector.acknowledged(), self.log_ids())
+
+    def test_a_collector_that_does_not_answer_holds_the_command_5_seconds_at_most(self):
+        self.machine()
+        self.collector.hold = 60
+        start = time.monotonic()
+        code, out, err = SETUP.run("mubtool.exe", ["detect", "--port", f"COM{MACHINE_PORT}", *self.records])
+        seconds = time.monotonic() - start
+        self.assertEqual(code, 0, out + err)
+        self.assertIn("wait to be sent", err)
+        # 5 s for the sender, then its request under way is cancelled
+        # (the request's own bound is 30 s).
+        self.assertLess(seconds, 15, err)
+        print(f"detect with a collector that does not answer: {seconds:.1f} s", file=sys.stderr)
+
 
 if __name__ == "__main__":
     SETUP = WineSetup(*sys.argv[1:4])

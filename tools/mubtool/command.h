@@ -20,6 +20,8 @@ enum : int {
     ExitStopped = EndStopped,
     ExitSomeFailed = 10, // station: at least one machine failed
     ExitNoPort = 12,     // station: no port to work on
+    ExitRecordsWait = 13,    // send: lines wait; the collector out of reach or not taking them now
+    ExitRecordsRefused = 14, // send: the collector does not know the token
 };
 
 // A usage error of `mubtool COMMAND`: the one line that says what is wrong

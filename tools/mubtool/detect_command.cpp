@@ -11,7 +11,7 @@ namespace {
 
 std::string detectUsage() {
     return
-    "usage: mubtool detect --port PORT [--baud N] [--log FILE]\n"
+    "usage: mubtool detect --port PORT [--baud N] [--log FILE] [--send-to URL --token T]\n"
     "\n"
     "Connects the machine and prints its model, hardware version and software\n"
     "version (one 'name: value' per line), as the window's model check does.\n"
@@ -24,7 +24,8 @@ std::string detectUsage() {
     "                that device is opened and probed, no other port is tried\n"
     "  --baud N      " + baudOptionHelp(16) +
     "  --log FILE    the upgrade log that gets the check's line (default:\n"
-    "                upgrades.csv in the folder of the window's cfg.ini)\n"
+    "                upgrades.csv in the folder of the window's cfg.ini)\n" +
+    recordsOptionHelp() +
     "\n"
     "The message-pane texts go to stdout (UTF-8), message boxes to stderr.\n"
     "Ctrl+C stops the check.\n"

@@ -52,6 +52,10 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
             if (!value(out.baud)) return false;
         } else if (arg == "--log") {
             if (!reader.nonEmptyValue(out.logPath, "a file", error)) return false;
+        } else if (arg == "--send-to") {
+            if (!reader.nonEmptyValue(out.records.address, "the collector's address", error)) return false;
+        } else if (arg == "--token") {
+            if (!reader.nonEmptyValue(out.records.token, "a token", error)) return false;
         } else if (upgradeOptions && (arg == "--yes" || arg == "--no")) {
             const bool yes = arg == "--yes";
             bool given = false;
@@ -73,6 +77,7 @@ bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions,
         }
     }
     if (out.help) return true;
+    if (error = collectorTargetProblem(out.records); !error.empty()) return false;
     if (out.port.empty()) {
         error = "--port is required (USB, COMn or a device path)";
         return false;
@@ -96,8 +101,42 @@ std::string upgradeLogPathFor(const std::string& logOption) {
     return logOption.empty() ? upgradeLogPathIn(writableFolder(programFolder())) : logOption;
 }
 
+std::string recordsOptionHelp() {
+    return "  --send-to URL the collector the upgrade log's lines are sent to (mub-collector,\n"
+           "                http://HOST:PORT); every line of the log that it has not\n"
+           "                acknowledged yet goes, whichever program wrote it. Lines\n"
+           "                that still wait at the end get up to 5 s, then are left to\n"
+           "                the next sender (a window, a station, `mubtool send`)\n"
+           "  --token T     this station's token at the collector (with --send-to)\n";
+}
+
+CommandRecords::CommandRecords(UpgradeLog& log, const CollectorTarget& target, std::string command)
+    : log_(log), command_(std::move(command)) {
+    if (!target.configured()) return;
+    RecordSender::Setup setup;
+    setup.logPath = log.path();
+    setup.target = target;
+    sender_ = std::make_unique<RecordSender>(std::move(setup));
+    log_.onWritten([sender = sender_.get()] { sender->wake(); });
+}
+
+CommandRecords::~CommandRecords() {
+    log_.onWritten({});
+    sender_.reset();
+}
+
+void CommandRecords::finish() {
+    if (!sender_ || sender_->finish(finishWithin)) return;
+    std::string why = sender_->problem();
+    if (why.empty()) why = "the collector did not answer within " + std::to_string(finishWithin.count()) + " s";
+    why = " (" + why + ")";
+    std::fprintf(stderr, "%s: %zu line(s) of %s wait to be sent%s; the next sender sends them\n", command_.c_str(),
+                 waitingRecordLines(log_.path()), log_.path().c_str(), why.c_str());
+}
+
 MachineSession::MachineSession(const SessionArgs& args, std::string program)
-    : args_(args), usbMode_(isUsb(args.port)), log_(upgradeLogPathFor(args.logPath)), waits_(stopSignalled) {
+    : args_(args), usbMode_(isUsb(args.port)), log_(upgradeLogPathFor(args.logPath)), waits_(stopSignalled),
+      records_(log_, args.records, program) {
     TerminalView::Options options;
     options.title = headlessTitle(args.strict);
     options.answer = args.answer;
@@ -133,7 +172,10 @@ MachineSession::MachineSession(const SessionArgs& args, std::string program)
     onStopSignal([this] { waits_.interrupt(); });
 }
 
-MachineSession::~MachineSession() { onStopSignal({}); }
+MachineSession::~MachineSession() {
+    onStopSignal({});
+    if (!stopSignalled()) records_.finish();
+}
 
 bool MachineSession::open(std::string& error) {
     if (!usbMode_) return true;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "link/bridge_binding.h"
+#include "records/record_sender.h"
 #include "serial/port_table.h"
 #include "tools/mubtool/terminal_view.h"
 #include "upgrade/headless_waits.h"
@@ -25,6 +26,7 @@ struct SessionArgs {
     bool strict = false;           // apply the checks of a title without the production mark
     bool json = false;             // the end report as JSON on stdout, texts for people on stderr
     std::string logPath;           // --log: the upgrade log; empty: upgrades.csv beside the window's cfg.ini
+    CollectorTarget records;       // --send-to, --token: where the log's lines go; none: nowhere
     std::vector<std::string> positional;
     bool help = false;
 };
@@ -46,17 +48,42 @@ PortTable windowPortTable();
 // in the folder of the window's cfg.ini, made when missing.
 std::string upgradeLogPathFor(const std::string& logOption);
 
-// Parses --port, --baud, --log and (when `upgradeOptions`) --yes, --no, --strict,
-// --json, also as --name=VALUE. False with `error` set on a usage error.
+// Parses --port, --baud, --log, --send-to, --token and (when
+// `upgradeOptions`) --yes, --no, --strict, --json, also as --name=VALUE.
+// False with `error` set on a usage error.
 bool parseSessionArgs(const std::vector<std::string>& args, bool upgradeOptions, SessionArgs& out, std::string& error);
+
+// The --send-to and --token lines of a command's usage.
+std::string recordsOptionHelp();
+
+// The records sender of a command with --send-to: sends the log's waiting
+// lines while the command runs and, when it ends, gives them up to
+// `finishWithin` before it leaves the rest to the next sender (said on
+// stderr). Nothing without a collector.
+class CommandRecords {
+public:
+    CommandRecords(UpgradeLog& log, const CollectorTarget& target, std::string command);
+    ~CommandRecords();
+    RecordSender* sender() const { return sender_.get(); }
+    void finish();
+
+    static constexpr std::chrono::seconds finishWithin{5};
+
+private:
+    UpgradeLog& log_;
+    std::string command_;
+    std::unique_ptr<RecordSender> sender_;
+};
 
 // The session of `mubtool upgrade` or `mubtool detect`: the terminal's
 // view and waits (Ctrl+C is the Stop), the transport the port option names,
-// the upgrade log. The command's line goes into the log with its program,
-// its port as given and the seconds of the whole command.
+// the upgrade log and its records sender. The command's line goes into the
+// log with its program, its port as given and the seconds of the whole
+// command.
 class MachineSession {
 public:
     MachineSession(const SessionArgs& args, std::string program);
+    // The records sender's last seconds, unless Ctrl+C ended the command.
     ~MachineSession();
 
     // Loads the bridge library in USB mode. False with `error` (UTF-8) when
@@ -79,6 +106,7 @@ private:
     std::unique_ptr<TerminalView> view_;
     BridgeBinding bridge_;
     std::unique_ptr<UpgradeSession> session_;
+    CommandRecords records_;
 };
 
 } // namespace mub::tool

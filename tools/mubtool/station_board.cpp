@@ -46,8 +46,10 @@ std::string StationBoard::totalsLine(Clock::time_point now) const {
     const StationModel::Totals totals = model_.totals();
     const double hours = std::chrono::duration<double>(now - model_.started()).count() / 3600.0;
     const long long perHour = hours > 0 ? static_cast<long long>(static_cast<double>(totals.done) / hours) : 0;
+    const std::size_t waiting = options_.recordsWaiting ? options_.recordsWaiting() : 0;
     return "done " + std::to_string(totals.done) + ", failed " + std::to_string(totals.failed) + ", " +
-           std::to_string(perHour) + " per hour";
+           std::to_string(perHour) + " per hour" +
+           (waiting > 0 ? ", " + std::to_string(waiting) + " log line(s) to send" : std::string());
 }
 
 std::string StationBoard::fitted(std::string line) const {

@@ -10,6 +10,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <functional>
 #include <string>
 
 namespace mub::tool {
@@ -21,6 +22,9 @@ public:
         bool live = false;           // redraw in place (a terminal)
         int columns = 0;             // terminal width, 0 when unknown
         std::FILE* json = nullptr;   // one object per finished machine, or none
+        // The upgrade log's lines that wait to be sent (--send-to), for the
+        // totals line; unset: no collector.
+        std::function<std::size_t()> recordsWaiting;
     };
     StationBoard(StationModel& model, Options options) : model_(model), options_(options) {}
 

@@ -25,7 +25,8 @@ namespace {
 std::string stationUsage() {
     return
     "usage: mubtool station --ports LIST [--baud N] [--log FILE] [--verify] [--verify-wait S]\n"
-    "                       [--count N] [--strict] [--approved FILE] [--json] FILE.mub\n"
+    "                       [--count N] [--strict] [--approved FILE] [--json]\n"
+    "                       [--send-to URL --token T] FILE.mub\n"
     "\n"
     "Upgrades machines on several ports at once, each port in a loop of its own:\n"
     "wait for a machine, identify it, check its identity against the file as\n"
@@ -70,11 +71,13 @@ std::string stationUsage() {
     "  --json          one JSON object per log line on stdout, as `mubtool\n"
     "                  upgrade --json`, with port, transferSeconds and recordId;\n"
     "                  a second line has its upgrade's recordId and softwareAfter;\n"
-    "                  the display goes to stderr\n"
+    "                  the display goes to stderr\n" +
+    recordsOptionHelp() +
     "\n"
     "On a terminal each port has a live line (port, state, percent, the machine's\n"
     "identity, seconds in that state) under the lines of finished machines, and a\n"
-    "totals line (done, failed, per hour); redirected, one plain line per event.\n"
+    "totals line (done, failed, per hour, and with --send-to the log's lines that\n"
+    "wait to be sent); redirected, one plain line per event.\n"
     "Outcomes: those of `mubtool upgrade --help`, not-connected for a machine that\n"
     "answered but was not identified, and verified, unverified, verify-mismatch.\n"
     "\n"
@@ -128,11 +131,13 @@ int runStationCommand(const std::vector<std::string>& args) {
     }
 
     UpgradeLog log(upgradeLogPathFor(options.logPath));
+    CommandRecords records(log, options.records, "mubtool station");
     StationBoard::Options display;
     display.display = options.json ? stderr : stdout;
     display.live = liveTerminal(display.display);
     display.columns = display.live ? terminalColumns(display.display) : 0;
     display.json = options.json ? stdout : nullptr;
+    if (RecordSender* sender = records.sender()) display.recordsWaiting = [sender] { return sender->waiting(); };
     std::vector<std::string> names;
     for (const StationPort& port : ports) names.push_back(port.name);
     StationModel model(names);
@@ -173,6 +178,7 @@ int runStationCommand(const std::vector<std::string>& args) {
         }
     }
     board.close();
+    records.finish();
 
     const StationModel::Totals totals = model.totals();
     if (totals.failed > 0) return ExitSomeFailed;

@@ -18,7 +18,8 @@ namespace {
 
 std::string upgradeUsage() {
     return
-    "usage: mubtool upgrade --port PORT [--baud N] [--yes|--no] [--strict] [--json] [--log FILE] FILE.mub\n"
+    "usage: mubtool upgrade --port PORT [--baud N] [--yes|--no] [--strict] [--json] [--log FILE]\n"
+    "                       [--send-to URL --token T] FILE.mub\n"
     "\n"
     "Writes the firmware of FILE.mub into the machine, as the window's upgrade\n"
     "button does: connect and identify the machine, check its identity against\n"
@@ -44,7 +45,8 @@ std::string upgradeUsage() {
     "                every other text goes to stderr\n"
     "  --log FILE    the upgrade log that gets the run's line (default:\n"
     "                upgrades.csv in the folder of the window's cfg.ini); a log\n"
-    "                that cannot be written is told on stderr and changes nothing\n"
+    "                that cannot be written is told on stderr and changes nothing\n" +
+    recordsOptionHelp() +
     "\n"
     "The message-pane texts go to stdout (UTF-8), message boxes to stderr; a\n"
     "progress bar is drawn on stderr when it is a terminal. The report ends with\n"
