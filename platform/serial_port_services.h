@@ -7,7 +7,9 @@
 //
 // Every call returns 0 on success or the system's error code (GetLastError,
 // errno). A driver may misbehave in any of them; the channel bounds every
-// wait and never frees the memory of an operation the driver still holds.
+// wait, makes the blocking calls on a thread of the port's own with a bound
+// (serial/driver_lane.h), so they may come from any thread, and never frees
+// the memory of an operation the driver still holds.
 #pragma once
 
 #include <cstddef>

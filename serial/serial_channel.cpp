@@ -10,9 +10,11 @@
 #include "serial/serial_session.h"
 
 #include <algorithm>
+#include <array>
 #include <iterator>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -75,6 +77,35 @@ struct SerialChannel::Impl {
     void releaseAfterFailedStart(int code) {
         closeAfterFailure();
         raiseCode("集线程句柄创建失败", code);
+    }
+
+    // A port whose driver held a call beyond its bound is given up: told
+    // once, and closed at the owner's next operation.
+    bool givenUp() {
+        if (!session || !session->driver.stuck()) return false;
+        session->tellIfGivenUp();
+        closeAfterFailure();
+        return true;
+    }
+    // A step of the open port that must succeed (`name` is the Win32 call's,
+    // for the report): false when it failed or the driver is hung, the port
+    // closed either way.
+    template <typename Call> bool step(const char* name, Call call) {
+        const std::optional<int> code = session->driverCall(name, std::move(call));
+        if (code && *code == 0) return true;
+        if (givenUp() || !code) return false;
+        closeAfterFailure();
+        raiseCode(name, *code);
+        return false;
+    }
+    // The open port's line settings and the code of reading them; nothing
+    // when the driver is hung (the port is then given up).
+    std::optional<std::pair<int, SerialLineParams>> readLine() {
+        auto line = session->driverQuery<SerialLineParams>(
+            "GetCommState",
+            [](SerialPortServices& services, SerialHandle handle, SerialLineParams& p) { return services.getLine(handle, p); });
+        if (!line) givenUp();
+        return line;
     }
 
     // Runs an operation under opLock, then releases what a failed step
@@ -153,17 +184,20 @@ private:
 };
 
 bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
+    givenUp();
     if (!session) {
         raiseCode("未启动串口", sys.codes().noPort);
         return false;
     }
     SerialSession& port = *session;
-    SerialLineParams line;
-    if (int code = sys.getLine(port.port, line)) {
+    const auto current = readLine();
+    if (!current) return false;
+    if (const int code = current->first) {
         closeAfterFailure();
         raiseCode("GetCommState", code);
         return false;
     }
+    SerialLineParams line = current->second;
     line.baudRate = comPortRateFor(s.baudRate);
     line.dataBits = s.dataBits >= 6 && s.dataBits <= 8 ? s.dataBits : 8;
     line.stopBits = s.stopBits == 1 || s.stopBits == 2 ? s.stopBits : 0;
@@ -176,18 +210,18 @@ bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
         port.timeouts[i] = *timeoutFields[i] > 0 ? static_cast<std::uint32_t>(*timeoutFields[i]) : defaultTimeouts[i];
     port.readTimeoutPerByte.store(port.timeouts[1]);
     port.readTimeoutConstant.store(port.timeouts[2]);
-    if (int code = sys.setTimeouts(port.port, port.timeouts)) {
-        closeAfterFailure();
-        raiseCode("SetCommTimeouts", code);
+    std::array<std::uint32_t, 5> timeouts;
+    std::copy(std::begin(port.timeouts), std::end(port.timeouts), timeouts.begin());
+    if (!step("SetCommTimeouts", [timeouts](SerialPortServices& services, SerialHandle handle) {
+            return services.setTimeouts(handle, timeouts.data());
+        }))
         return false;
-    }
     const std::int32_t inputSize = s.inputQueueSize > 0 ? s.inputQueueSize : defaultQueueSize;
     const std::int32_t outputSize = s.outputQueueSize > 0 ? s.outputQueueSize : defaultQueueSize;
-    if (int code = sys.setQueueSizes(port.port, inputSize, outputSize)) {
-        closeAfterFailure();
-        raiseCode("SetupComm", code);
+    if (!step("SetupComm", [inputSize, outputSize](SerialPortServices& services, SerialHandle handle) {
+            return services.setQueueSizes(handle, inputSize, outputSize);
+        }))
         return false;
-    }
     port.inputQueueSize.store(inputSize);
 
     // Raw mode and abort-on-error always; the flow-control fields only when
@@ -216,12 +250,8 @@ bool SerialChannel::Impl::configureLocked(const SerialSettings& s) {
     line.eventChar = s.eventChar >= 1 && s.eventChar <= 128 ? s.eventChar : -1;
     if (line.eventChar >= 0) port.eventChar.store(line.eventChar);
 
-    if (int code = sys.setLine(port.port, line)) {
-        closeAfterFailure();
-        raiseCode("SetCommState", code);
-        return false;
-    }
-    return true;
+    return step("SetCommState",
+                [line](SerialPortServices& services, SerialHandle handle) { return services.setLine(handle, line); });
 }
 
 bool SerialChannel::Impl::openLocked(std::int32_t number, const SerialSettings& settings, SerialDataHandler dataHandler,
@@ -252,21 +282,25 @@ bool SerialChannel::Impl::openLocked(std::int32_t number, const SerialSettings& 
         return false;
     }
     s->port = handle;
+    s->onError = onError;
     session = s;
     setName("COM" + std::to_string(number));
+    // From here on every blocking call of the driver goes through the lane.
+    int laneCode = 0;
+    if (!s->startDriverLane(laneCode)) {
+        releaseAfterFailedStart(laneCode);
+        return false;
+    }
 
     const std::uint32_t mask = s->onNotify ? listenedEvents : inputEvents;
     s->listenFor(mask);
-    if (int maskCode = sys.setEventMask(handle, mask)) {
-        closeAfterFailure();
-        raiseCode("SetCommMask", maskCode);
+    if (!step("SetCommMask",
+              [mask](SerialPortServices& services, SerialHandle port) { return services.setEventMask(port, mask); }))
         return false;
-    }
-    if (int sizeCode = sys.setQueueSizes(handle, defaultQueueSize, defaultQueueSize)) {
-        closeAfterFailure();
-        raiseCode("SetupComm", sizeCode);
+    if (!step("SetupComm", [](SerialPortServices& services, SerialHandle port) {
+            return services.setQueueSizes(port, defaultQueueSize, defaultQueueSize);
+        }))
         return false;
-    }
     if (!configureLocked(settings)) return false;
 
     if (int wakeCode = sys.createWake(s->wake)) {
@@ -277,7 +311,8 @@ bool SerialChannel::Impl::openLocked(std::int32_t number, const SerialSettings& 
     }
     // Both queues are discarded before the listener starts, not by the
     // listener itself: bytes that arrive once open has returned are kept.
-    sys.purge(handle, true, true);
+    s->driverCall("PurgeComm", [](SerialPortServices& services, SerialHandle port) { return services.purge(port, true, true); });
+    if (givenUp()) return false;
     int threadCode = 0;
     if (!s->startListener(threadCode)) {
         releaseAfterFailedStart(threadCode);
@@ -315,58 +350,87 @@ void SerialChannel::close() { impl_->closeSession(); }
 
 bool SerialChannel::send(const std::uint8_t* bytes, std::int32_t count, std::int32_t* written) {
     if (written) *written = 0;
-    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-    if (!impl_->session || bytes == nullptr || count <= 0) return false;
-    std::int32_t put = 0;
-    bool cutShort = false;
-    const bool sent = impl_->session->send(bytes, count, put, cutShort);
-    if (written) *written = put;
-    if (cutShort) impl_->raise(gbk("发送串口错误，实际发送：") + std::to_string(put) + gbk(" 字节。"));
-    return sent;
+    return impl_->run([&] {
+        // The write of a port given up would go to the hung driver.
+        if (impl_->givenUp() || !impl_->session || bytes == nullptr || count <= 0) return false;
+        std::int32_t put = 0;
+        bool cutShort = false;
+        const bool sent = impl_->session->send(bytes, count, put, cutShort);
+        if (written) *written = put;
+        if (impl_->givenUp()) return false;
+        if (cutShort) impl_->raise(gbk("发送串口错误，实际发送：") + std::to_string(put) + gbk(" 字节。"));
+        return sent;
+    });
 }
 
 bool SerialChannel::purge(bool clearOutput, bool clearInput) {
     std::shared_ptr<SerialSession> s;
-    {
-        std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
+    const bool open = impl_->run([&] {
+        impl_->givenUp();
         if (!impl_->session) {
             impl_->raiseCode("未启动串口", impl_->sys.codes().noPort);
             return false;
         }
         if (!clearOutput && !clearInput) return false;
         s = impl_->session;
-    }
+        return true;
+    });
+    if (!open) return false;
     // Outside opLock: the purge may wait for an onData call in progress,
     // and a handler may call into the channel.
-    return s->purge(clearOutput, clearInput);
+    const bool done = s->purge(clearOutput, clearInput);
+    if (!done && s->driver.stuck()) impl_->run([&] { return impl_->session == s && impl_->givenUp(); });
+    return done;
 }
 
 std::int32_t SerialChannel::lineState() {
-    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-    if (!impl_->session) return 0;
-    int lines = 0;
-    if (impl_->sys.modemLines(impl_->session->port, lines) != 0) return 0;
-    return (lines & ModemCts) ? 2 : 1;
+    std::int32_t state = 0;
+    impl_->run([&] {
+        if (impl_->givenUp() || !impl_->session) return false;
+        const auto lines = impl_->session->driverQuery<int>(
+            "GetCommModemStatus",
+            [](SerialPortServices& services, SerialHandle port, int& value) { return services.modemLines(port, value); });
+        if (!lines) {
+            impl_->givenUp();
+            return false;
+        }
+        if (lines->first == 0) state = (lines->second & ModemCts) ? 2 : 1;
+        return true;
+    });
+    return state;
 }
 
 bool SerialChannel::lineControl(std::int32_t code) {
-    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-    if (!impl_->session || code < 1 || code > 8) return false;
-    return impl_->sys.lineControl(impl_->session->port, code) == 0;
+    return impl_->run([&] {
+        if (impl_->givenUp() || !impl_->session || code < 1 || code > 8) return false;
+        const std::optional<int> result = impl_->session->driverCall(
+            "EscapeCommFunction", [code](SerialPortServices& services, SerialHandle port) { return services.lineControl(port, code); });
+        if (!result) {
+            impl_->givenUp();
+            return false;
+        }
+        return *result == 0;
+    });
 }
 
 std::string SerialChannel::settingsText() {
-    std::lock_guard<std::recursive_mutex> guard(impl_->opLock);
-    if (!impl_->session) {
-        impl_->raiseCode("未启动串口", impl_->sys.codes().noPort);
-        return {};
-    }
-    SerialLineParams line;
-    if (int code = impl_->sys.getLine(impl_->session->port, line)) {
-        impl_->raiseCode("GetCommState", code);
-        return {};
-    }
-    return settingsTextOf(openPortName(), line);
+    std::string text;
+    impl_->run([&] {
+        impl_->givenUp();
+        if (!impl_->session) {
+            impl_->raiseCode("未启动串口", impl_->sys.codes().noPort);
+            return false;
+        }
+        const auto line = impl_->readLine();
+        if (!line) return false;
+        if (const int code = line->first) {
+            impl_->raiseCode("GetCommState", code);
+            return false;
+        }
+        text = settingsTextOf(openPortName(), line->second);
+        return true;
+    });
+    return text;
 }
 
 bool SerialChannel::isOpen() const { return !impl_->name().empty(); }

@@ -1,5 +1,10 @@
 // One serial port: opened by COM number, configured from SerialSettings,
 // listened to by a thread of its own that reports to the owner's handlers.
+// The blocking calls into its driver are made on another thread of its own:
+// a driver that does not return one within driverCallBoundMs (a second,
+// serial/driver_lane.h) gives the port up. The owner is told through onError
+// ("串口驱动无响应：…"), the channel closes at its next operation, and
+// nothing more goes to that driver; other channels are not touched.
 #pragma once
 
 #include "serial/port_table.h"
@@ -39,7 +44,9 @@ public:
               SerialNotifyHandler onNotify = {}, SerialStatusHandler onStatus = {}, SerialErrorHandler onError = {});
     bool configure(const SerialSettings& settings);
     // Stops the listener and closes the port, within half a second whatever
-    // the driver does: a listener a driver holds up longer is left to end on
+    // the listener's driver does (a second and a half when a call of the
+    // close itself hangs: the port is then given up and closed if the driver
+    // ever lets go): a listener a driver holds up longer is left to end on
     // its own (no handler runs once close has returned) and releases the
     // port then. Harmless when closed.
     void close();

@@ -1,5 +1,6 @@
 #include "serial/serial_session.h"
 
+#include "platform/gbk_text.h"
 #include "serial/serial_codes.h"
 
 #include <algorithm>
@@ -45,8 +46,27 @@ std::size_t abandonedSerialOperations() {
 }
 
 SerialSession::SerialSession(SerialPortServices& services, std::shared_ptr<std::atomic<std::uint32_t>> lineErrorCount)
-    : sys(services), codes(services.codes()), writeIo(services.newIo()), lineErrors_(std::move(lineErrorCount)),
+    : sys(services), codes(services.codes()), writeIo(services.newIo()),
+      lineErrors_(std::move(lineErrorCount)),
       waitIo_(services.newIo()), readIo_(services.newIo()), byteIo_(services.newIo()) {}
+
+bool SerialSession::startDriverLane(int& code) {
+    // At the listener's priority: the listener's calls go through it.
+    return driver.start(code, [services = &sys] { services->raiseThreadPriority(); });
+}
+
+void SerialSession::tellIfGivenUp() {
+    const char* call = driver.stuckCall();
+    if (!call || !onError || (isListenerThread() && stopRequested.load())) return;
+    if (givenUpTold_.exchange(true)) return;
+    onError(gbk("串口驱动无响应：") + call + gbk(" 超过 ") + std::to_string(driverCallBoundMs) +
+            gbk(" 毫秒未返回，已放弃该串口。请拔下USB线重新插入。"));
+}
+
+std::optional<std::pair<int, SerialPortState>> SerialSession::readPortState() {
+    return driverQuery<SerialPortState>("ClearCommError", [](SerialPortServices& services, SerialHandle handle,
+                                                             SerialPortState& state) { return services.readState(handle, state); });
+}
 
 SerialSession::~SerialSession() = default;
 
@@ -66,7 +86,10 @@ bool SerialSession::stopAndRelease(int boundMs) {
     stopRequested.store(true);
     if (wake != noSerialHandle) sys.signalWake(wake);
     // An emptied event mask ends a pending event wait in the driver.
-    if (port != noSerialHandle) sys.setEventMask(port, 0);
+    if (port != noSerialHandle)
+        driverCall("SetCommMask", [](SerialPortServices& services, SerialHandle handle) {
+            return services.setEventMask(handle, 0);
+        });
     if (thread.joinable()) {
         std::unique_lock<std::mutex> guard(endLock_);
         if (!ended_.wait_for(guard, std::chrono::milliseconds(boundMs), [&] { return listenerEnded_; })) {
@@ -74,12 +97,14 @@ bool SerialSession::stopAndRelease(int boundMs) {
             ownerGaveUp_ = true;
             guard.unlock();
             thread.detach();
+            tellIfGivenUp();
             return false;
         }
         guard.unlock();
         thread.join();
     }
     releaseHandles();
+    tellIfGivenUp();
     return true;
 }
 
@@ -87,7 +112,9 @@ void SerialSession::releaseHandles() {
     // Under the read lock: a purge that took the session before the close
     // finishes with the port before it goes.
     std::lock_guard<std::mutex> guard(readLock_);
-    if (port != noSerialHandle) sys.close(port);
+    // Queued even behind a call the driver holds: the port is closed if it
+    // ever lets go.
+    if (port != noSerialHandle) driver.last("CloseHandle", [services = &sys, handle = port] { services->close(handle); });
     port = noSerialHandle;
     if (wake != noSerialHandle) sys.closeWake(wake);
     wake = noSerialHandle;
@@ -97,8 +124,10 @@ void SerialSession::listen() {
     listenerId_.store(std::this_thread::get_id());
     sys.raiseThreadPriority();
     while (listening.load()) {
-        SerialPortState state;
-        if (sys.readState(port, state) != 0) state = {}; // a lost port: the wait below fails and pauses
+        const auto read = readPortState();
+        if (!read) break; // the driver is hung: the port was given up
+        // A lost port reads as an empty one: the wait below fails and pauses.
+        const SerialPortState state = read->first == 0 ? read->second : SerialPortState{};
         if (state.errorBits != 0) ++*lineErrors_;
         const std::int32_t errorBits = state.errorBits | pendingErrorBits_.exchange(0);
         if (state.outputQueued > 0) status(state.outputQueued, 0, 0, 0);
@@ -115,6 +144,7 @@ void SerialSession::listen() {
         reportState(errorBits, state.holdBits);
         waitForEvents();
     }
+    tellIfGivenUp();
     endPendingOperations();
     bool releaseMyself = false;
     {
@@ -200,7 +230,9 @@ bool SerialSession::purge(bool clearOutput, bool clearInput) {
             markByteReadForPurge();
             ++purges_;
         }
-        done = sys.purge(port, clearOutput, clearInput) == 0;
+        done = driverCall("PurgeComm", [clearOutput, clearInput](SerialPortServices& services, SerialHandle handle) {
+                   return services.purge(handle, clearOutput, clearInput);
+               }) == 0;
     }
     // A handler that purges does not wait for its own delivery. An owner
     // that purges while holding a lock its onData handler waits for would
@@ -228,7 +260,9 @@ void SerialSession::waitForEvents() {
             // refuses even those cannot wait for events at all.
             if (mask_ & modemLineEvents) {
                 mask_ &= ~modemLineEvents;
-                sys.setEventMask(port, mask_);
+                driverCall("SetCommMask", [mask = mask_](SerialPortServices& services, SerialHandle handle) {
+                    return services.setEventMask(handle, mask);
+                });
             } else if (++refusedWaits_ >= 2) {
                 readsForEvents_ = true;
                 return;
@@ -261,8 +295,10 @@ void SerialSession::waitEnded(int code, std::uint64_t purgesAtStart) {
         // answers cannot wait for events (emulators do this with
         // pseudo-terminals): reads wait for input instead.
         const bool purged = purges_.load() != purgesAtStart;
-        SerialPortState state;
-        if (sys.readState(port, state) == 0) {
+        const auto read = readPortState();
+        if (!read) return; // given up: the listener ends at its next pass
+        if (read->first == 0) {
+            const SerialPortState& state = read->second;
             if (state.errorBits != 0) {
                 ++*lineErrors_;
                 pendingErrorBits_ |= state.errorBits;
@@ -341,7 +377,13 @@ void SerialSession::waitByReading() {
 
 void SerialSession::raise(std::uint32_t events) {
     int lines = 0;
-    const bool linesKnown = (events & modemLineEvents) && sys.modemLines(port, lines) == 0;
+    bool linesKnown = false;
+    if (events & modemLineEvents) {
+        const auto read = driverQuery<int>("GetCommModemStatus", [](SerialPortServices& services, SerialHandle handle,
+                                                                     int& value) { return services.modemLines(handle, value); });
+        linesKnown = read && read->first == 0;
+        if (linesKnown) lines = read->second;
+    }
     // Without readable lines a change is reported as the line going off,
     // and a ring not at all. The flag character and a nearly full input
     // queue are told from the delivered bytes.
@@ -356,8 +398,9 @@ void SerialSession::raise(std::uint32_t events) {
 }
 
 SerialSession::AbortCause SerialSession::clearAfterAbort() {
-    SerialPortState state;
-    if (sys.readState(port, state) != 0) return AbortCause::PortFailing;
+    const auto read = readPortState();
+    if (!read || read->first != 0) return AbortCause::PortFailing;
+    const SerialPortState& state = read->second;
     if (state.errorBits == 0) return AbortCause::Unknown;
     ++*lineErrors_;
     pendingErrorBits_ |= state.errorBits;
@@ -382,9 +425,9 @@ void SerialSession::endPendingOperations() {
 }
 
 int SerialSession::writeBoundMs(std::size_t count) const {
-    const std::uint64_t driver = std::uint64_t{timeouts[3]} * count + timeouts[4];
+    const std::uint64_t byTimeouts = std::uint64_t{timeouts[3]} * count + timeouts[4];
     const std::uint64_t line = count * 10 * 1000 / static_cast<std::uint64_t>(std::max(baudRate, 1)) + writeMarginMs;
-    return static_cast<int>(std::min<std::uint64_t>(std::min(driver, line), 600000));
+    return static_cast<int>(std::min<std::uint64_t>(std::min(byTimeouts, line), 600000));
 }
 
 bool SerialSession::send(const std::uint8_t* bytes, std::int32_t count, std::int32_t& written, bool& cutShort) {

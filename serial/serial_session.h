@@ -6,6 +6,7 @@
 #pragma once
 
 #include "platform/serial_port_services.h"
+#include "serial/driver_lane.h"
 #include "serial/serial_channel.h"
 
 #include <atomic>
@@ -13,7 +14,9 @@
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace mub {
@@ -48,6 +51,7 @@ public:
     SerialDataHandler onData;
     SerialNotifyHandler onNotify;
     SerialStatusHandler onStatus;
+    SerialErrorHandler onError; // told when the port is given up for a hung driver
 
     std::atomic<bool> listening{true};
     std::atomic<bool> stopRequested{false};
@@ -62,6 +66,30 @@ public:
     std::int32_t baudRate = 9600;
     std::unique_ptr<SerialIo> writeIo;
     std::thread thread;
+    // The port's blocking driver calls (all but the starts of transfers,
+    // their cancels and the waits for them, which return at once or have a
+    // bound of their own). Started once the port is open.
+    DriverLane driver;
+
+    // A blocking call into the driver, `call(services, port)`, on the lane:
+    // its code, or nothing once the port is given up.
+    template <typename Call> std::optional<int> driverCall(const char* name, Call call) {
+        return driver.call(name, [services = &sys, handle = port, call = std::move(call)]() mutable {
+            return call(*services, handle);
+        });
+    }
+    // The same for a call that fills a `Value`, `call(services, port, value)`.
+    template <typename Value, typename Call>
+    std::optional<std::pair<int, Value>> driverQuery(const char* name, Call call) {
+        return driver.call<Value>(name, [services = &sys, handle = port, call = std::move(call)](Value& value) mutable {
+            return call(*services, handle, value);
+        });
+    }
+    bool startDriverLane(int& code);
+    // Once the lane is given up: tells onError so, once for the port (not
+    // after close from the listener). Called where no lock of the session
+    // is held, since a handler may call the channel.
+    void tellIfGivenUp();
 
     // The events the port was told to wait for (before the listener starts).
     void listenFor(std::uint32_t mask) { mask_ = mask; }
@@ -89,6 +117,8 @@ private:
     void waitByReading();
     void waitEnded(int code, std::uint64_t purgesAtStart);
     void raise(std::uint32_t events);
+    // The error-and-status call on the lane: its code and the state, nothing once given up.
+    std::optional<std::pair<int, SerialPortState>> readPortState();
     void reportState(std::int32_t errorBits, std::int32_t holdBits);
     void pause();
     // An operation ended aborted: a line error with abort-on-error set is
@@ -114,6 +144,7 @@ private:
 
     std::shared_ptr<std::atomic<std::uint32_t>> lineErrors_;
     std::atomic<std::thread::id> listenerId_{};
+    std::atomic<bool> givenUpTold_{false};
     std::atomic<std::uint64_t> purges_{0};        // input discards so far
     std::atomic<std::int32_t> pendingErrorBits_{0}; // cleared on the owner's thread, reported by the listener
     std::mutex readLock_; // orders the listener's reads against purges and the release of the port

@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 
 namespace mub {
@@ -69,6 +70,29 @@ TEST(SerialTransportFaults, SlowOpenKeepsTheWindowAliveAndStopEndsTheSearch) {
     } // the transport goes while the open is still under way
     device.releaseOpens();
     EXPECT_TRUE(FaultySerialPort::waitFor([&] { return device.opens() == 1 && device.closes() == 1; }, 5000));
+}
+
+TEST(SerialTransportFaults, APurgeTheDriverNeverReturnsLosesTheLinkWithinItsBound) {
+    FaultySerialPort device;
+    FakeUi ui(FakeUi::Clock::Real);
+    std::atomic<bool> running{true};
+    {
+        SerialTransport transport(ui, namedPorts(), device);
+        ASSERT_EQ(transport.open(1, running), StatusOk);
+        // Every request purges the port first: that call stays in the driver.
+        device.hangIn = FaultySerialPort::Call::Purge;
+        const auto start = Clock::now();
+        EXPECT_EQ(transport.write(Bytes{0x7F}), StatusNoDevice);
+        EXPECT_LT(Clock::now() - start, hangLimit);
+        EXPECT_TRUE(device.sent().empty());
+        EXPECT_EQ(transport.status(), StatusNoDevice);
+        // The port stays held by the driver: opened again, it is refused,
+        // as a busy port is, and the search goes on to the next one.
+        transport.close();
+        EXPECT_EQ(transport.open(1, running), StatusNoDevice);
+    }
+    device.releaseHangs();
+    EXPECT_TRUE(FaultySerialPort::waitFor([&] { return device.closes() == 1; }, 5000));
 }
 
 TEST(PortSearchOrder, ListedPortsFirstBluetoothLast) {

@@ -17,7 +17,33 @@ struct FaultySerialPort::Io : SerialIo {
     Clock::time_point deadline;
 };
 
-FaultySerialPort::~FaultySerialPort() { releaseOpens(); }
+FaultySerialPort::~FaultySerialPort() {
+    releaseOpens();
+    releaseHangs();
+    // A call let go still has to leave before the device goes.
+    std::unique_lock<std::mutex> guard(hangLock_);
+    hangChanged_.wait_for(guard, std::chrono::seconds(5), [&] { return hanging_ == 0; });
+}
+
+void FaultySerialPort::releaseHangs() {
+    std::lock_guard<std::mutex> guard(hangLock_);
+    hangsReleased_ = true;
+    hangChanged_.notify_all();
+}
+
+int FaultySerialPort::callsHanging() const {
+    std::lock_guard<std::mutex> guard(hangLock_);
+    return hanging_;
+}
+
+void FaultySerialPort::holdIfHanging(Call call) {
+    if (hangIn.load() != call) return;
+    std::unique_lock<std::mutex> guard(hangLock_);
+    ++hanging_;
+    hangChanged_.wait(guard, [&] { return hangsReleased_; });
+    --hanging_;
+    hangChanged_.notify_all();
+}
 
 void FaultySerialPort::freed(Io& io) {
     std::lock_guard<std::mutex> guard(lock_);
@@ -177,6 +203,7 @@ int FaultySerialPort::open(const std::string& path, SerialHandle& port) {
 }
 
 void FaultySerialPort::close(SerialHandle) {
+    holdIfHanging(Call::Close);
     std::lock_guard<std::mutex> guard(lock_);
     open_ = false;
     ++closes_;
@@ -208,18 +235,21 @@ int FaultySerialPort::setTimeouts(SerialHandle, const std::uint32_t timeouts[5])
 }
 
 int FaultySerialPort::getLine(SerialHandle, SerialLineParams& params) {
+    holdIfHanging(Call::GetLine);
     std::lock_guard<std::mutex> guard(lock_);
     params = line_;
     return 0;
 }
 
 int FaultySerialPort::setLine(SerialHandle, const SerialLineParams& params) {
+    holdIfHanging(Call::SetLine);
     std::lock_guard<std::mutex> guard(lock_);
     line_ = params;
     return 0;
 }
 
 int FaultySerialPort::readState(SerialHandle, SerialPortState& state) {
+    holdIfHanging(Call::ReadState);
     std::lock_guard<std::mutex> guard(lock_);
     state = {};
     const int unplugged = pendingIoError.load();
@@ -232,6 +262,7 @@ int FaultySerialPort::readState(SerialHandle, SerialPortState& state) {
 }
 
 int FaultySerialPort::purge(SerialHandle, bool output, bool input) {
+    holdIfHanging(Call::Purge);
     std::lock_guard<std::mutex> guard(lock_);
     if (input) input_.clear();
     if (cancelIgnored.load()) return 0;

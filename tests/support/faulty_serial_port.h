@@ -2,6 +2,7 @@
 // can buy for a test: USB-serial adapters that fail pending transfers when
 // unplugged, drivers that never complete a cancelled wait or read, abort
 // every transfer after a line error until it is cleared, open for seconds,
+// never return a blocking call (its state, purge, line settings, close),
 // or claim bytes they do not hand over. It speaks the Windows codes
 // (5, 22, 995) and runs on every system.
 //
@@ -56,8 +57,14 @@ public:
     std::atomic<bool> purgeLeavesReads{false};   // a purge does not end a pending read (emulators)
     std::atomic<std::size_t> lineCapacity{std::numeric_limits<std::size_t>::max()}; // bytes the line ever takes
     std::atomic<int> openError{0};           // every open fails with this code (2: no such port)
+    // A driver that never returns a blocking call: the call named here stays
+    // in the driver until releaseHangs (or the device goes).
+    enum class Call { None, ReadState, GetLine, SetLine, Purge, Close };
+    std::atomic<Call> hangIn{Call::None};
 
     void releaseOpens();
+    void releaseHangs();
+    int callsHanging() const; // calls held in the driver now
 
     // Records.
     int opens() const;        // successful opens
@@ -107,6 +114,7 @@ private:
     void takeBytes(Io& io);
     bool woken(SerialHandle wake) const;
     void freed(Io& io);
+    void holdIfHanging(Call call);
 
     mutable std::mutex lock_;
     mutable std::condition_variable changed_;
@@ -125,6 +133,11 @@ private:
     std::set<Io*> pending_;
     std::map<SerialHandle, bool> wakes_;
     SerialHandle nextWake_ = 100;
+    // Apart from lock_: a call held in the driver blocks nothing else of it.
+    mutable std::mutex hangLock_;
+    std::condition_variable hangChanged_;
+    bool hangsReleased_ = false;
+    int hanging_ = 0;
 };
 
 } // namespace mub::test

@@ -13,7 +13,7 @@ set(logic_test_sources
     platform/event_pause_test.cpp platform/wake_wait_test.cpp
     windows/exclusive_read_windows_test.cpp windows/bridge_binding_windows_test.cpp windows/profile_file_windows_test.cpp
     window/window_startup_test.cpp window/window_commands_test.cpp window/key_repeat_filter_test.cpp
-    serial/serial_faults_test.cpp link/transport_faults_test.cpp
+    serial/serial_faults_test.cpp serial/serial_driver_hang_test.cpp link/transport_faults_test.cpp
     windows/station_layout_test.cpp ../app/station/win32/station_layout.cpp)
 # mubtool doctor's checks, and its look at the stand-in's kinds.
 list(APPEND logic_test_sources tools/library_header_test.cpp tools/doctor_checks_test.cpp

@@ -1,0 +1,144 @@
+#include "serial/driver_lane.h"
+
+#include <atomic>
+#include <chrono>
+#include <deque>
+#include <system_error>
+
+namespace mub {
+namespace {
+
+std::atomic<std::size_t> lanesStuck{0};
+std::atomic<std::size_t> lanesHeld{0};
+
+} // namespace
+
+std::size_t stuckDriverLanes() { return lanesStuck.load(); }
+std::size_t heldDriverLanes() { return lanesHeld.load(); }
+
+// What the lane's thread and its callers share. A lane a driver holds
+// beyond its bound is left to it with all of this: the thread (and its
+// stack), the call in the driver, the calls queued behind it (the port's
+// close) and the captures they own. They are freed when the driver returns
+// the call, for the rest of the process if it never does; until then the
+// port stays open (a new open of it is refused, as a held port is), and the
+// services the calls go to must live as long (the system's do).
+struct DriverLane::State {
+    struct Job {
+        std::function<void()> work;
+        bool done = false;
+    };
+    std::mutex lock;
+    std::condition_variable changed; // a job queued or done, the owner gone, the thread ended
+    std::deque<std::shared_ptr<Job>> queue;
+    bool started = false;
+    bool stuck = false;
+    const char* stuckCall = nullptr;
+    bool ownerGone = false; // the thread ends once the queue is empty
+    bool ended = false;
+
+    void serve() {
+        std::unique_lock<std::mutex> guard(lock);
+        for (;;) {
+            changed.wait(guard, [&] { return !queue.empty() || ownerGone; });
+            if (queue.empty()) break;
+            std::shared_ptr<Job> job = queue.front();
+            guard.unlock();
+            job->work();
+            job->work = nullptr; // what it owns goes here, not on a caller's thread
+            guard.lock();
+            queue.pop_front();
+            job->done = true;
+            changed.notify_all();
+        }
+        if (stuck) --lanesHeld; // the driver let go at last
+        ended = true;
+        changed.notify_all();
+    }
+};
+
+DriverLane::DriverLane(int boundMs) : boundMs_(boundMs), state_(std::make_shared<State>()) {}
+
+DriverLane::~DriverLane() {
+    if (!thread_.joinable()) return;
+    State& s = *state_;
+    std::unique_lock<std::mutex> guard(s.lock);
+    s.ownerGone = true;
+    s.changed.notify_all();
+    // The port's close may still be under way; a lane given up is not waited for.
+    const bool ended =
+        !s.stuck && s.changed.wait_for(guard, std::chrono::milliseconds(boundMs_), [&] { return s.ended; });
+    if (!ended && !s.stuck) {
+        s.stuck = true;
+        s.stuckCall = "CloseHandle";
+        ++lanesStuck;
+        ++lanesHeld;
+    }
+    guard.unlock();
+    // Joining a thread a driver holds would hold this one as long: it is
+    // left to end by itself, with what it shares (see State).
+    if (ended)
+        thread_.join();
+    else
+        thread_.detach();
+}
+
+bool DriverLane::start(int& code, std::function<void()> prepare) {
+    try {
+        thread_ = std::thread([state = state_, prepare = std::move(prepare)] {
+            if (prepare) prepare();
+            state->serve();
+        });
+    } catch (const std::system_error& e) {
+        code = e.code().value();
+        return false;
+    }
+    std::lock_guard<std::mutex> guard(state_->lock);
+    state_->started = true;
+    return true;
+}
+
+bool DriverLane::stuck() const {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return state_->stuck;
+}
+
+const char* DriverLane::stuckCall() const {
+    std::lock_guard<std::mutex> guard(state_->lock);
+    return state_->stuckCall;
+}
+
+bool DriverLane::last(const char* name, std::function<void()> work) { return run(name, std::move(work), true); }
+
+bool DriverLane::run(const char* name, std::function<void()> work, bool queueWhenStuck) {
+    State& s = *state_;
+    auto job = std::make_shared<State::Job>();
+    job->work = std::move(work);
+    std::unique_lock<std::mutex> guard(s.lock);
+    if (!s.started) {
+        // No thread (the port failed to start one): nowhere else to call.
+        guard.unlock();
+        job->work();
+        return true;
+    }
+    if (s.stuck) {
+        if (queueWhenStuck) {
+            s.queue.push_back(std::move(job));
+            s.changed.notify_all();
+        }
+        return false;
+    }
+    s.queue.push_back(job);
+    s.changed.notify_all();
+    if (s.changed.wait_for(guard, std::chrono::milliseconds(boundMs_), [&] { return job->done || s.stuck; }) &&
+        job->done)
+        return true;
+    if (s.stuck) return false; // another call found the lane held first
+    s.stuck = true;
+    s.stuckCall = name;
+    ++lanesStuck;
+    ++lanesHeld;
+    return false;
+}
+
+} // namespace mub
