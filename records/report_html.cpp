@@ -65,13 +65,13 @@ footer { margin-top: 32px; color: var(--muted); font-size: 12px; }
 @media print { body { padding: 0; } form.period { display: none; } }
 )";
 
-std::string percent(double share) {
+std::string percentText(double share) {
     char text[16];
     std::snprintf(text, sizeof text, "%.1f%%", share * 100);
     return text;
 }
 
-std::string count(long long value) { return std::to_string(value); }
+std::string countText(long long value) { return std::to_string(value); }
 
 std::string secondsText(double seconds) {
     char text[32];
@@ -134,7 +134,7 @@ std::string nowText() {
 }
 
 std::string passFailText(const PassFail& counts) {
-    return "合格 " + count(counts.passed) + "，不合格 " + count(counts.failed);
+    return "合格 " + countText(counts.passed) + "，不合格 " + countText(counts.failed);
 }
 
 std::string passFailTip(const std::string& slot, const PassFail& counts) { return slot + "：" + passFailText(counts); }
@@ -204,16 +204,16 @@ std::string reasonsCell(const StationTally& tally) {
     if (tally.failures.empty()) return "<td class=\"reasons\">—</td>";
     std::string cell = "<td class=\"reasons\">";
     for (const ReasonCount& r : tally.failures)
-        cell += "<span class=\"reason\">" + htmlEscaped(reasonWords(r.outcome)) + " <b>" + count(r.machines) +
+        cell += "<span class=\"reason\">" + htmlEscaped(reasonWords(r.outcome)) + " <b>" + countText(r.machines) +
                 "</b></span>";
     return cell + "</td>";
 }
 
 std::string figureCells(const StationTally& tally) {
     const long long all = tally.machines.machines();
-    return "<td class=\"n\">" + count(all) + "</td><td class=\"n\">" + count(tally.machines.passed) + "</td><td class=\"n" +
-           (tally.machines.failed > 0 ? " failed" : "") + "\">" + count(tally.machines.failed) + "</td><td class=\"n\">" +
-           percent(tally.yield()) + "<span class=\"yield\"><i style=\"width:" + percent(tally.yield()) +
+    return "<td class=\"n\">" + countText(all) + "</td><td class=\"n\">" + countText(tally.machines.passed) + "</td><td class=\"n" +
+           (tally.machines.failed > 0 ? " failed" : "") + "\">" + countText(tally.machines.failed) + "</td><td class=\"n\">" +
+           percentText(tally.yield()) + "<span class=\"yield\"><i style=\"width:" + percentText(tally.yield()) +
            "\"></i></span></td>";
 }
 
@@ -221,18 +221,18 @@ std::string stationName(const StationTally& tally) {
     return tally.station.empty() ? "（未知工位）" : tally.station;
 }
 
-std::string legend() {
+std::string passFailLegend() {
     return "<span class=\"legend\"><i class=\"pass\"></i>合格<i class=\"fail\"></i>不合格</span>";
 }
 
-std::string cards(const StationTally& total) {
+std::string summaryCards(const StationTally& total) {
     const auto card = [](const char* cls, const char* label, const std::string& figure) {
         return std::string("<div class=\"card ") + cls + "\"><div class=\"label\">" + label +
                "</div><div class=\"figure\">" + figure + "</div></div>";
     };
-    return "<div class=\"cards\">" + card("", "机器（台）", count(total.machines.machines())) +
-           card("pass", "合格", count(total.machines.passed)) + card("fail", "不合格", count(total.machines.failed)) +
-           card("", "合格率", percent(total.yield())) + "</div>";
+    return "<div class=\"cards\">" + card("", "机器（台）", countText(total.machines.machines())) +
+           card("pass", "合格", countText(total.machines.passed)) + card("fail", "不合格", countText(total.machines.failed)) +
+           card("", "合格率", percentText(total.yield())) + "</div>";
 }
 
 // Machines of each shift of the period, stacked passed and failed.
@@ -248,7 +248,7 @@ BarChart shiftsChart(const ShiftReport& report) {
         const std::string name = shiftName(s.shift.index, perDay);
         chart.ticks.push_back({static_cast<double>(i) + 0.5, std::to_string(s.shift.day.day) + "日" + shortShiftName(s.shift.index, perDay)});
         chart.tips.push_back(dayHeading(s.shift.day) + " " + name + "：" + passFailText(m) + "，合格率 " +
-                             percent(s.total.yield()));
+                             percentText(s.total.yield()));
     }
     chart.axisCaption = "班次";
     chart.width = std::max(260, std::min(440, 60 + 44 * static_cast<int>(report.shifts.size())));
@@ -261,15 +261,15 @@ std::string reasonBars(const StationTally& total) {
     const long long most = total.failures.front().machines;
     std::string html = "<table class=\"bars\">";
     for (const ReasonCount& r : total.failures)
-        html += "<tr><td>" + htmlEscaped(reasonWords(r.outcome)) + "</td><td class=\"n\">" + count(r.machines) +
+        html += "<tr><td>" + htmlEscaped(reasonWords(r.outcome)) + "</td><td class=\"n\">" + countText(r.machines) +
                 "</td><td class=\"bar\"><i style=\"width:" +
                 std::to_string(std::max(1LL, r.machines * 100 / std::max(1LL, most))) + "%\"></i></td></tr>";
     return html + "</table>";
 }
 
 std::string periodSection(const ShiftReport& report) {
-    std::string html = cards(report.total);
-    html += "<div class=\"charts\"><div><h3>各班次台数 " + legend() + "</h3>" + barChartSvg(shiftsChart(report)) +
+    std::string html = summaryCards(report.total);
+    html += "<div class=\"charts\"><div><h3>各班次台数 " + passFailLegend() + "</h3>" + barChartSvg(shiftsChart(report)) +
             "</div><div><h3>不合格原因（台）</h3>" + reasonBars(report.total) + "</div>";
     if (report.buckets.count > 0)
         html += "<div><h3>传输时间分布</h3>" + barChartSvg(transferChart(report.total, report.buckets, false, 0, 440)) +
@@ -288,10 +288,10 @@ std::string shiftSection(const ShiftTally& tally, const ShiftReport& report) {
     const StationTally& total = tally.total;
     std::string html = "<section id=\"" + shiftAnchor(shift) + "\"><div class=\"shift-head\"><h2>" + dayHeading(shift.day) + " · " +
                        shiftName(shift.index, report.shiftTimes.starts.size()) + " " + shiftHours(shift) +
-                       "</h2><p class=\"sums\">机器 <b>" + count(total.machines.machines()) + "</b> 台 · 合格 <b>" +
-                       count(total.machines.passed) + "</b> · 不合格 <b>" + count(total.machines.failed) +
-                       "</b> · 合格率 <b>" + percent(total.yield()) + "</b></p></div>";
-    html += "<div class=\"charts\"><div><h3>每小时台数 " + legend() + "</h3>" +
+                       "</h2><p class=\"sums\">机器 <b>" + countText(total.machines.machines()) + "</b> 台 · 合格 <b>" +
+                       countText(total.machines.passed) + "</b> · 不合格 <b>" + countText(total.machines.failed) +
+                       "</b> · 合格率 <b>" + percentText(total.yield()) + "</b></p></div>";
+    html += "<div class=\"charts\"><div><h3>每小时台数 " + passFailLegend() + "</h3>" +
             barChartSvg(hoursChart(total, shift, false, 0)) + "</div>";
     if (report.buckets.count > 0)
         html += "<div><h3>传输时间分布</h3>" + barChartSvg(transferChart(total, report.buckets, false, 0)) + "</div>";
@@ -315,14 +315,14 @@ std::string shiftSection(const ShiftTally& tally, const ShiftReport& report) {
     return html + "</table></section>";
 }
 
-std::string footer(const ShiftReport& report) {
+std::string pageFooter(const ShiftReport& report) {
     std::string html = "<footer><p>一台机器按一条记录编号计：计入它第一行（升级）所在的班次，按它最后一行的结果判定"
                        "（重启后的版本确认取代升级那一行）。升级完成即为合格（版本已确认或未确认），其余结果均为不合格。"
                        "班次按生成本页的计算机的本地时间划分，跨过午夜的班次属于它开始的那一天。</p>";
     std::vector<std::string> left;
-    if (report.modelChecks > 0) left.push_back("型号检查 " + count(report.modelChecks) + " 行（不是升级，不计为机器）");
-    if (report.outside > 0) left.push_back("所选期间以外的机器 " + count(report.outside) + " 台");
-    if (report.unreadTimes > 0) left.push_back("时间无法识别的记录 " + count(report.unreadTimes) + " 行");
+    if (report.modelChecks > 0) left.push_back("型号检查 " + countText(report.modelChecks) + " 行（不是升级，不计为机器）");
+    if (report.outside > 0) left.push_back("所选期间以外的机器 " + countText(report.outside) + " 台");
+    if (report.unreadTimes > 0) left.push_back("时间无法识别的记录 " + countText(report.unreadTimes) + " 行");
     if (!left.empty()) {
         html += "<p>未计入：";
         for (std::size_t i = 0; i < left.size(); ++i) html += (i ? "；" : "") + htmlEscaped(left[i]);
@@ -361,7 +361,7 @@ std::string shiftReportHtml(const ShiftReport& report, const ReportTitle& title)
         html += periodSection(report);
         for (const ShiftTally& shift : report.shifts) html += shiftSection(shift, report);
     }
-    return html + footer(report) + "</body></html>\n";
+    return html + pageFooter(report) + "</body></html>\n";
 }
 
 } // namespace mub

@@ -7,7 +7,7 @@
 namespace mub {
 namespace {
 
-std::string number(double value) {
+std::string svgNumber(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.1f", value);
     std::string s = text;
@@ -38,7 +38,7 @@ double labelWidth(const std::string& text) {
 }
 
 std::string textElement(double x, double y, const char* anchor, const char* cls, const std::string& text) {
-    return "<text x=\"" + number(x) + "\" y=\"" + number(y) + "\" text-anchor=\"" + anchor + "\" class=\"" + cls +
+    return "<text x=\"" + svgNumber(x) + "\" y=\"" + svgNumber(y) + "\" text-anchor=\"" + anchor + "\" class=\"" + cls +
            "\">" + htmlEscaped(text) + "</text>";
 }
 
@@ -88,8 +88,8 @@ std::string barChartSvg(const BarChart& chart) {
     } else {
         for (long long v = 0; v <= top; v += step) {
             const double y = yOf(v);
-            svg += "<line class=\"grid\" x1=\"" + number(x0) + "\" x2=\"" + number(x1) + "\" y1=\"" + number(y) +
-                   "\" y2=\"" + number(y) + "\"/>";
+            svg += "<line class=\"grid\" x1=\"" + svgNumber(x0) + "\" x2=\"" + svgNumber(x1) + "\" y1=\"" + svgNumber(y) +
+                   "\" y2=\"" + svgNumber(y) + "\"/>";
             svg += textElement(x0 - 5, y + 4, "end", "tick", std::to_string(v));
         }
     }
@@ -103,8 +103,8 @@ std::string barChartSvg(const BarChart& chart) {
             if (v <= 0) continue;
             const double yTop = yOf(stacked + v), yBottom = yOf(stacked);
             const std::string cls = part < chart.partClasses.size() ? chart.partClasses[part] : "";
-            svg += "<rect class=\"" + cls + "\" x=\"" + number(x) + "\" y=\"" + number(yTop) + "\" width=\"" +
-                   number(slotWidth - gap) + "\" height=\"" + number(std::max(yBottom - yTop, 0.5)) + "\"/>";
+            svg += "<rect class=\"" + cls + "\" x=\"" + svgNumber(x) + "\" y=\"" + svgNumber(yTop) + "\" width=\"" +
+                   svgNumber(slotWidth - gap) + "\" height=\"" + svgNumber(std::max(yBottom - yTop, 0.5)) + "\"/>";
             stacked += v;
         }
         // The stack's figure on top of it where there is room for it.
@@ -112,8 +112,8 @@ std::string barChartSvg(const BarChart& chart) {
             svg += textElement(x + (slotWidth - gap) / 2, yOf(stacked) - 3, "middle", "value", std::to_string(stacked));
         svg += "</g>";
     }
-    svg += "<line class=\"axis\" x1=\"" + number(x0) + "\" x2=\"" + number(x1) + "\" y1=\"" + number(y1) + "\" y2=\"" +
-           number(y1) + "\"/>";
+    svg += "<line class=\"axis\" x1=\"" + svgNumber(x0) + "\" x2=\"" + svgNumber(x1) + "\" y1=\"" + svgNumber(y1) + "\" y2=\"" +
+           svgNumber(y1) + "\"/>";
     if (!chart.small) {
         double shownUpTo = -1e9; // where the last label shown ends
         for (const BarChart::Tick& tick : chart.ticks) {

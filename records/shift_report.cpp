@@ -18,7 +18,7 @@ struct MachineRun {
     std::int64_t firstMoment = 0, latestMoment = 0;
 };
 
-struct Counted {
+struct CountedMachine {
     StationTally* shiftTotal;
     StationTally* station;
     StationTally* periodStation;
@@ -180,7 +180,7 @@ ShiftReport buildShiftReport(const std::vector<StationRecord>& records, const Sh
     for (const Shift& shift : shifts)
         shiftTotals.push_back(newTally({}, static_cast<std::size_t>((shift.end - shift.start + 3599) / 3600)));
     std::map<std::string, StationTally> periodStations;
-    std::vector<Counted> counted;
+    std::vector<CountedMachine> counted;
     counted.reserve(runs.size());
     for (const MachineRun& run : runs) {
         const auto after = std::upper_bound(shifts.begin(), shifts.end(), run.firstMoment,
@@ -213,7 +213,7 @@ ShiftReport buildShiftReport(const std::vector<StationRecord>& records, const Sh
 
     std::vector<double> transferSeconds;
     transferSeconds.reserve(counted.size());
-    for (const Counted& c : counted)
+    for (const CountedMachine& c : counted)
         if (c.transferSeconds >= 0) transferSeconds.push_back(c.transferSeconds);
     report.buckets = bucketsFor(std::move(transferSeconds));
     const auto bucketCount = static_cast<std::size_t>(report.buckets.count);
@@ -222,7 +222,7 @@ ShiftReport buildShiftReport(const std::vector<StationRecord>& records, const Sh
     for (auto& stations : shiftStations)
         for (auto& [name, tally] : stations) tally.transfer.resize(bucketCount);
     for (auto& [name, tally] : periodStations) tally.transfer.resize(bucketCount);
-    for (const Counted& c : counted) {
+    for (const CountedMachine& c : counted) {
         if (c.transferSeconds < 0) continue;
         const int bucket = report.buckets.bucketOf(c.transferSeconds);
         for (StationTally* tally : {c.shiftTotal, c.station, c.periodStation, &report.total})
