@@ -193,7 +193,7 @@ TEST_F(RecordSending, AnUnknownTokenStopsThePassAndNothingIsPassedOver) {
 
 TEST_F(RecordSending, TwoSendersOnOneLogNeverPostTheSameStretch) {
     append(30);
-    collector.delayAnswers(20ms);
+    collector.delayAnswers(50ms);
     std::atomic<int> busy{0};
     const auto sender = [&] {
         HttpPoster own;
@@ -204,7 +204,10 @@ TEST_F(RecordSending, TwoSendersOnOneLogNeverPostTheSameStretch) {
             }
         }
     };
-    std::thread a(sender), b(sender);
+    // The second starts while the first sends (ten batches, 50 ms each).
+    std::thread a(sender);
+    EXPECT_TRUE(eventually([&] { return collector.requestsCome() > 0; }));
+    std::thread b(sender);
     a.join();
     b.join();
     const std::vector<std::string> ids = collector.acknowledgedIds();

@@ -5,6 +5,7 @@
 // refused) and come up again on the same port. Linux tests only.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -50,6 +51,8 @@ public:
     // ids of the batches it answered with 200, in order.
     std::vector<Batch> batches() const;
     std::vector<std::string> acknowledgedIds() const;
+    // Requests that arrived, answered yet or not.
+    int requestsCome() const { return come_; }
 
 private:
     void listen();
@@ -62,6 +65,7 @@ private:
     std::chrono::milliseconds delay_{0};
     std::vector<Batch> batches_;
     std::vector<std::string> acknowledged_;
+    std::atomic<int> come_{0};
 };
 
 } // namespace mub::test

@@ -15,6 +15,7 @@ void FakeCollector::up() {
     // One request per connection: a server that goes down holds nothing open.
     server_->set_keep_alive_max_count(1);
     server_->Post("/records", [this](const httplib::Request& request, httplib::Response& response) {
+        ++come_;
         Batch batch;
         batch.body = request.body;
         const std::string authorization = request.get_header_value("Authorization");
