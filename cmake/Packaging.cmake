@@ -28,6 +28,11 @@ install(FILES ${MUB_PACKAGING_DIR}/settings-per-user DESTINATION ${MUB_PRIVATE_D
 install(FILES ${MUB_PACKAGING_DIR}/upgrader.desktop ${MUB_PACKAGING_DIR}/mub-station.desktop DESTINATION share/applications)
 install(FILES ${MUB_PACKAGING_DIR}/70-upgrader-bridge.rules DESTINATION lib/udev/rules.d)
 install(FILES ${MUB_PACKAGING_DIR}/copyright DESTINATION share/doc/${MUB_PACKAGE})
+# The record collector: a service, off until /etc/mub-collector is filled
+# from the example.
+install(TARGETS mub-collector RUNTIME DESTINATION bin)
+install(FILES ${MUB_PACKAGING_DIR}/mub-collector.service DESTINATION /lib/systemd/system)
+install(FILES ${MUB_PACKAGING_DIR}/collector.conf DESTINATION share/doc/${MUB_PACKAGE}/examples)
 
 # Generated files: the desktop icon (the program icon's sizes, read by the
 # program's own code), the manual pages and the compressed changelog. Sanitized builds do
@@ -48,18 +53,19 @@ if(NOT MUB_SANITIZE AND NOT MUB_TSAN)
                      DEPENDS render_icon VERBATIM)
 
   add_custom_command(OUTPUT ${MUB_GENERATED}/mubtool.1.gz ${MUB_GENERATED}/upgrader.1.gz ${MUB_GENERATED}/mub-station.1.gz
-                            ${MUB_GENERATED}/changelog.gz
+                            ${MUB_GENERATED}/mub-collector.1.gz ${MUB_GENERATED}/changelog.gz
                      COMMAND ${MUB_PACKAGING_DIR}/make-manpage $<TARGET_FILE:mubtool> ${MUB_GENERATED}/mubtool.1
                      COMMAND gzip -9nf ${MUB_GENERATED}/mubtool.1
                      COMMAND gzip -9n -c ${MUB_PACKAGING_DIR}/upgrader.1 > ${MUB_GENERATED}/upgrader.1.gz
                      COMMAND gzip -9n -c ${MUB_PACKAGING_DIR}/mub-station.1 > ${MUB_GENERATED}/mub-station.1.gz
+                     COMMAND gzip -9n -c ${MUB_PACKAGING_DIR}/mub-collector.1 > ${MUB_GENERATED}/mub-collector.1.gz
                      COMMAND gzip -9n -c ${MUB_PACKAGING_DIR}/changelog > ${MUB_GENERATED}/changelog.gz
                      DEPENDS mubtool ${MUB_PACKAGING_DIR}/make-manpage ${MUB_PACKAGING_DIR}/upgrader.1
-                             ${MUB_PACKAGING_DIR}/mub-station.1
+                             ${MUB_PACKAGING_DIR}/mub-station.1 ${MUB_PACKAGING_DIR}/mub-collector.1
                              ${MUB_PACKAGING_DIR}/changelog)
   add_custom_target(mub_package_files ALL DEPENDS ${icon_files} ${MUB_GENERATED}/mubtool.1.gz)
   install(FILES ${MUB_GENERATED}/mubtool.1.gz ${MUB_GENERATED}/upgrader.1.gz ${MUB_GENERATED}/mub-station.1.gz
-          DESTINATION share/man/man1)
+                ${MUB_GENERATED}/mub-collector.1.gz DESTINATION share/man/man1)
   install(FILES ${MUB_GENERATED}/changelog.gz DESTINATION share/doc/${MUB_PACKAGE})
 endif()
 
@@ -88,8 +94,9 @@ set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "A desktop program that writes new firmware
 (*.mub) into cash-handling machines over a USB cable, through the USB
 bridge or a serial port, mubtool, its command-line companion: inspect
 and pack upgrade files, upgrade headless, list the serial ports, play a
-simulated machine, and mub-station, a production station that upgrades
-machines on many ports at once.")
+simulated machine, mub-station, a production station that upgrades
+machines on many ports at once, and mub-collector, a service that keeps
+every station's upgrade records in PostgreSQL and serves the shift report.")
 set(CPACK_DEBIAN_FILE_NAME DEB-DEFAULT)
 set(CPACK_DEBIAN_PACKAGE_SECTION electronics)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
