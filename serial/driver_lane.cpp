@@ -25,6 +25,7 @@ std::size_t heldDriverLanes() { return lanesHeld.load(); }
 // services the calls go to must live as long (the system's do).
 struct DriverLane::State {
     struct Job {
+        const char* name;
         std::function<void()> work;
         bool done = false;
     };
@@ -70,7 +71,7 @@ DriverLane::~DriverLane() {
         !s.stuck && s.changed.wait_for(guard, std::chrono::milliseconds(boundMs_), [&] { return s.ended; });
     if (!ended && !s.stuck) {
         s.stuck = true;
-        s.stuckCall = "CloseHandle";
+        s.stuckCall = s.queue.empty() ? "CloseHandle" : s.queue.front()->name;
         ++lanesStuck;
         ++lanesHeld;
     }
@@ -113,6 +114,7 @@ bool DriverLane::last(const char* name, std::function<void()> work) { return run
 bool DriverLane::run(const char* name, std::function<void()> work, bool queueWhenStuck) {
     State& s = *state_;
     auto job = std::make_shared<State::Job>();
+    job->name = name;
     job->work = std::move(work);
     std::unique_lock<std::mutex> guard(s.lock);
     if (!s.started) {
@@ -135,7 +137,8 @@ bool DriverLane::run(const char* name, std::function<void()> work, bool queueWhe
         return true;
     if (s.stuck) return false; // another call found the lane held first
     s.stuck = true;
-    s.stuckCall = name;
+    // The call in the driver: this one, or one queued before it.
+    s.stuckCall = s.queue.front()->name;
     ++lanesStuck;
     ++lanesHeld;
     return false;

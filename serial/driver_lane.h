@@ -57,7 +57,8 @@ public:
     bool last(const char* name, std::function<void()> work);
 
     bool stuck() const;
-    // The first call that outlived the bound (a literal); null while none did.
+    // The call the driver held when the lane was given up (a literal); null
+    // while it is not.
     const char* stuckCall() const;
 
 private:
