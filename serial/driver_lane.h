@@ -1,10 +1,12 @@
 // The blocking calls into one port's driver (its state and errors, the line
-// settings, purge, close, ...), made one after the other on a thread of the
-// port's own and each waited for up to a bound. A USB-serial driver may never
-// return such a call; made on the thread of the window, of Stop or of the
-// port's listener, it would hold that thread for good. On the lane it holds
-// the lane alone: the caller stops waiting at the bound, the port is given
-// up, and everything else goes on. Internal to the serial library.
+// settings, purge, close, ...), each with a bound. A USB-serial driver may
+// never return such a call; made on the thread of the window, of Stop or of
+// the station's port, it would hold that thread for good. So those callers
+// hand their calls to a thread of the port's own, the lane, and stop waiting
+// at the bound. The port's listener, whose hang stops nothing else, makes
+// its calls itself, watched by the lane. Either way a call that outlives its
+// bound gives the port up, and everything else goes on. Internal to the
+// serial library.
 #pragma once
 
 #include <condition_variable>
@@ -37,8 +39,10 @@ public:
     DriverLane& operator=(const DriverLane&) = delete;
 
     // Starts the thread, which runs `prepare` first; false with the
-    // system's code when no thread can be had.
-    bool start(int& code, std::function<void()> prepare = {});
+    // system's code when no thread can be had. `onWatchedStuck` runs on the
+    // lane's thread when a watched call outlives its bound (the caller is
+    // still in the driver and cannot tell).
+    bool start(int& code, std::function<void()> prepare = {}, std::function<void()> onWatchedStuck = {});
 
     // Runs `call` (int(Value&): a system code, the value it fills) on the
     // lane and waits for it: the code and the value, or nothing when the
@@ -51,6 +55,10 @@ public:
         if (!answer) return std::nullopt;
         return answer->first;
     }
+    // Runs `work` (int(Value&)) on the calling thread while the lane
+    // watches the time it takes; nothing when the port is given up, before
+    // the call or while it ran. For one thread at a time: the listener.
+    template <typename Value, typename Call> std::optional<std::pair<int, Value>> watched(const char* name, Call work);
     // The port's last call (its close): waited for as `call`, but queued even
     // on a lane given up, so that it still runs if the driver ever returns.
     // True when it ran within the bound.
@@ -66,6 +74,8 @@ private:
     // True when the job ended within the bound; `queueWhenStuck` queues it
     // without waiting on a lane given up.
     bool run(const char* name, std::function<void()> job, bool queueWhenStuck);
+    bool beginWatch(const char* name); // false on a lane given up
+    bool endWatch();                   // false when the lane was given up meanwhile
 
     const int boundMs_;
     std::shared_ptr<State> state_; // shared with the thread, which may outlive the lane
@@ -80,6 +90,15 @@ std::optional<std::pair<int, Value>> DriverLane::call(const char* name, Call wor
     if (!run(name, [answer, work = std::move(work)]() mutable { answer->first = work(answer->second); }, false))
         return std::nullopt;
     return *answer;
+}
+
+template <typename Value, typename Call>
+std::optional<std::pair<int, Value>> DriverLane::watched(const char* name, Call work) {
+    if (!beginWatch(name)) return std::nullopt;
+    std::pair<int, Value> answer{};
+    answer.first = work(answer.second);
+    if (!endWatch()) return std::nullopt;
+    return answer;
 }
 
 } // namespace mub

@@ -51,8 +51,14 @@ SerialSession::SerialSession(SerialPortServices& services, std::shared_ptr<std::
       waitIo_(services.newIo()), readIo_(services.newIo()), byteIo_(services.newIo()) {}
 
 bool SerialSession::startDriverLane(int& code) {
-    // At the listener's priority: the listener's calls go through it.
-    return driver.start(code, [services = &sys] { services->raiseThreadPriority(); });
+    // At the listener's priority: a request of the owner waits on it. A hang
+    // in a call of the listener is told from the lane's thread, whose session
+    // may be going meanwhile.
+    return driver.start(
+        code, [services = &sys] { services->raiseThreadPriority(); },
+        [weak = weak_from_this()] {
+            if (const auto self = weak.lock(); self && !self->stopRequested.load()) self->tellIfGivenUp();
+        });
 }
 
 void SerialSession::tellIfGivenUp() {

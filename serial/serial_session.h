@@ -68,22 +68,29 @@ public:
     std::thread thread;
     // The port's blocking driver calls (all but the starts of transfers,
     // their cancels and the waits for them, which return at once or have a
-    // bound of their own). Started once the port is open.
+    // bound of their own): the listener makes its own watched by the lane,
+    // every other thread hands them to the lane. Started once the port is
+    // open.
     DriverLane driver;
 
-    // A blocking call into the driver, `call(services, port)`, on the lane:
-    // its code, or nothing once the port is given up.
+    // A blocking call into the driver, `call(services, port)`, with its
+    // bound: its code, or nothing once the port is given up.
     template <typename Call> std::optional<int> driverCall(const char* name, Call call) {
-        return driver.call(name, [services = &sys, handle = port, call = std::move(call)]() mutable {
-            return call(*services, handle);
-        });
+        const auto answer = driverQuery<char>(
+            name, [call = std::move(call)](SerialPortServices& services, SerialHandle handle, char&) mutable {
+                return call(services, handle);
+            });
+        if (!answer) return std::nullopt;
+        return answer->first;
     }
     // The same for a call that fills a `Value`, `call(services, port, value)`.
     template <typename Value, typename Call>
     std::optional<std::pair<int, Value>> driverQuery(const char* name, Call call) {
-        return driver.call<Value>(name, [services = &sys, handle = port, call = std::move(call)](Value& value) mutable {
+        auto bound = [services = &sys, handle = port, call = std::move(call)](Value& value) mutable {
             return call(*services, handle, value);
-        });
+        };
+        if (isListenerThread()) return driver.watched<Value>(name, std::move(bound));
+        return driver.call<Value>(name, std::move(bound));
     }
     bool startDriverLane(int& code);
     // Once the lane is given up: tells onError so, once for the port (not
