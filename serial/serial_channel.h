@@ -1,8 +1,8 @@
 // One serial port: opened by COM number, configured from SerialSettings,
 // listened to by a thread of its own that reports to the owner's handlers.
-// The blocking calls into its driver are made on another thread of its own:
-// a driver that does not return one within driverCallBoundMs (a second,
-// serial/driver_lane.h) gives the port up. The owner is told through onError
+// The blocking calls into its driver are made by the listener (watched) or
+// on another thread of the port's own: a driver that does not return one
+// within driverCallBoundMs (a second, serial/driver_lane.h) gives the port up. The owner is told through onError
 // ("串口驱动无响应：…"), the channel closes at its next operation, and
 // nothing more goes to that driver; other channels are not touched.
 #pragma once
