@@ -4,9 +4,13 @@
 // The server refuses to run as root: a test run by root runs the server's
 // programs as the user "postgres" (made by Debian's postgresql package).
 // One cluster serves a whole test program: initdb takes about a second.
+// A test program that is killed or crashes takes its server with it: a
+// small guard process stops the server and removes the folder once the
+// program is gone.
 #pragma once
 
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 namespace mub::test {
@@ -48,12 +52,15 @@ private:
     // false, with the command and its output in error_, when it fails.
     bool runServerProgram(const std::string& program, const std::vector<std::string>& args);
     bool fail(const std::string& why);
+    void startGuard();
 
     std::string binDir_;
     std::string folder_;  // ours: the commands' output
     std::string pgFolder_; // the server's: data, socket, log
     int port_ = 5432;      // the socket's name only: the folder is private
     bool running_ = false;
+    int guardPipe_ = -1; // its end closes when this program ends, however
+    pid_t guard_ = -1;
     std::string error_;
 };
 

@@ -67,6 +67,7 @@ PostgresCluster::PostgresCluster() {
     }
     folder_ = pattern;
     pgFolder_ = folder_ + "/pg";
+    startGuard();
     // The server's user must reach its folder inside ours.
     ::chmod(folder_.c_str(), 0755);
     if (::mkdir(pgFolder_.c_str(), 0700) != 0 || (user && ::chown(pgFolder_.c_str(), user->pw_uid, user->pw_gid) != 0)) {
@@ -87,6 +88,33 @@ PostgresCluster::~PostgresCluster() {
         std::error_code ignored;
         fs::remove_all(folder_, ignored);
     }
+    if (guardPipe_ >= 0) ::close(guardPipe_);
+    if (guard_ > 0) ::waitpid(guard_, nullptr, 0);
+}
+
+void PostgresCluster::startGuard() {
+    // The guard reads its stdin until the write end closes, which the
+    // kernel does when this program ends; then it stops the server as a
+    // crash would and removes the folder (both harmless when done already).
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return;
+    const std::string asUser = ::geteuid() == 0 ? std::string("runuser -u ") + serverUser + " -- " : "";
+    std::string script = "read -r ignored; " + asUser + "'" + binDir_ + "/pg_ctl' -D '" + pgFolder_ +
+                         "/data' -m immediate -w stop >/dev/null 2>&1; rm -rf '" + folder_ + "'";
+    char shell[] = "/bin/sh", dashC[] = "-c";
+    char* argv[] = {shell, dashC, script.data(), nullptr};
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Its own process group: a Ctrl+C at the terminal ends the test, not the guard.
+        ::setpgid(0, 0);
+        ::dup2(ends[0], STDIN_FILENO);
+        ::chdir("/");
+        ::execv(argv[0], argv);
+        ::_exit(127);
+    }
+    ::close(ends[0]);
+    guardPipe_ = ends[1];
+    guard_ = child;
 }
 
 bool PostgresCluster::fail(const std::string& why) {
