@@ -36,6 +36,7 @@ public:
 
     std::uint32_t linkStatus() const { return transport_.status(); }
     void setLinkStatus(std::uint32_t status) { transport_.setStatus(status); }
+    std::string transportFault() const { return transport_.fault(); }
 
     // Ends a run or a check. Harmless when repeated.
     void closeTransport() { transport_.close(); }

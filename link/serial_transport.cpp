@@ -38,6 +38,7 @@ struct SerialTransport::Inbox {
     std::mutex lock;
     Bytes received;
     std::uint32_t status = StatusOk;
+    std::string fault; // the channel's last error text since the open
     Waits* waits = nullptr; // woken when bytes arrive; cleared when the transport goes
     ReplyLatency latency;
 
@@ -59,9 +60,10 @@ struct SerialTransport::Inbox {
         std::lock_guard<std::mutex> guard(lock);
         status = static_cast<std::uint32_t>(errorBits);
     }
-    void error() {
+    void error(const std::string& text) {
         std::lock_guard<std::mutex> guard(lock);
         status = StatusNoDevice;
+        if (!text.empty()) fault = text;
     }
 };
 
@@ -105,10 +107,14 @@ std::uint32_t SerialTransport::open(std::int32_t port, const std::atomic<bool>& 
     // An open given up earlier ends before the channel is used again.
     if (opening_ && !waitForOpen(*opening_, running)) return StatusNoDevice;
     if (openUnderWay()) return StatusNoDevice;
+    {
+        std::lock_guard<std::mutex> guard(inbox_->lock);
+        inbox_->fault.clear();
+    }
     // A number without a device fails as the channel's open would, without
     // a thread for it: a search tries every number, most of them empty.
     if (channel_->ports().devicePath(port).empty()) {
-        inbox_->error();
+        inbox_->error({});
         return StatusNoDevice;
     }
 
@@ -118,7 +124,7 @@ std::uint32_t SerialTransport::open(std::int32_t port, const std::atomic<bool>& 
             port, record, [inbox](const std::uint8_t* bytes, std::int32_t count) { inbox->data(bytes, count); },
             {}, // the line's events tell the link nothing: the port waits for input alone
             [inbox](std::int32_t, std::int32_t, std::int32_t errorBits, std::int32_t) { inbox->lineStatus(errorBits); },
-            [inbox](const std::string&) { inbox->error(); });
+            [inbox](const std::string& text) { inbox->error(text); });
         bool givenUp = false;
         {
             std::lock_guard<std::mutex> guard(attempt->lock);
@@ -279,6 +285,11 @@ void SerialTransport::setStatus(std::uint32_t status) {
     inbox_->status = status;
 }
 
+std::string SerialTransport::fault() const {
+    std::lock_guard<std::mutex> guard(inbox_->lock);
+    return inbox_->fault;
+}
+
 std::unique_ptr<MachineSearch> SerialTransport::newSearch(SearchHost& host) {
     return std::make_unique<PortSearch>(*this, host);
 }
@@ -289,6 +300,6 @@ void SerialTransport::onSerialStatus(std::int32_t, std::int32_t, std::int32_t er
     inbox_->lineStatus(errorBits);
 }
 
-void SerialTransport::onSerialError(const std::string&) { inbox_->error(); }
+void SerialTransport::onSerialError(const std::string& text) { inbox_->error(text); }
 
 } // namespace mub

@@ -42,6 +42,7 @@ public:
     void close() override;
     std::uint32_t status() const override;
     void setStatus(std::uint32_t status) override;
+    std::string fault() const override;
     std::unique_ptr<MachineSearch> newSearch(SearchHost& host) override;
 
     // The record handed to the channel at every open; useBaudRate sets its rate.

@@ -45,6 +45,10 @@ public:
     // the serial channel's handlers set it too.
     virtual std::uint32_t status() const = 0;
     virtual void setStatus(std::uint32_t status) = 0;
+    // The port's own words (GBK) for the last failure it told since it was
+    // opened (a driver that stopped answering, a write cut short), for the
+    // operator beside the run's message; empty when it told none.
+    virtual std::string fault() const { return {}; }
 
     // How connectMachine finds the machine on this transport, for one call.
     virtual std::unique_ptr<MachineSearch> newSearch(SearchHost& host) = 0;

@@ -89,9 +89,18 @@ private:
     }
 
     bool reportLinkLoss() {
-        return endWith(SessionEventKind::RunFailed, UpgradeOutcome::LinkLost,
-                       "设备被拔出或其他错误！！！请重新插拔USB线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级",
-                       "设备被拔出或其他错误！！！请重新插拔USB连接线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级");
+        SessionEvent event(SessionEventKind::RunFailed, Pane::Replace,
+                           gbk("设备被拔出或其他错误！！！请重新插拔USB线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级"),
+                           gbk("设备被拔出或其他错误！！！请重新插拔USB连接线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级"));
+        // What the port said of it, on a line of its own: a driver that no
+        // longer answers needs the cable pulled, which a retry never mends.
+        if (const std::string fault = link_.transportFault(); !fault.empty()) {
+            event.text += "\r\n" + fault;
+            event.box += "\r\n" + fault;
+        }
+        event.outcome = UpgradeOutcome::LinkLost;
+        tell(event);
+        return end(UpgradeOutcome::LinkLost);
     }
 
     // Yes or No; a question nobody could answer is taken as No.

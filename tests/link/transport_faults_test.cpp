@@ -7,6 +7,7 @@
 #include "link/machine_link.h"
 #include "link/port_search.h"
 #include "link/serial_transport.h"
+#include "platform/gbk_text.h"
 #include "tests/support/fake_ui.h"
 #include "tests/support/faulty_serial_port.h"
 #include "tests/support/window_view.h"
@@ -86,6 +87,7 @@ TEST(SerialTransportFaults, APurgeTheDriverNeverReturnsLosesTheLinkWithinItsBoun
         EXPECT_LT(Clock::now() - start, hangLimit);
         EXPECT_TRUE(device.sent().empty());
         EXPECT_EQ(transport.status(), StatusNoDevice);
+        EXPECT_EQ(transport.fault().rfind(gbk("串口驱动无响应：PurgeComm"), 0), 0u) << transport.fault();
         // The port stays held by the driver: opened again, it is refused,
         // as a busy port is, and the search goes on to the next one.
         transport.close();

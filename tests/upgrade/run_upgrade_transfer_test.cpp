@@ -253,6 +253,15 @@ TEST_F(Transfer, FailedBeginReportsLinkLossBeforeAnyBlock) {
     EXPECT_EQ(report.outcome, UpgradeOutcome::LinkLost);
     EXPECT_EQ(machine.writes, std::vector<Bytes>{Bytes{0x5E}});
     EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{gbk(LinkLossBox)});
+
+    // What the port told of it follows on a line of its own.
+    const std::string driverText = gbk("串口驱动无响应：PurgeComm 超过 1000 毫秒未返回，已放弃该串口。请拔下USB线重新插入。");
+    transport.faultText = driverText;
+    ui.errorBoxes.clear();
+    link.running = true;
+    EXPECT_FALSE(run());
+    EXPECT_EQ(ui.pane(), gbk(LinkLossPane) + "\r\n" + driverText);
+    EXPECT_EQ(ui.errorBoxes, std::vector<std::string>{gbk(LinkLossBox) + "\r\n" + driverText});
 }
 
 TEST_F(Transfer, StopDuringTheTransferReleasesTheLinkWithoutFailureText) {

@@ -28,6 +28,14 @@ inline Bytes patternImage(std::size_t length) {
 // A title without the production-line mark: every identity check applies.
 inline std::string strictTitle() { return programTitle().substr(0, programTitle().size() - 8); }
 
+// The bridge over the scripted machine, with the words a port's driver
+// would leave for the operator.
+struct ScriptedTransport : BridgeTransport {
+    using BridgeTransport::BridgeTransport;
+    std::string fault() const override { return faultText; }
+    std::string faultText;
+};
+
 class UpgradeFixture : public ::testing::Test {
 protected:
     UpgradeFixture() {
@@ -57,7 +65,7 @@ protected:
 
     FakeUi ui{FakeUi::Clock::Virtual};
     ScriptedMachine machine;
-    BridgeTransport transport{&machine};
+    ScriptedTransport transport{&machine};
     MachineLink link{ui, transport};
     WindowSessionView view{ui};
     UpgradeFile file;
