@@ -64,9 +64,15 @@ private:
     void tell(const SessionEvent& event) { observer_.on(event); }
     void tell(SessionEventKind kind) { observer_.on(SessionEvent(kind)); }
     void tell(SessionEventKind kind, Pane pane, const char* utf8Text) { observer_.on({kind, pane, gbk(utf8Text)}); }
-    // The run ends with the pane's text and an error box.
-    bool endWith(SessionEventKind kind, UpgradeOutcome outcome, const char* utf8Pane, const char* utf8Box) {
+    // The run ends with the pane's text and an error box; a `detail`
+    // (GBK) follows on a line of its own in both.
+    bool endWith(SessionEventKind kind, UpgradeOutcome outcome, const char* utf8Pane, const char* utf8Box,
+                 const std::string& detail = {}) {
         SessionEvent event(kind, Pane::Replace, gbk(utf8Pane), gbk(utf8Box));
+        if (!detail.empty()) {
+            event.text += "\r\n" + detail;
+            event.box += "\r\n" + detail;
+        }
         event.outcome = outcome;
         tell(event);
         return end(outcome);
@@ -88,19 +94,13 @@ private:
         return end(outcome);
     }
 
+    // What the port said of it follows: a driver that no longer answers
+    // needs the cable pulled, which a retry never mends.
     bool reportLinkLoss() {
-        SessionEvent event(SessionEventKind::RunFailed, Pane::Replace,
-                           gbk("设备被拔出或其他错误！！！请重新插拔USB线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级"),
-                           gbk("设备被拔出或其他错误！！！请重新插拔USB连接线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级"));
-        // What the port said of it, on a line of its own: a driver that no
-        // longer answers needs the cable pulled, which a retry never mends.
-        if (const std::string fault = link_.transportFault(); !fault.empty()) {
-            event.text += "\r\n" + fault;
-            event.box += "\r\n" + fault;
-        }
-        event.outcome = UpgradeOutcome::LinkLost;
-        tell(event);
-        return end(UpgradeOutcome::LinkLost);
+        return endWith(SessionEventKind::RunFailed, UpgradeOutcome::LinkLost,
+                       "设备被拔出或其他错误！！！请重新插拔USB线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级",
+                       "设备被拔出或其他错误！！！请重新插拔USB连接线，然后打开机器电源。\r\n点击升级或连续按钮按钮重新升级",
+                       link_.transportFault());
     }
 
     // Yes or No; a question nobody could answer is taken as No.
