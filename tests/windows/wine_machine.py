@@ -8,6 +8,7 @@ transfer benchmark.
 import os
 import subprocess
 import tempfile
+import time
 
 WINE_WITH = os.path.join(os.path.dirname(os.path.abspath(__file__)), "wine-with")
 
@@ -40,8 +41,17 @@ class WineSetup:
         wine = wine or self.wine
         for key, value, data in ((rf"HKCU\Software\Wine\AppDefaults\{program}\Explorer", "Desktop", name),
                                  (r"HKCU\Software\Wine\Explorer\Desktops", name, "1024x768")):
-            subprocess.run(wine("reg", "add", key, "/v", value, "/d", data, "/f"), env=env,
-                           stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
+            # reg fails now and then in a prefix whose server has only just
+            # started (seen for a new user's prefix); the value is set again.
+            for attempt in range(3):
+                done = subprocess.run(wine("reg", "add", key, "/v", value, "/d", data, "/f"), env=env,
+                                      stdin=subprocess.DEVNULL, capture_output=True, timeout=120)
+                if done.returncode == 0:
+                    break
+                time.sleep(1)
+            else:
+                raise RuntimeError(f"reg add {key} failed ({done.returncode}): "
+                                   f"{done.stdout.decode(errors='replace')}{done.stderr.decode(errors='replace')}")
 
     def com_link(self, number):
         return os.path.join(self.prefix, "dosdevices", f"com{number}")
