@@ -153,14 +153,17 @@ TEST_F(ComConnect, LinkLostAfterAnAnswerSearchesAgainFromThatPort) {
     ports.setOverride(2, second.path());
     makeLink();
     link->portName = "COM7";
-    // The first machine answers the probe and is unplugged at once.
+    // The first machine answers the probe and is unplugged as it is found,
+    // before the link's next send (the replies to later requests could
+    // otherwise be read from the terminal's queue after it is gone).
     bool unplugged = false;
-    stopAfter(ui, *link, std::chrono::seconds(30), [&] {
-        if (!unplugged && ui.pane() == deviceFound) {
+    ui.onMessage = [&](const std::string& text) {
+        if (!unplugged && text == deviceFound) {
             unplugged = true;
             first.stop(true);
         }
-    });
+    };
+    stopAfter(ui, *link, std::chrono::seconds(30));
     ASSERT_TRUE(connectInWindow(*link, ui).has_value());
     EXPECT_TRUE(unplugged);
     auto shown = ui.shownMessages();

@@ -18,9 +18,12 @@ FakeUi::FakeUi(Clock clock) : clock_(clock), start_(std::chrono::steady_clock::n
 }
 
 void FakeUi::setMessage(const std::string& text) {
-    std::lock_guard<std::mutex> guard(mutex_);
-    pane_ = text;
-    messages_.push_back(text);
+    {
+        std::lock_guard<std::mutex> guard(mutex_);
+        pane_ = text;
+        messages_.push_back(text);
+    }
+    if (onMessage) onMessage(text);
 }
 
 void FakeUi::appendMessage(const std::string& text) {

@@ -62,6 +62,9 @@ public:
     // Runs inside every pause, like a window handling its events; a test
     // uses it to press Stop or to let a simulated device act.
     std::function<void()> onPump;
+    // Runs as each setMessage text is shown, on the caller's thread, before
+    // the caller goes on: for a test that acts at an exact step.
+    std::function<void(const std::string&)> onMessage;
 
     // Configuration and records, public for tests to read and set.
     std::string windowTitle;
