@@ -39,21 +39,27 @@ struct SerialTransport::Inbox {
     Bytes received;
     std::uint32_t status = StatusOk;
     std::string fault; // the channel's last error text since the open
-    Waits* waits = nullptr; // woken when bytes arrive; cleared when the transport goes
     ReplyLatency latency;
+    // Woken when bytes arrive, after `lock` is let go (a reader woken while
+    // it is held would find it taken and sleep again); cleared when the
+    // transport goes, under a lock of its own.
+    std::mutex wakeLock;
+    Waits* waits = nullptr;
 
     void wakeWaits() {
-        std::lock_guard<std::mutex> guard(lock);
+        std::lock_guard<std::mutex> guard(wakeLock);
         if (waits) waits->wake();
     }
     void data(const std::uint8_t* bytes, std::int32_t count) {
         if (count <= 0 || !bytes) return;
-        std::lock_guard<std::mutex> guard(lock);
-        if (latency.enabled()) latency.arrived(ReplyLatency::Clock::now());
-        received.insert(received.end(), bytes, bytes + count);
-        if (received.size() > receiveBufferLimit)
-            received.erase(received.begin(), received.end() - static_cast<std::ptrdiff_t>(receiveBufferLimit));
-        if (waits) waits->wake();
+        {
+            std::lock_guard<std::mutex> guard(lock);
+            if (latency.enabled()) latency.arrived(ReplyLatency::Clock::now());
+            received.insert(received.end(), bytes, bytes + count);
+            if (received.size() > receiveBufferLimit)
+                received.erase(received.begin(), received.end() - static_cast<std::ptrdiff_t>(receiveBufferLimit));
+        }
+        wakeWaits();
     }
     void lineStatus(std::int32_t errorBits) {
         if (errorBits <= 0) return;
@@ -84,7 +90,7 @@ SerialTransport::SerialTransport(Waits& waits, PortTable ports, SerialPortServic
 
 SerialTransport::~SerialTransport() {
     {
-        std::lock_guard<std::mutex> guard(inbox_->lock);
+        std::lock_guard<std::mutex> guard(inbox_->wakeLock);
         inbox_->waits = nullptr;
     }
     if (opening_) {
