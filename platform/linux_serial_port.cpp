@@ -543,6 +543,13 @@ void LinuxSerialPort::cancel(SerialHandle handle, SerialIo& base) {
     signal(portOf(handle)->attention);
 }
 
+// A terminal's input queue is looked at directly: nothing readable, no
+// hang-up, no error.
+bool LinuxSerialPort::inputQuiet(SerialHandle handle, SerialIo&) {
+    pollfd fd{portOf(handle)->fd, POLLIN, 0};
+    return ::poll(&fd, 1, 0) == 0;
+}
+
 int LinuxSerialPort::createWake(SerialHandle& wake) {
     int fd = eventfd(0, EFD_NONBLOCK | EFD_CLOEXEC);
     wake = fd >= 0 ? fd : noSerialHandle;

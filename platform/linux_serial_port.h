@@ -36,6 +36,7 @@ public:
     int startWrite(SerialHandle port, SerialIo& io) override;
     int finish(SerialHandle port, SerialIo& io, int timeoutMs, SerialHandle wake) override;
     void cancel(SerialHandle port, SerialIo& io) override;
+    bool inputQuiet(SerialHandle port, SerialIo& io) override;
 
     int createWake(SerialHandle& wake) override;
     void signalWake(SerialHandle wake) override;

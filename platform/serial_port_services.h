@@ -158,6 +158,15 @@ public:
     virtual int finish(SerialHandle port, SerialIo& io, int timeoutMs, SerialHandle wake) = 0;
     // Asks the driver to end a pending operation; it still has to complete.
     virtual void cancel(SerialHandle port, SerialIo& io) = 0;
+    // True when the pending event wait or one-byte read `io` shows, without
+    // a call that could block in the driver, that no byte has come since it
+    // started: a purge then has nothing to discard. False where that cannot
+    // be told, as by default.
+    virtual bool inputQuiet(SerialHandle port, SerialIo& io) {
+        (void)port;
+        (void)io;
+        return false;
+    }
 
     // An event that cuts finish and sleep short once signalled (it stays so).
     virtual int createWake(SerialHandle& wake) = 0;

@@ -260,6 +260,9 @@ public:
     void cancel(SerialHandle port, SerialIo& base) override {
         ::CancelIoEx(handleOf(port), &windowsIo(base).overlapped);
     }
+    // The record's status, written by the driver when the wait or the read
+    // completes: no system call.
+    bool inputQuiet(SerialHandle, SerialIo& base) override { return !HasOverlappedIoCompleted(&windowsIo(base).overlapped); }
 
     int createWake(SerialHandle& wake) override {
         HANDLE event = ::CreateEventW(nullptr, TRUE, FALSE, nullptr);

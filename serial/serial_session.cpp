@@ -130,10 +130,17 @@ void SerialSession::listen() {
     listenerId_.store(std::this_thread::get_id());
     sys.raiseThreadPriority();
     while (listening.load()) {
+        const bool waitArmed = readsForEvents_ || armEventWait();
+        const std::uint64_t sendSteps = sendSteps_.load();
         const auto read = readPortState();
         if (!read) break; // the driver is hung: the port was given up
         // A lost port reads as an empty one: the wait below fails and pauses.
         const SerialPortState state = read->first == 0 ? read->second : SerialPortState{};
+        // A one-byte read completes for bytes that came before it too: it
+        // may start after the look.
+        lookFoundQuiet_ = waitArmed && read->first == 0 && state.inputQueued == 0 && state.outputQueued == 0 &&
+                          heldByte_ < 0;
+        sendStepsAtLook_ = sendSteps;
         if (state.errorBits != 0) ++*lineErrors_;
         const std::int32_t errorBits = state.errorBits | pendingErrorBits_.exchange(0);
         if (state.outputQueued > 0) status(state.outputQueued, 0, 0, 0);
@@ -236,7 +243,12 @@ bool SerialSession::purge(bool clearOutput, bool clearInput) {
             markByteReadForPurge();
             ++purges_;
         }
-        done = driverCall("PurgeComm", [clearOutput, clearInput](SerialPortServices& services, SerialHandle handle) {
+        // Counted all the same (bytes read before it are dropped), but left
+        // out of the driver when its queues are known to be empty: a
+        // request purges before every block, and the driver's call is a
+        // trip to the port's lane.
+        done = queuesKnownEmpty() ||
+               driverCall("PurgeComm", [clearOutput, clearInput](SerialPortServices& services, SerialHandle handle) {
                    return services.purge(handle, clearOutput, clearInput);
                }) == 0;
     }
@@ -250,37 +262,61 @@ bool SerialSession::purge(bool clearOutput, bool clearInput) {
     return done;
 }
 
+bool SerialSession::queuesKnownEmpty() {
+    std::lock_guard<std::mutex> guard(quietLock_);
+    return quietIo_ && sendSteps_.load() == quietSendSteps_ && sys.inputQuiet(port, *quietIo_);
+}
+
+int SerialSession::finishWatched(SerialIo& io) {
+    if (lookFoundQuiet_) {
+        std::lock_guard<std::mutex> guard(quietLock_);
+        quietIo_ = &io;
+        quietSendSteps_ = sendStepsAtLook_;
+    }
+    const int code = sys.finish(port, io, idleWaitMs, wake);
+    if (lookFoundQuiet_) {
+        std::lock_guard<std::mutex> guard(quietLock_);
+        quietIo_ = nullptr;
+    }
+    return code;
+}
+
+bool SerialSession::armEventWait() {
+    if (waitPending_) return true;
+    if (stopRequested.load()) return false; // close has emptied the mask, or is about to
+    waitIo_->events = 0;
+    purgesAtWait_ = purges_.load();
+    const int code = sys.startWait(port, *waitIo_);
+    if (code == 0) return false; // completed at once: not decoded
+    if (code != serialIoPending) {
+        // Refused: drivers without modem lines refuse a mask that includes
+        // their events; the others still come. A driver that refuses even
+        // those cannot wait for events at all.
+        if (mask_ & modemLineEvents) {
+            mask_ &= ~modemLineEvents;
+            driverCall("SetCommMask", [mask = mask_](SerialPortServices& services, SerialHandle handle) {
+                return services.setEventMask(handle, mask);
+            });
+        } else if (++refusedWaits_ >= 2) {
+            readsForEvents_ = true;
+            return false;
+        }
+        pause();
+        return false;
+    }
+    waitPending_ = true;
+    return true;
+}
+
 void SerialSession::waitForEvents() {
     if (readsForEvents_) {
         waitByReading();
         return;
     }
-    if (!waitPending_) {
-        waitIo_->events = 0;
-        purgesAtWait_ = purges_.load();
-        const int code = sys.startWait(port, *waitIo_);
-        if (code == 0) return; // completed at once: not decoded
-        if (code != serialIoPending) {
-            // Refused: drivers without modem lines refuse a mask that
-            // includes their events; the others still come. A driver that
-            // refuses even those cannot wait for events at all.
-            if (mask_ & modemLineEvents) {
-                mask_ &= ~modemLineEvents;
-                driverCall("SetCommMask", [mask = mask_](SerialPortServices& services, SerialHandle handle) {
-                    return services.setEventMask(handle, mask);
-                });
-            } else if (++refusedWaits_ >= 2) {
-                readsForEvents_ = true;
-                return;
-            }
-            pause();
-            return;
-        }
-        waitPending_ = true;
-    }
+    if (!waitPending_) return; // not started: the next pass tries again
     // A wait that is still pending when this returns is kept: the next pass
     // waits on it again (nothing that happens meanwhile is missed).
-    const int code = sys.finish(port, *waitIo_, idleWaitMs, wake);
+    const int code = finishWatched(*waitIo_);
     if (code == serialIoPending) return;
     waitPending_ = false;
     if (code == 0) {
@@ -358,7 +394,7 @@ void SerialSession::waitByReading() {
         }
     }
     // Not under the lock: a purge looks at the read meanwhile.
-    const int code = sys.finish(port, *byteIo_, idleWaitMs, wake);
+    const int code = finishWatched(*byteIo_);
     if (code == serialIoPending) return;
     bool stale = false;
     std::uint64_t purgesNow = 0;
@@ -437,6 +473,13 @@ int SerialSession::writeBoundMs(std::size_t count) const {
 }
 
 bool SerialSession::send(const std::uint8_t* bytes, std::int32_t count, std::int32_t& written, bool& cutShort) {
+    // Counted as it starts and as it ends: a purge meanwhile, or after it
+    // until the listener looks again, goes to the driver.
+    ++sendSteps_;
+    struct Ended {
+        std::atomic<std::uint64_t>& steps;
+        ~Ended() { ++steps; }
+    } ended{sendSteps_};
     const auto total = static_cast<std::size_t>(count);
     std::size_t done = 0;
     bool wentPending = false;

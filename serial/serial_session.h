@@ -120,7 +120,18 @@ public:
 private:
     void listen();
     void deliver(std::int32_t queued);
+    // Starts an event wait unless one is pending, before the port is looked
+    // at: a wait sees only what comes after it starts, the look what came
+    // before. True while one is pending.
+    bool armEventWait();
     void waitForEvents();
+    // Finishes the listener's pending wait or one-byte read, telling purges
+    // meanwhile whether the look before it found the port quiet.
+    int finishWatched(SerialIo& io);
+    // A purge's view: the listener waits after a look that found both
+    // queues empty, no send has been under way since, and its wait shows
+    // that nothing came. Under the read lock.
+    bool queuesKnownEmpty();
     void waitByReading();
     void waitEnded(int code, std::uint64_t purgesAtStart);
     void raise(std::uint32_t events);
@@ -153,6 +164,12 @@ private:
     std::atomic<std::thread::id> listenerId_{};
     std::atomic<bool> givenUpTold_{false};
     std::atomic<std::uint64_t> purges_{0};        // input discards so far
+    std::atomic<std::uint64_t> sendSteps_{0};     // starts and ends of sends so far
+    // What a purge may rely on (see queuesKnownEmpty): set by the listener
+    // for the time it waits on `quietIo_`.
+    std::mutex quietLock_;
+    SerialIo* quietIo_ = nullptr;
+    std::uint64_t quietSendSteps_ = 0;
     std::atomic<std::int32_t> pendingErrorBits_{0}; // cleared on the owner's thread, reported by the listener
     std::mutex readLock_; // orders the listener's reads against purges and the release of the port
     std::mutex deliveryLock_;
@@ -170,6 +187,8 @@ private:
     std::vector<std::uint8_t> delivery_;
     std::uint32_t mask_ = listenedEvents;
     bool waitPending_ = false;
+    bool lookFoundQuiet_ = false; // the last look found both queues empty, after the wait began
+    std::uint64_t sendStepsAtLook_ = 0;
     std::uint64_t purgesAtWait_ = 0;
     int unpromptedAborts_ = 0; // event waits the driver ended by itself, in a row
     int refusedWaits_ = 0;

@@ -206,5 +206,33 @@ TEST_F(SerialFaults, AWaitEndedOnceKeepsTheEventWait) {
     EXPECT_EQ(device.reads(), 1);
 }
 
+// A purge before every block need not reach the driver while the listener
+// waits after finding both queues empty and nothing has come since; once a
+// byte has come (even one the listener has not yet taken), it does, and the
+// byte is discarded.
+TEST_F(SerialFaults, PurgeGoesToTheDriverOnlyWhenSomethingMayBeQueued) {
+    device.tellsQuiet = true;
+    ASSERT_TRUE(openChannel());
+    const auto waiting = [&] { return FaultySerialPort::waitFor([&] { return device.finishesWaiting() == 1; }, 2000); };
+    ASSERT_TRUE(waiting());
+    const int purges = device.purges();
+    EXPECT_TRUE(channel.purge(true, true));
+    EXPECT_EQ(device.purges(), purges);
+
+    device.arrive(bytesOf("ab"));
+    ASSERT_TRUE(rec.waitForBytes(2));
+    ASSERT_TRUE(waiting());
+    EXPECT_TRUE(channel.purge(true, true));
+    EXPECT_EQ(device.purges(), purges);
+
+    device.holdFinishes(true);
+    device.arrive(bytesOf("cd"));
+    EXPECT_TRUE(channel.purge(true, true));
+    EXPECT_EQ(device.purges(), purges + 1);
+    device.holdFinishes(false);
+    idle(100);
+    EXPECT_EQ(rec.bytes(), bytesOf("ab"));
+}
+
 } // namespace
 } // namespace mub

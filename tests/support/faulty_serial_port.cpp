@@ -143,6 +143,23 @@ int FaultySerialPort::reads() const {
     std::lock_guard<std::mutex> guard(lock_);
     return reads_;
 }
+int FaultySerialPort::purges() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return purges_;
+}
+int FaultySerialPort::finishesWaiting() const {
+    std::lock_guard<std::mutex> guard(lock_);
+    return finishing_;
+}
+void FaultySerialPort::holdFinishes(bool held) {
+    std::lock_guard<std::mutex> guard(lock_);
+    finishesHeld_ = held;
+    changed_.notify_all();
+}
+bool FaultySerialPort::inputQuiet(SerialHandle, SerialIo& base) {
+    std::lock_guard<std::mutex> guard(lock_);
+    return tellsQuiet.load() && static_cast<Io&>(base).pending;
+}
 int FaultySerialPort::eventWaits() const {
     std::lock_guard<std::mutex> guard(lock_);
     return waits_;
@@ -264,6 +281,7 @@ int FaultySerialPort::readState(SerialHandle, SerialPortState& state) {
 int FaultySerialPort::purge(SerialHandle, bool output, bool input) {
     holdIfHanging(Call::Purge);
     std::lock_guard<std::mutex> guard(lock_);
+    ++purges_;
     if (input) input_.clear();
     if (cancelIgnored.load()) return 0;
     std::vector<Io*> ended;
@@ -366,8 +384,15 @@ int FaultySerialPort::finish(SerialHandle, SerialIo& base, int timeoutMs, Serial
     Io& io = static_cast<Io&>(base);
     std::unique_lock<std::mutex> guard(lock_);
     const auto until = Clock::now() + std::chrono::milliseconds(timeoutMs < 0 ? 0 : timeoutMs);
+    const bool listening = timeoutMs > 0 && io.kind != Io::Kind::Write;
+    finishing_ += listening ? 1 : 0;
+    struct Left {
+        int& count;
+        bool counted;
+        ~Left() { count -= counted ? 1 : 0; }
+    } left{finishing_, listening};
     for (;;) {
-        if (!io.pending) return io.result;
+        if (!io.pending && !(listening && finishesHeld_)) return io.result;
         if (woken(wake)) return serialIoPending;
         const auto now = Clock::now();
         if (io.hasDeadline && now >= io.deadline) { // the write time-outs ran out: what went out counts

@@ -57,6 +57,12 @@ public:
     std::atomic<bool> purgeLeavesReads{false};   // a purge does not end a pending read (emulators)
     std::atomic<std::size_t> lineCapacity{std::numeric_limits<std::size_t>::max()}; // bytes the line ever takes
     std::atomic<int> openError{0};           // every open fails with this code (2: no such port)
+    // inputQuiet answers, as Windows does: a pending wait or read that has
+    // not completed. Off: it cannot tell (the default of the services).
+    std::atomic<bool> tellsQuiet{false};
+    // The listener's waits stay in finish once completed, as a thread not
+    // yet scheduled does, until the hold is lifted.
+    void holdFinishes(bool held);
     // A driver that never returns a blocking call: the call named here stays
     // in the driver until releaseHangs (or the device goes).
     enum class Call { None, ReadState, GetLine, SetLine, Purge, Close };
@@ -73,6 +79,8 @@ public:
     std::vector<std::string> openedPaths() const; // every open asked for, in order
     int reads() const;        // reads started
     int eventWaits() const;   // event waits started
+    int purges() const;       // purges that reached the driver
+    int finishesWaiting() const; // waits and reads the listener is finishing now
     int pauses() const;       // sleeps of the listener
     int writesPending() const;
     // Operations the channel freed while this driver still held them: must stay 0.
@@ -97,6 +105,7 @@ public:
     int startWrite(SerialHandle port, SerialIo& io) override;
     int finish(SerialHandle port, SerialIo& io, int timeoutMs, SerialHandle wake) override;
     void cancel(SerialHandle port, SerialIo& io) override;
+    bool inputQuiet(SerialHandle port, SerialIo& io) override;
     int createWake(SerialHandle& wake) override;
     void signalWake(SerialHandle wake) override;
     void closeWake(SerialHandle wake) override;
@@ -121,6 +130,8 @@ private:
     bool open_ = false;
     bool releaseOpens_ = false;
     int opens_ = 0, closes_ = 0, opensUnderWay_ = 0, reads_ = 0, waits_ = 0, pauses_ = 0, freedWhilePending_ = 0;
+    int purges_ = 0, finishing_ = 0;
+    bool finishesHeld_ = false;
     std::vector<std::uint8_t> input_, sent_;
     std::vector<std::string> paths_;
     std::size_t lineTaken_ = 0;
