@@ -131,16 +131,15 @@ void SerialSession::listen() {
     sys.raiseThreadPriority();
     while (listening.load()) {
         const bool waitArmed = readsForEvents_ || armEventWait();
-        const std::uint64_t sendSteps = sendSteps_.load();
-        const auto read = readPortState();
+        // The look that followed the last read, if any, stands for this one.
+        std::optional<Look> look = std::exchange(lookAfterRead_, std::nullopt);
+        if (!look) look = lookAtPort();
+        const auto& read = look->read;
         if (!read) break; // the driver is hung: the port was given up
         // A lost port reads as an empty one: the wait below fails and pauses.
         const SerialPortState state = read->first == 0 ? read->second : SerialPortState{};
-        // A one-byte read completes for bytes that came before it too: it
-        // may start after the look.
-        lookFoundQuiet_ = waitArmed && read->first == 0 && state.inputQueued == 0 && state.outputQueued == 0 &&
-                          heldByte_ < 0;
-        sendStepsAtLook_ = sendSteps;
+        lookFoundQuiet_ = waitArmed && foundQuiet(*look);
+        sendStepsAtLook_ = look->sendSteps;
         if (state.errorBits != 0) ++*lineErrors_;
         const std::int32_t errorBits = state.errorBits | pendingErrorBits_.exchange(0);
         if (state.outputQueued > 0) status(state.outputQueued, 0, 0, 0);
@@ -157,6 +156,7 @@ void SerialSession::listen() {
         reportState(errorBits, state.holdBits);
         waitForEvents();
     }
+    publishQuiet(nullptr, 0); // a look after a read may have left it published
     tellIfGivenUp();
     endPendingOperations();
     bool releaseMyself = false;
@@ -203,6 +203,15 @@ void SerialSession::deliver(std::int32_t queued) {
     }
     std::size_t got = code == 0 ? std::min(readIo_->transferred, count) : 0; // a failed read yields no bytes
     if (code == codes.aborted) clearAfterAbort();
+    // The port is looked at again before the handler runs, not after: the
+    // owner it wakes purges and sends within microseconds, and a purge that
+    // comes before the listener knows the queues are empty goes to the
+    // driver. Only while an event wait is pending, which then began before
+    // this look.
+    if (got > 0 && waitPending_ && !readsForEvents_ && !stopRequested.load()) {
+        lookAfterRead_ = lookAtPort();
+        if (foundQuiet(*lookAfterRead_)) publishQuiet(waitIo_.get(), lookAfterRead_->sendSteps);
+    }
 
     delivery_.clear();
     if (heldByte_ >= 0 && purgesAtHeldByte_ == purgesBeforeRead) delivery_.push_back(static_cast<std::uint8_t>(heldByte_));
@@ -267,17 +276,31 @@ bool SerialSession::queuesKnownEmpty() {
     return quietIo_ && sendSteps_.load() == quietSendSteps_ && sys.inputQuiet(port, *quietIo_);
 }
 
+SerialSession::Look SerialSession::lookAtPort() {
+    Look look;
+    look.sendSteps = sendSteps_.load(); // before the look: a send under way shows in it
+    look.read = readPortState();
+    return look;
+}
+
+bool SerialSession::foundQuiet(const Look& look) const {
+    // A one-byte read completes for bytes that came before it too: it may
+    // start after the look.
+    return look.read && look.read->first == 0 && look.read->second.inputQueued == 0 &&
+           look.read->second.outputQueued == 0 && heldByte_ < 0;
+}
+
+void SerialSession::publishQuiet(SerialIo* io, std::uint64_t sendStepsAtLook) {
+    std::lock_guard<std::mutex> guard(quietLock_);
+    quietIo_ = io;
+    quietSendSteps_ = sendStepsAtLook;
+}
+
 int SerialSession::finishWatched(SerialIo& io) {
-    if (lookFoundQuiet_) {
-        std::lock_guard<std::mutex> guard(quietLock_);
-        quietIo_ = &io;
-        quietSendSteps_ = sendStepsAtLook_;
-    }
+    // Published for the wait (again, when the look after the read did).
+    if (lookFoundQuiet_) publishQuiet(&io, sendStepsAtLook_);
     const int code = sys.finish(port, io, idleWaitMs, wake);
-    if (lookFoundQuiet_) {
-        std::lock_guard<std::mutex> guard(quietLock_);
-        quietIo_ = nullptr;
-    }
+    publishQuiet(nullptr, 0);
     return code;
 }
 

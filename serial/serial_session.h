@@ -125,6 +125,16 @@ private:
     // before. True while one is pending.
     bool armEventWait();
     void waitForEvents();
+    // A look at the port's queues and errors, with the sends counted before it.
+    struct Look {
+        std::optional<std::pair<int, SerialPortState>> read; // nothing once the port is given up
+        std::uint64_t sendSteps = 0;
+    };
+    Look lookAtPort();
+    bool foundQuiet(const Look& look) const; // both queues empty, no byte held
+    // What queuesKnownEmpty relies on: a pending `io` that began before a
+    // look that found the port quiet; null: nothing.
+    void publishQuiet(SerialIo* io, std::uint64_t sendStepsAtLook);
     // Finishes the listener's pending wait or one-byte read, telling purges
     // meanwhile whether the look before it found the port quiet.
     int finishWatched(SerialIo& io);
@@ -188,6 +198,7 @@ private:
     std::uint32_t mask_ = listenedEvents;
     bool waitPending_ = false;
     bool lookFoundQuiet_ = false; // the last look found both queues empty, after the wait began
+    std::optional<Look> lookAfterRead_; // made by deliver, used by the next pass
     std::uint64_t sendStepsAtLook_ = 0;
     std::uint64_t purgesAtWait_ = 0;
     int unpromptedAborts_ = 0; // event waits the driver ended by itself, in a row

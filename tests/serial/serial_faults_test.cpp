@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <thread>
 
@@ -232,6 +233,31 @@ TEST_F(SerialFaults, PurgeGoesToTheDriverOnlyWhenSomethingMayBeQueued) {
     device.holdFinishes(false);
     idle(100);
     EXPECT_EQ(rec.bytes(), bytesOf("ab"));
+}
+
+// The owner that a delivery wakes purges before its next request within
+// microseconds, before the listener is back in its wait: the listener looks
+// at the port again before the handler runs, so a purge from the handler
+// itself (the earliest there can be) need not reach the driver either.
+TEST_F(SerialFaults, APurgeAsTheBytesAreHandedOverSkipsTheDriver) {
+    device.tellsQuiet = true;
+    std::atomic<int> handedOver{0};
+    std::atomic<bool> purgedInHandler{false};
+    SerialSettings settings;
+    settings.baudRate = 9600;
+    ASSERT_TRUE(channel.open(
+        1, settings,
+        [&](const std::uint8_t*, std::int32_t) {
+            purgedInHandler = channel.purge(true, true);
+            ++handedOver;
+        },
+        rec.notifyHandler(), rec.statusHandler(), rec.errorHandler()));
+    ASSERT_TRUE(FaultySerialPort::waitFor([&] { return device.finishesWaiting() == 1; }, 2000));
+    const int purges = device.purges();
+    device.arrive(bytesOf("ab"));
+    ASSERT_TRUE(FaultySerialPort::waitFor([&] { return handedOver.load() == 1; }, 2000));
+    EXPECT_TRUE(purgedInHandler.load());
+    EXPECT_EQ(device.purges(), purges);
 }
 
 } // namespace
