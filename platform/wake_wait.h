@@ -1,6 +1,6 @@
 // A sleep that another thread can cut short, and that lasts what it asks
-// for whatever the period of the system's timer: on Linux a condition
-// variable (the kernel's high-resolution timers), on Windows an event and a
+// for whatever the period of the system's timer: on Linux a futex (the
+// kernel's high-resolution timers), on Windows an event and a
 // high-resolution waitable timer where the system has one.
 #pragma once
 
