@@ -23,6 +23,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -107,6 +108,8 @@ private:
     HWND item(int id) const { return ::GetDlgItem(window_, id); }
     // Handles every message waiting for this thread.
     void dispatchWaiting();
+    // Draws the bar and the percentage set since they were last drawn.
+    void drawDueProgress();
     class Pauses;
     void pause(std::int32_t microseconds, bool wakeable);
 
@@ -128,6 +131,9 @@ private:
     std::string paneText_;
     std::string title_;
 
+    // Set but not drawn yet (see setProgress).
+    std::optional<int> dueProgress_;
+    std::optional<std::wstring> duePercent_;
     bool clockRunning_ = false;
     std::atomic<bool> timeoutElapsed_{false};
     std::atomic<bool> woken_{false};

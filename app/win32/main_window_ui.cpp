@@ -27,11 +27,13 @@ std::wstring windowText(HWND window) {
 } // namespace
 
 void Win32MainWindow::setMessage(const std::string& text) {
+    drawDueProgress();
     paneText_ = text;
     ::SetWindowTextW(item(IdMessagePane), wideFromGbk(text).c_str());
 }
 
 void Win32MainWindow::appendMessage(const std::string& text) {
+    drawDueProgress();
     paneText_ += text;
     HWND pane = item(IdMessagePane);
     const int end = ::GetWindowTextLengthW(pane);
@@ -87,31 +89,62 @@ int Win32MainWindow::selectedBaudIndex() const {
     return static_cast<int>(::SendMessageW(item(IdBaudRateList), CB_GETCURSEL, 0, 0));
 }
 
-// The run sets the bar and the percentage before every block, and they
-// change only every few blocks: an unchanged value is not drawn again, as
-// the drawing is done at once, between an acknowledgement and the next block.
+// The run sets the bar and the percentage just before a block goes out,
+// and they change every few blocks. Drawn there (a few milliseconds under
+// Wine, and the drawing is done at once) they would hold that block up: they
+// are drawn at the run's next pause instead, while the block is on the line.
+// Whatever else the window shows draws them first, so what is on screen
+// comes in the run's order. An unchanged value is not drawn again.
 void Win32MainWindow::setProgress(int position) {
     if (position == progress()) return;
-    ::SendMessageW(item(IdProgressBar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
-    // The transparent percentage is drawn again over the new bar.
-    ::RedrawWindow(item(IdPercentLabel), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    dueProgress_ = position;
 }
 
-int Win32MainWindow::progress() const { return static_cast<int>(::SendMessageW(item(IdProgressBar), PBM_GETPOS, 0, 0)); }
+int Win32MainWindow::progress() const {
+    if (dueProgress_) return *dueProgress_;
+    return static_cast<int>(::SendMessageW(item(IdProgressBar), PBM_GETPOS, 0, 0));
+}
 
-void Win32MainWindow::showProgress(bool visible) { ::ShowWindow(item(IdProgressBar), visible ? SW_SHOWNA : SW_HIDE); }
+void Win32MainWindow::showProgress(bool visible) {
+    drawDueProgress();
+    ::ShowWindow(item(IdProgressBar), visible ? SW_SHOWNA : SW_HIDE);
+}
 
 void Win32MainWindow::setPercentText(const std::string& text) {
-    const std::wstring wide = wideFromGbk(text);
+    std::wstring wide = wideFromGbk(text);
+    if (duePercent_) {
+        duePercent_ = std::move(wide);
+        return;
+    }
     wchar_t shown[32];
     const int length = ::GetWindowTextW(item(IdPercentLabel), shown, 32);
     if (length < 31 && wide == std::wstring(shown, static_cast<std::size_t>(length))) return;
-    // The old text goes with the bar drawn again beneath the label.
-    ::RedrawWindow(item(IdProgressBar), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
-    ::SetWindowTextW(item(IdPercentLabel), wide.c_str());
+    duePercent_ = std::move(wide);
 }
 
-void Win32MainWindow::showPercent(bool visible) { ::ShowWindow(item(IdPercentLabel), visible ? SW_SHOWNA : SW_HIDE); }
+void Win32MainWindow::drawDueProgress() {
+    if (dueProgress_) {
+        const int position = *dueProgress_;
+        dueProgress_.reset();
+        if (position != progress()) {
+            ::SendMessageW(item(IdProgressBar), PBM_SETPOS, static_cast<WPARAM>(position), 0);
+            // The transparent percentage is drawn again over the new bar.
+            ::RedrawWindow(item(IdPercentLabel), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        }
+    }
+    if (duePercent_) {
+        const std::wstring wide = std::move(*duePercent_);
+        duePercent_.reset();
+        // The old text goes with the bar drawn again beneath the label.
+        ::RedrawWindow(item(IdProgressBar), nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+        ::SetWindowTextW(item(IdPercentLabel), wide.c_str());
+    }
+}
+
+void Win32MainWindow::showPercent(bool visible) {
+    drawDueProgress();
+    ::ShowWindow(item(IdPercentLabel), visible ? SW_SHOWNA : SW_HIDE);
+}
 
 void Win32MainWindow::setStatusText(int part, const std::string& text) {
     if (part < 0 || part > 1) return;
@@ -151,6 +184,7 @@ bool Win32MainWindow::askYesNo(const std::string& text) { return messageBox(titl
 // while it waits (Stop, 清零, the menu, closing), as in the waits of a run.
 // Its loop counts as a wait, so a close inside it ends the process.
 bool Win32MainWindow::messageBox(const std::string& gbkTitle, const std::string& gbkText, BoxIcon icon, bool yesNo) {
+    drawDueProgress(); // a box waits for the operator: the window behind it is up to date
     UINT style = yesNo ? MB_YESNO : MB_OK;
     if (icon == BoxIcon::Error) style |= MB_ICONERROR;
     if (icon == BoxIcon::Warning) style |= MB_ICONWARNING;
@@ -179,8 +213,12 @@ std::uint32_t Win32MainWindow::tickCount() const { return ::GetTickCount(); }
 class Win32MainWindow::Pauses : public PauseHost {
 public:
     explicit Pauses(Win32MainWindow& window) : window_(window) {}
-    void handleEvents() override { window_.dispatchWaiting(); }
+    void handleEvents() override {
+        window_.drawDueProgress();
+        window_.dispatchWaiting();
+    }
     void waitForEvents(Clock::time_point deadline, bool wakeable) override {
+        window_.drawDueProgress(); // before the wait for the block's reply
         HANDLE handles[2];
         DWORD count = 0;
         if (wakeable && window_.wakeEvent_) handles[count++] = window_.wakeEvent_;
