@@ -300,7 +300,7 @@ int SerialSession::finishWatched(SerialIo& io) {
     // Published for the wait (again, when the look after the read did).
     if (lookFoundQuiet_) publishQuiet(&io, sendStepsAtLook_);
     const int code = sys.finish(port, io, idleWaitMs, wake);
-    publishQuiet(nullptr, 0);
+    if (lookFoundQuiet_) publishQuiet(nullptr, 0);
     return code;
 }
 

@@ -112,13 +112,11 @@ void Win32MainWindow::showProgress(bool visible) {
 
 void Win32MainWindow::setPercentText(const std::string& text) {
     std::wstring wide = wideFromGbk(text);
-    if (duePercent_) {
-        duePercent_ = std::move(wide);
-        return;
+    if (!duePercent_) {
+        wchar_t shown[32];
+        const int length = ::GetWindowTextW(item(IdPercentLabel), shown, 32);
+        if (length < 31 && wide == std::wstring(shown, static_cast<std::size_t>(length))) return;
     }
-    wchar_t shown[32];
-    const int length = ::GetWindowTextW(item(IdPercentLabel), shown, 32);
-    if (length < 31 && wide == std::wstring(shown, static_cast<std::size_t>(length))) return;
     duePercent_ = std::move(wide);
 }
 
