@@ -3,6 +3,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <thread>
 
 namespace mub {
@@ -42,6 +43,37 @@ TEST(WakeWait, AnInterruptEndsAPlainSleepOnceAndLeavesTheWake) {
     const auto next = WakeWait::Clock::now() + 5ms;
     wait.sleepUntil(next, false);
     EXPECT_GE(WakeWait::Clock::now(), next);
+}
+
+// Two threads hand a turn back and forth through two sleeps: a wake that
+// comes just as its sleeper goes to sleep must still end that sleep. One
+// that is lost leaves a sleep to run to its deadline, far beyond the rest.
+TEST(WakeWait, NoWakeIsLostInManyHandOvers) {
+    WakeWait ping, pong;
+    constexpr int rounds = 2000;
+    std::atomic<int> lost{0};
+    auto take = [&](WakeWait& wait) {
+        const auto deadline = WakeWait::Clock::now() + 20s;
+        while (!wait.takeWake()) {
+            if (WakeWait::Clock::now() >= deadline) {
+                ++lost;
+                return;
+            }
+            wait.sleepUntil(deadline, true);
+        }
+    };
+    std::thread other([&] {
+        for (int i = 0; i < rounds && lost == 0; ++i) {
+            take(ping);
+            pong.wake();
+        }
+    });
+    for (int i = 0; i < rounds && lost == 0; ++i) {
+        ping.wake();
+        take(pong);
+    }
+    other.join();
+    EXPECT_EQ(lost.load(), 0);
 }
 
 } // namespace
