@@ -33,6 +33,11 @@ public:
     // framed (raw false): one framed reply, count ignored. Empty: nothing came.
     // A read ends early when Stop clears `running` during it.
     Bytes readPacket(std::int32_t count, bool raw) { return transport_.read(count, raw, running); }
+    // waits().pumpDelay(pauseMicroseconds) and then readPacket, in one wait
+    // where the transport's reads wait for their bytes.
+    Bytes readPacketAfterPause(std::int32_t pauseMicroseconds, std::int32_t count, bool raw) {
+        return transport_.readAfterPause(waits_, pauseMicroseconds, count, raw, running);
+    }
 
     std::uint32_t linkStatus() const { return transport_.status(); }
     void setLinkStatus(std::uint32_t status) { transport_.setStatus(status); }

@@ -216,6 +216,16 @@ std::uint32_t SerialTransport::write(const Bytes& data) {
 }
 
 Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool>& running) {
+    return readPausedFirst(0, count, raw, running);
+}
+
+Bytes SerialTransport::readAfterPause(Waits&, std::int32_t pauseMicroseconds, std::int32_t count, bool raw,
+                                      const std::atomic<bool>& running) {
+    return readPausedFirst(pauseMicroseconds, count, raw, running);
+}
+
+Bytes SerialTransport::readPausedFirst(std::int32_t pauseMicroseconds, std::int32_t count, bool raw,
+                                       const std::atomic<bool>& running) {
     const std::int64_t target = raw ? count : 0; // 0: until a line end
     // A read made for a running operation ends once Stop clears the flag.
     const bool stoppable = running.load();
@@ -237,7 +247,10 @@ Bytes SerialTransport::read(std::int32_t count, bool raw, const std::atomic<bool
         // would wake every reading thread a thousand times a second.
         const auto quiet = static_cast<std::int32_t>(waits_.tickCount() - lastNews); // below 0 while still sending
         const std::int32_t leftMs = quiet < silenceLimitMs ? silenceLimitMs - quiet : 1;
-        waits_.pumpWait(leftMs * 1000);
+        if (pauseMicroseconds > 0)
+            waits_.pumpWaitAfter(std::exchange(pauseMicroseconds, 0), leftMs * 1000);
+        else
+            waits_.pumpWait(leftMs * 1000);
         std::lock_guard<std::mutex> guard(inbox.lock);
         Bytes& received = inbox.received;
         const std::size_t length = received.size();

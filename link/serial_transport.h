@@ -39,6 +39,10 @@ public:
     // (which the handlers may have set) when the send went out.
     std::uint32_t write(const Bytes& data) override;
     Bytes read(std::int32_t count, bool raw, const std::atomic<bool>& running) override;
+    // The pause is the first wait's floor. The link's waits are this
+    // transport's own.
+    Bytes readAfterPause(Waits& waits, std::int32_t pauseMicroseconds, std::int32_t count, bool raw,
+                         const std::atomic<bool>& running) override;
     void close() override;
     std::uint32_t status() const override;
     void setStatus(std::uint32_t status) override;
@@ -66,6 +70,7 @@ private:
     bool waitForOpen(OpenAttempt& attempt, const std::atomic<bool>& running);
     // True while an open given up still runs: the channel is not to be touched.
     bool openUnderWay();
+    Bytes readPausedFirst(std::int32_t pauseMicroseconds, std::int32_t count, bool raw, const std::atomic<bool>& running);
 
     Waits& waits_;
     std::shared_ptr<SerialChannel> channel_;

@@ -7,6 +7,7 @@
 
 #include "link/frame.h"
 #include "platform/bridge_library.h" // the status codes (StatusOk, StatusNoDevice, ...)
+#include "platform/waits.h"
 
 #include <atomic>
 #include <cstdint>
@@ -38,6 +39,14 @@ public:
     // framed (raw false): one framed reply, count ignored. Empty: nothing
     // came. A read made while `running` is set ends early once it is cleared.
     virtual Bytes read(std::int32_t count, bool raw, const std::atomic<bool>& running) = 0;
+    // waits.pumpDelay(pauseMicroseconds) and then read, in effect (the poll
+    // pause before a reply). A transport whose reads sleep until the bytes
+    // come sleeps through the pause as well.
+    virtual Bytes readAfterPause(Waits& waits, std::int32_t pauseMicroseconds, std::int32_t count, bool raw,
+                                 const std::atomic<bool>& running) {
+        waits.pumpDelay(pauseMicroseconds);
+        return read(count, raw, running);
+    }
     // Ends a run or a check. Harmless when nothing is open, and when repeated.
     virtual void close() = 0;
 

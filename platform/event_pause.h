@@ -21,6 +21,13 @@
 // that looks, or by this one once that moment is over before its time is;
 // a pause that waits handles each event as it comes.
 //
+// A wakeable pause may have a floor (the poll pause before a read, folded
+// into the read's wait): until the wake it sleeps like any wakeable pause,
+// and a wake that comes before the floor is over ends it at the floor,
+// watched on the clock as above. Pausing the floor and then waiting would
+// watch the clock for the whole floor every time, with the reply
+// milliseconds away.
+//
 // What an event, a wait and a wake are is the front end's; the rule is here
 // once.
 #pragma once
@@ -51,7 +58,8 @@ public:
 
 // Pauses at least `length` by the rule above, with `host`'s events, waits
 // and wakes; a `wakeable` pause also ends at a wake, one that came before
-// the pause began included.
-void pauseHandlingEvents(PauseHost& host, std::chrono::microseconds length, bool wakeable);
+// the pause began included, but not before `floor` (at most `length`).
+void pauseHandlingEvents(PauseHost& host, std::chrono::microseconds length, bool wakeable,
+                         std::chrono::microseconds floor = std::chrono::microseconds::zero());
 
 } // namespace mub

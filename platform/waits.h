@@ -29,6 +29,14 @@ public:
     // thread) since the previous pumpWait returned. Used by receive loops so
     // that arriving bytes are seen without waiting out the tick.
     virtual void pumpWait(std::int32_t microseconds) { pumpDelay(microseconds); }
+    // pumpDelay(pauseMicroseconds) followed by pumpWait(microseconds), in
+    // effect: it never returns before the pause is over, and a wake that
+    // came meanwhile ends it then. A front end that sleeps in its waits
+    // sleeps through the pause too, instead of watching the clock for it.
+    virtual void pumpWaitAfter(std::int32_t pauseMicroseconds, std::int32_t microseconds) {
+        pumpDelay(pauseMicroseconds);
+        pumpWait(microseconds);
+    }
     virtual void wake() {}
 };
 

@@ -39,9 +39,9 @@ void HeadlessWaits::pause(Clock::duration length) {
     pause(std::chrono::ceil<std::chrono::microseconds>(length), false);
 }
 
-void HeadlessWaits::pause(std::chrono::microseconds length, bool wakeable) {
+void HeadlessWaits::pause(std::chrono::microseconds length, bool wakeable, std::chrono::microseconds floor) {
     Pauses pauses(*this, !wakeable);
-    pauseHandlingEvents(pauses, length, wakeable);
+    pauseHandlingEvents(pauses, length, wakeable, floor);
 }
 
 void HeadlessWaits::Pauses::waitForEvents(Clock::time_point deadline, bool wakeable) {
@@ -61,6 +61,11 @@ void HeadlessWaits::deliverStop() {
 void HeadlessWaits::pumpDelay(std::int32_t microseconds) { pause(std::chrono::microseconds(microseconds), false); }
 
 void HeadlessWaits::pumpWait(std::int32_t microseconds) { pause(std::chrono::microseconds(microseconds), true); }
+
+void HeadlessWaits::pumpWaitAfter(std::int32_t pauseMicroseconds, std::int32_t microseconds) {
+    const std::chrono::microseconds floor(pauseMicroseconds);
+    pause(floor + std::chrono::microseconds(microseconds), true, floor);
+}
 
 void HeadlessWaits::wake() { wakes_.wake(); }
 

@@ -33,6 +33,7 @@ public:
     std::uint32_t tickCount() const override;
     void pumpDelay(std::int32_t microseconds) override;
     void pumpWait(std::int32_t microseconds) override;
+    void pumpWaitAfter(std::int32_t pauseMicroseconds, std::int32_t microseconds) override;
     void wake() override;
 
     // Run once, nested in the pause under way, when a stop is asked for;
@@ -72,7 +73,8 @@ private:
         HeadlessWaits& waits_;
         bool endsAtStop_;
     };
-    void pause(std::chrono::microseconds length, bool wakeable);
+    void pause(std::chrono::microseconds length, bool wakeable,
+               std::chrono::microseconds floor = std::chrono::microseconds::zero());
     bool stopDue() const { return stopAsked_() || (stopDeadline_ && Clock::now() >= *stopDeadline_); }
 
     std::function<bool()> stopAsked_;

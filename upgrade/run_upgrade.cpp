@@ -21,8 +21,9 @@ constexpr int HandshakeTimeoutMs = 2000;
 constexpr int ReplyTimeoutMs = 1000;
 constexpr std::int32_t PollPauseUs = 10;
 
-std::optional<std::uint8_t> readOneByte(MachineLink& link) {
-    const Bytes reply = link.readPacket(1, true);
+// The poll pause and then a read of the machine's byte.
+std::optional<std::uint8_t> readOneByteAfterPause(MachineLink& link) {
+    const Bytes reply = link.readPacketAfterPause(PollPauseUs, 1, true);
     if (reply.empty()) return std::nullopt;
     return reply.back();
 }
@@ -178,9 +179,8 @@ private:
         const Bytes hardwareFrame = buildFrame(std::string_view(file_.hardwareVersion));
         const Bytes softwareFrame = buildFrame(std::string_view(file_.softwareVersion));
         while (!waits_.timeoutElapsed()) {
-            waits_.pumpDelay(PollPauseUs);
             if (!running()) return stopped();
-            const auto reply = readOneByte(link_);
+            const auto reply = readOneByteAfterPause(link_);
             if (reply) heardTick_ = waits_.tickCount();
             if (reply == ReadyForBlocks) {
                 startTick_ = waits_.tickCount();
@@ -234,8 +234,7 @@ private:
 
             bool answered = false;
             while (running() && !waits_.timeoutElapsed()) {
-                waits_.pumpDelay(PollPauseUs);
-                const auto reply = readOneByte(link_);
+                const auto reply = readOneByteAfterPause(link_);
                 if (!reply) continue;
                 heardTick_ = waits_.tickCount();
                 if (*reply == BlockAccepted) {

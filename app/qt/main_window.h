@@ -84,6 +84,7 @@ public:
     std::uint32_t tickCount() const override;
     void pumpDelay(std::int32_t microseconds) override;
     void pumpWait(std::int32_t microseconds) override;
+    void pumpWaitAfter(std::int32_t pauseMicroseconds, std::int32_t microseconds) override;
     void wake() override;
     bool chooseOpenFile(std::string& path) override;
 
@@ -124,9 +125,10 @@ private:
     void buildMenuBar();
     QWidget* widgetFor(Control control) const;
     QLineEdit* lineFor(Field field) const;
-    // The pause behind pumpDelay (wakeable false) and pumpWait (true).
+    // The pause behind pumpDelay (wakeable false), pumpWait (true) and
+    // pumpWaitAfter (true, with the pause as its floor).
     class Pauses;
-    void pause(std::int32_t microseconds, bool wakeable);
+    void pause(std::int64_t microseconds, bool wakeable, std::int32_t floorMicroseconds = 0);
 
     QString programDir_;
     QFont font_;

@@ -225,10 +225,16 @@ void MainWindow::pumpDelay(std::int32_t microseconds) { pause(microseconds, fals
 // ends it at once.
 void MainWindow::pumpWait(std::int32_t microseconds) { pause(microseconds, true); }
 
-void MainWindow::pause(std::int32_t microseconds, bool wakeable) {
+// pumpDelay and then pumpWait, as one pause that sleeps through the first.
+void MainWindow::pumpWaitAfter(std::int32_t pauseMicroseconds, std::int32_t microseconds) {
+    pause(std::int64_t{pauseMicroseconds} + microseconds, true, pauseMicroseconds);
+}
+
+void MainWindow::pause(std::int64_t microseconds, bool wakeable, std::int32_t floorMicroseconds) {
     Pauses pauses(*this);
     ++waitDepth_;
-    pauseHandlingEvents(pauses, std::chrono::microseconds(microseconds), wakeable);
+    pauseHandlingEvents(pauses, std::chrono::microseconds(microseconds), wakeable,
+                        std::chrono::microseconds(floorMicroseconds));
     --waitDepth_;
 }
 

@@ -75,6 +75,7 @@ public:
     std::uint32_t tickCount() const override;
     void pumpDelay(std::int32_t microseconds) override;
     void pumpWait(std::int32_t microseconds) override;
+    void pumpWaitAfter(std::int32_t pauseMicroseconds, std::int32_t microseconds) override;
     void wake() override;
 
     // --- Desktop ---
@@ -111,7 +112,7 @@ private:
     // Draws the bar and the percentage set since they were last drawn.
     void drawDueProgress();
     class Pauses;
-    void pause(std::int32_t microseconds, bool wakeable);
+    void pause(std::int64_t microseconds, bool wakeable, std::int32_t floorMicroseconds = 0);
 
     std::string programDir_;
     HWND window_ = nullptr;

@@ -244,10 +244,16 @@ void Win32MainWindow::pumpDelay(std::int32_t microseconds) { pause(microseconds,
 // ends it at once.
 void Win32MainWindow::pumpWait(std::int32_t microseconds) { pause(microseconds, true); }
 
-void Win32MainWindow::pause(std::int32_t microseconds, bool wakeable) {
+// pumpDelay and then pumpWait, as one pause that sleeps through the first.
+void Win32MainWindow::pumpWaitAfter(std::int32_t pauseMicroseconds, std::int32_t microseconds) {
+    pause(std::int64_t{pauseMicroseconds} + microseconds, true, pauseMicroseconds);
+}
+
+void Win32MainWindow::pause(std::int64_t microseconds, bool wakeable, std::int32_t floorMicroseconds) {
     Pauses pauses(*this);
     ++waitDepth_;
-    pauseHandlingEvents(pauses, std::chrono::microseconds(microseconds), wakeable);
+    pauseHandlingEvents(pauses, std::chrono::microseconds(microseconds), wakeable,
+                        std::chrono::microseconds(floorMicroseconds));
     --waitDepth_;
 }
 

@@ -116,5 +116,33 @@ TEST(EventPause, AWakeEndsOnlyAWakeablePauseAndIsTakenOnce) {
     EXPECT_TRUE(plain.woken); // left for the next wakeable pause
 }
 
+TEST(EventPause, AFlooredPauseSleepsUntilTheWakeAndEndsNoSoonerThanItsFloor) {
+    using HostClock = PauseHost::Clock;
+    // No wake yet: it sleeps, wakeable, through the floor too.
+    RecordingHost host;
+    host.duringWait = [&] { host.woken = true; };
+    pauseHandlingEvents(host, 2s, true, 10us);
+    EXPECT_EQ(host.waits, 1);
+    EXPECT_TRUE(host.lastWaitWakeable);
+    EXPECT_FALSE(host.woken);
+
+    // A wake that came first ends it, but only once the floor is over.
+    RecordingHost early;
+    early.woken = true;
+    const HostClock::time_point start = HostClock::now();
+    pauseHandlingEvents(early, 2s, true, 300us);
+    EXPECT_GE(HostClock::now() - start, 300us);
+    EXPECT_EQ(early.waits, 0);
+    EXPECT_FALSE(early.woken);
+
+    // A floor of a millisecond or more is slept, not woken by another wake.
+    RecordingHost longFloor;
+    longFloor.woken = true;
+    longFloor.duringWait = [&] { longFloor.woken = true; };
+    pauseHandlingEvents(longFloor, 2s, true, 3ms);
+    EXPECT_GE(longFloor.waits, 1);
+    EXPECT_FALSE(longFloor.lastWaitWakeable);
+}
+
 } // namespace
 } // namespace mub
