@@ -52,8 +52,7 @@ int main(int argc, char** argv) {
         while (answered < blocks && received.size() - used >= floor::blockBytes) {
             used += floor::blockBytes;
             ++answered;
-            line.waitReceived();
-            line.write({floor::answerByte}, never);
+            line.reply({floor::answerByte}, never);
         }
     }
     if (received[used] != floor::endByte) {

@@ -4,6 +4,7 @@
 #include <poll.h>
 #include <stdlib.h>
 #include <sys/ioctl.h>
+#include <sys/prctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -18,11 +19,14 @@ namespace {
 constexpr int sliceMs = 50; // longest wait between looks at the stop flag
 
 // A UART keeps its byte times to the microsecond; a sleep of the system
-// ends tens of microseconds late even with the least timer slack. The last
+// ends tens of microseconds late even with the least timer slack (which each
+// thread asks for once: the default 50 microseconds come on top). The last
 // stretch is watched on the clock: giving way instead would hand the core to
 // other work for its whole time slice whenever the cores are busy.
 void sleepUntilExactly(std::chrono::steady_clock::time_point when) {
     constexpr auto lastStretch = std::chrono::microseconds(100);
+    thread_local const bool leastSlack = ::prctl(PR_SET_TIMERSLACK, 1UL) == 0;
+    (void)leastSlack;
     std::this_thread::sleep_until(when - lastStretch);
     while (std::chrono::steady_clock::now() < when) {
     }
@@ -106,9 +110,9 @@ bool PtyLine::read(std::vector<std::uint8_t>& out, int timeoutMs, const std::ato
     }
 }
 
-void PtyLine::waitReceived() {
-    if (byteTime_.count() == 0) return;
-    sleepUntilExactly(rxFree_);
+void PtyLine::reply(const std::vector<std::uint8_t>& bytes, const std::atomic<bool>& stop) {
+    if (byteTime_.count() > 0) txNext_ = std::max(txNext_, rxFree_);
+    write(bytes, stop);
 }
 
 void PtyLine::waitTaken(std::chrono::milliseconds limit) {

@@ -27,9 +27,6 @@ public:
     // While the other side has no terminal open the line just stays quiet.
     bool read(std::vector<std::uint8_t>& out, int timeoutMs, const std::atomic<bool>& stop);
 
-    // With pacing: sleeps until the bytes read so far have had their line
-    // time, so a reply starts only after the request's last byte.
-    void waitReceived();
     // With pacing: when the last bit of the bytes read so far has arrived
     // (may lie a little ahead); without: when they were read.
     std::chrono::steady_clock::time_point receivedBy() const { return rxFree_; }
@@ -45,6 +42,11 @@ public:
     // Sends all bytes, paced when a rate is set. Bytes nobody reads for two
     // seconds are dropped, as on a real line.
     void write(const std::vector<std::uint8_t>& bytes, const std::atomic<bool>& stop);
+    // The same for a reply: with pacing its first byte goes on the line as
+    // the last byte read so far has come off it. One exact wait for each
+    // byte, the request's line time included, instead of a wait for the
+    // request and then one for the byte.
+    void reply(const std::vector<std::uint8_t>& bytes, const std::atomic<bool>& stop);
 
     // Hangs up: the other side sees the line go away.
     void close();

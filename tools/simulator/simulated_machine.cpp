@@ -72,8 +72,7 @@ bool SimulatedMachine::nextByte(std::uint8_t& byte, int timeoutMs) {
 }
 
 void SimulatedMachine::send(Bytes bytes) {
-    line_.waitReceived();
-    line_.write(bytes, stop_);
+    line_.reply(bytes, stop_);
 }
 
 void SimulatedMachine::saveReport() { writeReport(report_, options_.reportPath); }
