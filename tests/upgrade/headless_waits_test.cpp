@@ -62,5 +62,25 @@ TEST(HeadlessWaits, APauseDoesNotWakeUpToLookAtTheStop) {
     EXPECT_LE(looks, 3);
 }
 
+TEST(HeadlessWaits, ThePauseBeforeAReadIsTheFloorOfItsWait) {
+    HeadlessWaits waits([] { return false; });
+    // A wake that came first ends the wait, once the pause is over.
+    waits.wake();
+    auto began = Clock::now();
+    waits.pumpWaitAfter(2000, 20'000'000);
+    EXPECT_GE(Clock::now() - began, 2ms);
+    EXPECT_LT(Clock::now() - began, 10s);
+    // Without one it sleeps through the pause until the wake.
+    std::thread waker([&] {
+        std::this_thread::sleep_for(50ms);
+        waits.wake();
+    });
+    began = Clock::now();
+    waits.pumpWaitAfter(10, 20'000'000);
+    waker.join();
+    EXPECT_GE(Clock::now() - began, 50ms);
+    EXPECT_LT(Clock::now() - began, 10s);
+}
+
 } // namespace
 } // namespace mub
